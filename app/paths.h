@@ -1,0 +1,13 @@
+// Where the launcher keeps everything on disk, and the small file helpers the
+// other modules share. Failures give empty or false results; callers decide.
+#pragma once
+#include <string>
+
+#include "app/text.h"
+
+WideString InstallDir();
+WideString ClientDir(int client);
+WideString ClientExePath(int client);
+bool CreateDirectoryTree(const WideString& path);
+std::string ReadSmallFile(const WideString& path);
+void RefreshInstalledClients();

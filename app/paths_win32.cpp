@@ -1,0 +1,56 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+
+#include "app/client_table.h"
+#include "app/launcher_state.h"
+#include "app/paths.h"
+#include "app/win32_text.h"
+
+WideString InstallDir() {
+  wchar_t folder[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+    return WideString();
+  }
+  return FromWinText(folder) + u"\\Morvel Global";
+}
+
+WideString ClientDir(int client) { return InstallDir() + u"\\" + ClientTable[client].folderName; }
+
+WideString ClientExePath(int client) { return ClientDir(client) + u"\\" + ClientTable[client].exeName; }
+
+bool CreateDirectoryTree(const WideString& path) {
+  // Position 3 on skips a drive root such as "C:\".
+  for (size_t i = 3; i < path.size(); ++i) {
+    if (path[i] == u'\\') CreateDirectoryW(WinText(path.substr(0, i)), nullptr);
+  }
+  return CreateDirectoryW(WinText(path), nullptr) != 0;
+}
+
+std::string ReadSmallFile(const WideString& path) {
+  FILE* f = _wfopen(WinText(path), L"rb");
+  if (!f) return std::string();
+  char buffer[255];
+  const size_t n = fread(buffer, 1, sizeof buffer, f);
+  fclose(f);
+  return TrimLineEnds(std::string(buffer, n));
+}
+
+WideString Utf8ToWide(const std::string& utf8) {
+  if (utf8.empty()) return WideString();
+  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (units <= 0) return WideString();
+  WideString wide(static_cast<size_t>(units), u'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                      reinterpret_cast<wchar_t*>(&wide[0]), units);
+  return wide;
+}
+
+void RefreshInstalledClients() {
+  for (int c = 0; c < 2; ++c) {
+    const DWORD attributes = GetFileAttributesW(WinText(ClientExePath(c)));
+    const bool installed = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    g_state.installed[c].store(installed, std::memory_order_relaxed);
+  }
+}

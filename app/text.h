@@ -1,0 +1,19 @@
+// Text types and conversions shared by every module. Wide text is UTF-16, as on
+// Windows, in every build; Win32 modules pass it to the API through WinText().
+#pragma once
+#include <string>
+
+using WideString = std::u16string;
+
+// UTF-8 to UTF-16. The Win32 build converts with the system (MultiByteToWideChar);
+// the host build uses Utf8ToUtf16, which gives the same units for valid UTF-8.
+WideString Utf8ToWide(const std::string& utf8);
+
+// Portable converter: invalid sequences become U+FFFD, one per maximal bad run.
+WideString Utf8ToUtf16(const std::string& utf8);
+
+// Removes trailing line feeds, carriage returns and spaces (not tabs).
+std::string TrimLineEnds(std::string text);
+
+// UTF-16 to UTF-8, for messages and tools; never used on the launcher's own paths.
+std::string WideToUtf8(const WideString& wide);

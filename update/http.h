@@ -1,0 +1,29 @@
+// The launcher's only way to the network: one HTTPS connection to the file host
+// per task, and one GET that streams the body to a callback.
+#pragma once
+#include <cstdint>
+#include <functional>
+
+#include "app/text.h"
+
+// Receives each chunk of a body (1 to 65536 bytes, valid only during the call).
+// Returning false stops the transfer and makes HttpGet return false.
+using DataCallback = std::function<bool(const uint8_t* data, uint32_t length)>;
+
+class Http {
+ public:
+  Http();
+  ~Http();
+  Http(const Http&) = delete;
+  Http& operator=(const Http&) = delete;
+
+  void* session = nullptr;     // HINTERNET; null when the session failed to open
+  void* connection = nullptr;  // HINTERNET; null when the session or connection failed
+};
+
+// true only for status 200 with the whole body read and every chunk accepted.
+bool HttpGet(Http& http, const WideString& path, const DataCallback& callback);
+
+// "?t=" and the system tick count: makes a request path unique so no cache
+// between the launcher and the file host answers with an old body.
+WideString CacheDefeatingQuery();

@@ -1,0 +1,31 @@
+// The file host's description of a current installation.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/text.h"
+
+class Http;
+
+struct FileEntry {
+  int32_t client = 0;      // ClientKind, 0 or 1
+  std::string sha256;      // 64 lower-case hex characters
+  uint64_t size = 0;       // exact size on disk
+  uint64_t download_size = 0;  // compressed body size, for progress only
+  bool keep_existing = false;
+  WideString path;         // inside the client folder, backslash-separated
+};
+
+struct Manifest {
+  int32_t launcher_version = 0;
+  std::string launcher_sha256;
+  uint64_t launcher_size = 0;
+  WideString launcher_path;
+  std::vector<FileEntry> files;
+};
+
+constexpr uint64_t kManifestLimit = 8388608;  // bytes held before the last chunk
+
+bool ParseManifest(const std::string& text, Manifest& manifest);
+bool FetchManifest(Http& http, Manifest& manifest);

@@ -1,0 +1,118 @@
+#include "update/sha256.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+namespace sha256_detail {
+namespace {
+
+constexpr uint32_t kRoundConstants[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+inline uint32_t LoadBigEndian(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+std::atomic<TransformFn> g_transform{nullptr};
+
+}  // namespace
+
+const uint32_t* RoundConstants() { return kRoundConstants; }
+
+void TransformPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
+  for (; blocks > 0; --blocks, data += 64) {
+    uint32_t w[16];
+    for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian(data + 4 * i);
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    // The schedule is kept as a 16-word ring so it stays in registers.
+    for (int i = 0; i < 64; ++i) {
+      uint32_t wi;
+      if (i < 16) {
+        wi = w[i];
+      } else {
+        const uint32_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
+        const uint32_t s0 = Rotr(w15, 7) ^ Rotr(w15, 18) ^ (w15 >> 3);
+        const uint32_t s1 = Rotr(w2, 17) ^ Rotr(w2, 19) ^ (w2 >> 10);
+        wi = w[i & 15] = w[i & 15] + s0 + w[(i - 7) & 15] + s1;
+      }
+      const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRoundConstants[i] + wi;
+      const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      h = g; g = f; f = e; e = d + t1;
+      d = c; c = b; b = a; a = t1 + t2;
+    }
+    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
+    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+  }
+}
+
+TransformFn ActiveTransform() {
+  TransformFn fn = g_transform.load(std::memory_order_acquire);
+  if (!fn) {
+    fn = CpuHasShaExtensions() ? TransformShaExtensions : TransformPortable;
+    g_transform.store(fn, std::memory_order_release);
+  }
+  return fn;
+}
+
+void OverrideTransform(TransformFn fn) { g_transform.store(fn, std::memory_order_release); }
+
+}  // namespace sha256_detail
+
+Sha256::Sha256()
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
+      block_{},
+      byte_count_(0),
+      fill_(0) {}
+
+void Sha256::Update(const void* data, uint32_t length) {
+  const auto transform = sha256_detail::ActiveTransform();
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  byte_count_ += length;
+  while (length > 0) {
+    if (fill_ != 0) {
+      const uint32_t take = length < 64 - fill_ ? length : 64 - fill_;
+      std::memcpy(block_ + fill_, p, take);
+      fill_ += take;
+      p += take;
+      length -= take;
+      if (fill_ == 64) {
+        transform(state_, block_, 1);
+        fill_ = 0;
+      }
+    } else if (length >= 64) {
+      // Whole blocks straight from the caller's buffer, as many as there are.
+      const uint32_t blocks = length / 64;
+      transform(state_, p, blocks);
+      p += blocks * 64;
+      length -= blocks * 64;
+    } else {
+      std::memcpy(block_, p, length);
+      fill_ = length;
+      length = 0;
+    }
+  }
+}
+
+std::string Sha256::FinishHex() {
+  const uint64_t bits = byte_count_ * 8;
+  static const uint8_t kPadding[64] = {0x80};
+  Update(kPadding, fill_ < 56 ? 56 - fill_ : 120 - fill_);
+  uint8_t length_bytes[8];
+  for (int i = 0; i < 8; ++i) length_bytes[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+  Update(length_bytes, 8);
+  char hex[65];
+  for (int i = 0; i < 8; ++i) std::snprintf(hex + 8 * i, 9, "%08x", static_cast<unsigned>(state_[i]));
+  return std::string(hex, 64);
+}
