@@ -1,0 +1,117 @@
+// Install locations and file helpers, against the real shell folders of the
+// throwaway Wine prefix the test runs in.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/client_table.h"
+#include "app/launcher_state.h"
+#include "app/paths.h"
+#include "app/win32_text.h"
+
+namespace {
+
+WideString LocalAppData() {
+  wchar_t folder[MAX_PATH];
+  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
+  return FromWinText(folder);
+}
+
+bool IsFolder(const WideString& path) {
+  const DWORD a = GetFileAttributesW(WinText(path));
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void WriteFile(const WideString& path, const std::string& bytes) {
+  FILE* f = _wfopen(WinText(path), L"wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  fclose(f);
+}
+
+// A folder of its own under the prefix's temp folder.
+WideString ScratchFolder(const char16_t* name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  WideString dir = FromWinText(temp) + u"morvel-paths-" + name;
+  CreateDirectoryW(WinText(dir), nullptr);
+  return dir;
+}
+
+TEST(Paths, InstallAndClientFoldersLieUnderLocalAppData) {
+  const WideString base = LocalAppData();
+  EXPECT_EQ(InstallDir(), base + u"\\Morvel Global");
+  EXPECT_EQ(ClientDir(0), base + u"\\Morvel Global\\Morvel Global");
+  EXPECT_EQ(ClientDir(1), base + u"\\Morvel Global\\Morvel Global 8.60");
+  EXPECT_EQ(ClientExePath(0), base + u"\\Morvel Global\\Morvel Global\\Morvel Global.exe");
+  EXPECT_EQ(ClientExePath(1), base + u"\\Morvel Global\\Morvel Global 8.60\\Tibia.exe");
+}
+
+TEST(Paths, CreateDirectoryTreeMakesEveryMissingParent) {
+  const WideString root = ScratchFolder(u"tree");
+  const WideString deep = root + u"\\a\\b c\\d";
+  EXPECT_TRUE(CreateDirectoryTree(deep));
+  EXPECT_TRUE(IsFolder(root + u"\\a") && IsFolder(root + u"\\a\\b c") && IsFolder(deep));
+  // An existing tree: the last creation fails, nothing else happens.
+  EXPECT_FALSE(CreateDirectoryTree(deep));
+  EXPECT_TRUE(IsFolder(deep));
+  // Forward slashes are not separators.
+  EXPECT_FALSE(CreateDirectoryTree(root + u"\\x/y\\z"));
+}
+
+TEST(Paths, ReadSmallFileTrimsLineEndsAndCutsAt255Bytes) {
+  const WideString dir = ScratchFolder(u"read");
+  const std::pair<std::string, std::string> cases[] = {
+      {"7\r\n", "7"},
+      {" 7 \n", " 7"},
+      {"7\t", "7\t"},
+      {"", ""},
+      {std::string("a\0b\n", 4), std::string("a\0b", 3)},
+  };
+  int i = 0;
+  for (const auto& [bytes, expected] : cases) {
+    const WideString file = dir + u"\\case" + static_cast<char16_t>(u'0' + i++) + u".txt";
+    WriteFile(file, bytes);
+    EXPECT_EQ(ReadSmallFile(file), expected);
+  }
+  std::string long_text(300, 'x');
+  long_text[254] = ' ';  // the cut text ends in a space, which is trimmed too
+  WriteFile(dir + u"\\long.txt", long_text);
+  EXPECT_EQ(ReadSmallFile(dir + u"\\long.txt"), std::string(254, 'x'));
+  EXPECT_EQ(ReadSmallFile(dir + u"\\missing.txt"), "");
+}
+
+TEST(Paths, SystemConversionMatchesThePortableOneOnValidText) {
+  const std::string samples[] = {"", "n\xC3\xA3o", "Morvel Global 8.60\\Automap\\\xE2\x82\xAC.map",
+                                 "\xF0\x9F\x98\x80 x", std::string("a\0b", 3)};
+  for (const auto& s : samples) EXPECT_EQ(Utf8ToWide(s), Utf8ToUtf16(s));
+  EXPECT_EQ(Utf8ToWide("n\xC3\xA3o").size(), 3u);
+}
+
+TEST(Paths, InstalledMeansTheExecutableFileExists) {
+  CreateDirectoryTree(ClientDir(0));
+  CreateDirectoryTree(ClientDir(1));
+  RefreshInstalledClients();
+  EXPECT_FALSE(g_state.installed[0]);
+  EXPECT_FALSE(g_state.installed[1]);
+
+  WriteFile(ClientExePath(0), "MZ");
+  CreateDirectoryW(WinText(ClientExePath(1)), nullptr);  // a folder named like the exe
+  RefreshInstalledClients();
+  EXPECT_TRUE(g_state.installed[0]);
+  EXPECT_FALSE(g_state.installed[1]);
+
+  DeleteFileW(WinText(ClientExePath(0)));
+  RemoveDirectoryW(WinText(ClientExePath(1)));
+  WriteFile(ClientExePath(1), "MZ");
+  RefreshInstalledClients();
+  EXPECT_FALSE(g_state.installed[0]);
+  EXPECT_TRUE(g_state.installed[1]);
+  DeleteFileW(WinText(ClientExePath(1)));
+}
+
+}  // namespace
