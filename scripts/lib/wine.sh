@@ -51,8 +51,13 @@ wine_run_isolated() {
   cp -a "$MORVEL_RUN/template/prefix" "$dir/prefix"
   mkdir -p "$dir/home"
   chmod 755 "$dir"
+  # A test program may come with a shell hook that prepares the machine side of
+  # its prefix (a small tmpfs, say) and takes it down again afterwards.
+  local hook="${MORVEL_ROOT:-.}/tests/win32/$name.hook.sh"
+  [ -f "$hook" ] && { bash "$hook" up "$dir" || return 1; }
   HOME="$dir/home" WINEPREFIX="$dir/prefix" MORVEL_TEST_SCRATCH="$dir" wine "$@"
   status=$?
   HOME="$dir/home" WINEPREFIX="$dir/prefix" wineserver -k >/dev/null 2>&1
+  [ -f "$hook" ] && bash "$hook" down "$dir"
   return $status
 }
