@@ -30,28 +30,52 @@ std::atomic<TransformFn> g_transform{nullptr};
 
 const uint32_t* RoundConstants() { return kRoundConstants; }
 
+// Fully unrolled, with the variables renamed instead of shifted each round and
+// the message schedule kept as a 16-word ring.
+#define SHA_CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define SHA_MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+#define SHA_BIG0(x) (Rotr(x, 2) ^ Rotr(x, 13) ^ Rotr(x, 22))
+#define SHA_BIG1(x) (Rotr(x, 6) ^ Rotr(x, 11) ^ Rotr(x, 25))
+#define SHA_SMALL0(x) (Rotr(x, 7) ^ Rotr(x, 18) ^ ((x) >> 3))
+#define SHA_SMALL1(x) (Rotr(x, 17) ^ Rotr(x, 19) ^ ((x) >> 10))
+#define SHA_ROUND(a, b, c, d, e, f, g, h, k, w)                  \
+  do {                                                          \
+    const uint32_t t1 = h + SHA_BIG1(e) + SHA_CH(e, f, g) + k + w; \
+    d += t1;                                                    \
+    h = t1 + SHA_BIG0(a) + SHA_MAJ(a, b, c);                    \
+  } while (0)
+#define SHA_EXPAND(i) \
+  (w[i] += SHA_SMALL1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + SHA_SMALL0(w[((i) + 1) & 15]))
+#define SHA_SIXTEEN(K, W)                                       \
+  SHA_ROUND(a, b, c, d, e, f, g, h, K[0], W(0));                \
+  SHA_ROUND(h, a, b, c, d, e, f, g, K[1], W(1));                \
+  SHA_ROUND(g, h, a, b, c, d, e, f, K[2], W(2));                \
+  SHA_ROUND(f, g, h, a, b, c, d, e, K[3], W(3));                \
+  SHA_ROUND(e, f, g, h, a, b, c, d, K[4], W(4));                \
+  SHA_ROUND(d, e, f, g, h, a, b, c, K[5], W(5));                \
+  SHA_ROUND(c, d, e, f, g, h, a, b, K[6], W(6));                \
+  SHA_ROUND(b, c, d, e, f, g, h, a, K[7], W(7));                \
+  SHA_ROUND(a, b, c, d, e, f, g, h, K[8], W(8));                \
+  SHA_ROUND(h, a, b, c, d, e, f, g, K[9], W(9));                \
+  SHA_ROUND(g, h, a, b, c, d, e, f, K[10], W(10));              \
+  SHA_ROUND(f, g, h, a, b, c, d, e, K[11], W(11));              \
+  SHA_ROUND(e, f, g, h, a, b, c, d, K[12], W(12));              \
+  SHA_ROUND(d, e, f, g, h, a, b, c, K[13], W(13));              \
+  SHA_ROUND(c, d, e, f, g, h, a, b, K[14], W(14));              \
+  SHA_ROUND(b, c, d, e, f, g, h, a, K[15], W(15))
+
 void TransformPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
   for (; blocks > 0; --blocks, data += 64) {
     uint32_t w[16];
     for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian(data + 4 * i);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    // The schedule is kept as a 16-word ring so it stays in registers.
-    for (int i = 0; i < 64; ++i) {
-      uint32_t wi;
-      if (i < 16) {
-        wi = w[i];
-      } else {
-        const uint32_t w15 = w[(i - 15) & 15], w2 = w[(i - 2) & 15];
-        const uint32_t s0 = Rotr(w15, 7) ^ Rotr(w15, 18) ^ (w15 >> 3);
-        const uint32_t s1 = Rotr(w2, 17) ^ Rotr(w2, 19) ^ (w2 >> 10);
-        wi = w[i & 15] = w[i & 15] + s0 + w[(i - 7) & 15] + s1;
-      }
-      const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRoundConstants[i] + wi;
-      const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-      h = g; g = f; f = e; e = d + t1;
-      d = c; c = b; b = a; a = t1 + t2;
-    }
+#define SHA_LOADED(i) w[i]
+    SHA_SIXTEEN(kRoundConstants, SHA_LOADED);
+    SHA_SIXTEEN((kRoundConstants + 16), SHA_EXPAND);
+    SHA_SIXTEEN((kRoundConstants + 32), SHA_EXPAND);
+    SHA_SIXTEEN((kRoundConstants + 48), SHA_EXPAND);
+#undef SHA_LOADED
     state[0] += a; state[1] += b; state[2] += c; state[3] += d;
     state[4] += e; state[5] += f; state[6] += g; state[7] += h;
   }
