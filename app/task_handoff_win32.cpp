@@ -1,0 +1,34 @@
+#include "app/task_handoff.h"
+
+#include <new>
+
+#include "update/worker.h"
+
+void StartTask(TaskKind kind, ClientKind client) {
+  if (g_state.busy.exchange(true)) return;
+  g_state.cancel_requested.exchange(false);
+  g_state.status_is_error.exchange(false);
+
+  // The earlier worker has posted its end already; it is not waited for.
+  if (g_state.worker_thread) {
+    CloseHandle(static_cast<HANDLE>(g_state.worker_thread));
+    g_state.worker_thread = nullptr;
+  }
+
+  WorkerTask* task = new (std::nothrow) WorkerTask{static_cast<int32_t>(kind), static_cast<int32_t>(client)};
+  const HANDLE thread = task ? CreateThread(nullptr, 0, WorkerMain, task, 0, nullptr) : nullptr;
+  g_state.worker_thread = thread;
+  if (!thread) {
+    delete task;
+    g_state.busy.exchange(false);
+    SetStatus(u"Não foi possível iniciar a tarefa.", u"", true);
+  }
+}
+
+void RequestClose(HWND window) {
+  g_state.cancel_requested.exchange(true);
+  if (g_state.busy && g_state.worker_thread) {
+    WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 3000);
+  }
+  DestroyWindow(window);
+}

@@ -1,0 +1,269 @@
+// Automap installer and client launch, against the real shell folders of the
+// throwaway Wine prefix the test runs in.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/launcher_state.h"
+#include "app/paths.h"
+#include "app/win32_text.h"
+#include "clients/automap.h"
+#include "clients/launch.h"
+#include "tasks_test_util.h"
+
+namespace {
+
+using namespace tasks_test;
+
+constexpr int kClassic = 1;
+
+class AutomapTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveTree(TibiaFolder());
+    RemoveTree(InstallDir());
+    source_ = ClientDir(kClassic) + u"\\Automap";
+    ASSERT_TRUE(CreateDirectoryTree(source_));
+    dest_ = TibiaFolder() + u"\\Automap";
+    backup_ = TibiaFolder() + u"\\Automap_backup_antes_morvel";
+    marker_ = TibiaFolder() + u"\\morvel_automap.txt";
+  }
+  void TearDown() override {
+    RemoveTree(TibiaFolder());
+    RemoveTree(InstallDir());
+  }
+
+  void Ship(const std::string& version, const std::string& a_map, const std::string& b_map) {
+    ASSERT_TRUE(WriteBytes(source_ + u"\\versao.txt", version));
+    ASSERT_TRUE(WriteBytes(source_ + u"\\00000001.map", a_map));
+    ASSERT_TRUE(WriteBytes(source_ + u"\\00000002.map", b_map));
+  }
+  void PlayerMaps(const std::string& a_map, const std::string& own_map) {
+    ASSERT_TRUE(CreateDirectoryTree(dest_));
+    ASSERT_TRUE(WriteBytes(dest_ + u"\\00000001.map", a_map));
+    ASSERT_TRUE(WriteBytes(dest_ + u"\\00000099.map", own_map));
+  }
+
+  WideString source_, dest_, backup_, marker_;
+};
+
+TEST_F(AutomapTest, FirstInstallCreatesTheTibiaFolderAndWritesTheBareVersion) {
+  ASSERT_FALSE(Exists(TibiaFolder()));
+  Ship("7.1\r\n", "map one", "map two");
+  ASSERT_TRUE(WriteBytes(source_ + u"\\leia-me.txt", "not a map"));
+  ASSERT_TRUE(CreateDirectoryTree(source_ + u"\\pasta.map"));  // a folder named like a map
+
+  InstallAutomap(kClassic);
+
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "map one");
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "map two");
+  EXPECT_FALSE(Exists(dest_ + u"\\leia-me.txt"));
+  EXPECT_FALSE(Exists(dest_ + u"\\pasta.map"));
+  EXPECT_EQ(ReadBytes(marker_), "7.1");
+  EXPECT_FALSE(Exists(backup_)) << "nothing of the player's to back up";
+}
+
+TEST_F(AutomapTest, PlayerMapsAreBackedUpOnceAndTheBackupIsNeverRewritten) {
+  PlayerMaps("player one", "player own");
+  Ship("1", "server one v1", "server two v1");
+  InstallAutomap(kClassic);
+
+  EXPECT_EQ(ReadBytes(backup_ + u"\\00000001.map"), "player one");
+  EXPECT_EQ(ReadBytes(backup_ + u"\\00000099.map"), "player own");
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one v1");
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "player own") << "maps of other names stay";
+  EXPECT_EQ(ReadBytes(marker_), "1");
+
+  // A new set: copied over, no second backup of what is now the server's map.
+  Ship("2", "server one v2", "server two v2");
+  InstallAutomap(kClassic);
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one v2");
+  EXPECT_EQ(ReadBytes(backup_ + u"\\00000001.map"), "player one");
+  EXPECT_FALSE(Exists(backup_ + u"\\00000002.map"));
+  EXPECT_EQ(ReadBytes(marker_), "2");
+
+  // A step back is a change too.
+  Ship("1", "server one v1", "server two v1");
+  InstallAutomap(kClassic);
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one v1");
+  EXPECT_EQ(ReadBytes(marker_), "1");
+}
+
+TEST_F(AutomapTest, TheSameVersionWithALineBreakCopiesNothing) {
+  Ship("v9\n", "server one", "server two");
+  ASSERT_TRUE(CreateDirectoryTree(dest_));
+  ASSERT_TRUE(WriteBytes(marker_, "v9"));
+  ASSERT_TRUE(WriteBytes(dest_ + u"\\00000001.map", "player edited"));
+
+  InstallAutomap(kClassic);
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "player edited");
+  EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
+  EXPECT_FALSE(Exists(backup_));
+  EXPECT_EQ(ReadBytes(marker_), "v9");
+}
+
+TEST_F(AutomapTest, NoVersionTextOrNoMapsInstallsNothing) {
+  ASSERT_TRUE(WriteBytes(source_ + u"\\00000001.map", "server one"));
+  InstallAutomap(kClassic);  // no versao.txt
+  EXPECT_FALSE(Exists(TibiaFolder()));
+
+  ASSERT_TRUE(WriteBytes(source_ + u"\\versao.txt", " \r\n"));  // trims to nothing
+  InstallAutomap(kClassic);
+  EXPECT_FALSE(Exists(TibiaFolder()));
+
+  ASSERT_TRUE(WriteBytes(source_ + u"\\versao.txt", "3"));
+  DeleteFileW(WinText(source_ + u"\\00000001.map"));
+  InstallAutomap(kClassic);
+  EXPECT_FALSE(Exists(marker_)) << "a shipped set without maps is retried at every launch";
+}
+
+TEST_F(AutomapTest, AFailedCopyLeavesNoMarkerAndTheNextRunCompletesIt) {
+  PlayerMaps("player one", "player own");
+  ASSERT_TRUE(CreateDirectoryTree(backup_));  // backed up by an earlier installation
+  Ship("4", "server one", "server two");
+
+  // The Tibia client holds one map open and lets nobody write it.
+  const HANDLE held = CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  InstallAutomap(kClassic);
+  CloseHandle(held);
+
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "player one");
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "server two") << "the other files are still copied";
+  EXPECT_FALSE(Exists(marker_));
+
+  InstallAutomap(kClassic);
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one");
+  EXPECT_EQ(ReadBytes(marker_), "4");
+}
+
+TEST_F(AutomapTest, MapsThatCannotBeBackedUpAreNotOverwritten) {
+  PlayerMaps("player one", "player own");
+  Ship("5", "server one", "server two");
+  ASSERT_TRUE(WriteBytes(source_ + u"\\00000099.map", "server ninety-nine"));
+
+  // Nobody may read the player's map: its backup cannot be taken.
+  const HANDLE held =
+      CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  InstallAutomap(kClassic);
+  CloseHandle(held);
+
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "player own");
+  EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
+  EXPECT_FALSE(Exists(backup_)) << "an incomplete backup must not pass for a complete one";
+  EXPECT_FALSE(Exists(marker_));
+
+  // Released: the backup is taken in full, then the set is installed.
+  InstallAutomap(kClassic);
+  EXPECT_EQ(ReadBytes(backup_ + u"\\00000001.map"), "player one");
+  EXPECT_EQ(ReadBytes(backup_ + u"\\00000099.map"), "player own");
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "server ninety-nine");
+  EXPECT_EQ(ReadBytes(marker_), "5");
+}
+
+TEST_F(AutomapTest, CopyMapFilesNeedsAMatchAndEverySuccess) {
+  const WideString to = TibiaFolder() + u"\\copia";
+  EXPECT_FALSE(CopyMapFiles(source_, to)) << "no map in the source";
+  EXPECT_FALSE(CopyMapFiles(source_ + u"\\nada", to)) << "no source folder";
+
+  ASSERT_TRUE(WriteBytes(source_ + u"\\a.map", "a"));
+  EXPECT_FALSE(CopyMapFiles(source_, to)) << "the destination is not created";
+  ASSERT_TRUE(CreateDirectoryTree(to));
+  EXPECT_TRUE(CopyMapFiles(source_, to));
+  EXPECT_EQ(ReadBytes(to + u"\\a.map"), "a");
+
+  ASSERT_TRUE(CreateDirectoryTree(source_ + u"\\z.map"));
+  EXPECT_TRUE(CopyMapFiles(source_, to)) << "a folder named *.map is skipped, not a failure";
+  EXPECT_FALSE(Exists(to + u"\\z.map"));
+
+  ASSERT_TRUE(WriteBytes(source_ + u"\\b.map", "b"));
+  ASSERT_TRUE(CreateDirectoryTree(to + u"\\b.map"));  // cannot be overwritten by a file
+  EXPECT_FALSE(CopyMapFiles(source_, to));
+  EXPECT_EQ(ReadBytes(to + u"\\a.map"), "a");
+}
+
+// --- Client launch ------------------------------------------------------------
+
+class LaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveTree(TibiaFolder());
+    RemoveTree(InstallDir());
+    g_state.status_is_error = false;
+    SetStatus(u"Abrindo", u"");
+  }
+  void TearDown() override {
+    RemoveTree(TibiaFolder());
+    RemoveTree(InstallDir());
+  }
+
+  // Puts the recording stand-in where the client's executable belongs.
+  void InstallFakeClient(int client) {
+    ASSERT_TRUE(CreateDirectoryTree(ClientDir(client)));
+    ASSERT_TRUE(CopyFileW(WinText(OwnFolder() + u"\\fake_client.exe"), WinText(ClientExePath(client)), FALSE));
+  }
+  void ShipMaps(int client) {
+    const WideString source = ClientDir(client) + u"\\Automap";
+    ASSERT_TRUE(CreateDirectoryTree(source));
+    ASSERT_TRUE(WriteBytes(source + u"\\versao.txt", "1"));
+    ASSERT_TRUE(WriteBytes(source + u"\\00000001.map", "server map"));
+  }
+
+  // The stand-in's command line and working folder.
+  static std::pair<WideString, WideString> Record(int client) {
+    const WideString path = ClientDir(client) + u"\\launch-record.txt";
+    EXPECT_TRUE(WaitForFile(path, 15000));
+    const std::string bytes = ReadBytes(path);
+    const WideString text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+    const size_t cut = text.find(u'\n');
+    if (cut == WideString::npos) return {text, u""};
+    return {text.substr(0, cut), text.substr(cut + 1)};
+  }
+};
+
+TEST_F(LaunchTest, TheQuotedPathAloneInTheClientFolderWithoutTheAutomap) {
+  InstallFakeClient(0);
+  ShipMaps(0);
+  ShipMaps(1);
+  EXPECT_TRUE(LaunchClient(0));
+  const auto [command_line, folder] = Record(0);
+  EXPECT_EQ(command_line, u"\"" + ClientExePath(0) + u"\"");
+  EXPECT_EQ(folder, ClientDir(0));
+  EXPECT_FALSE(Exists(TibiaFolder())) << "only the classic client gets the Automap";
+  EXPECT_FALSE(g_state.status_is_error);
+  EXPECT_EQ(CopyStatus().headline, u"Abrindo");
+}
+
+TEST_F(LaunchTest, TheClassicClientGetsItsAutomapFirst) {
+  InstallFakeClient(1);
+  ShipMaps(1);
+  EXPECT_TRUE(LaunchClient(1));
+  // Installed before the process was created: already there when LaunchClient returns.
+  EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\Automap\\00000001.map"), "server map");
+  EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\morvel_automap.txt"), "1");
+  const auto [command_line, folder] = Record(1);
+  EXPECT_EQ(command_line, u"\"" + ClientExePath(1) + u"\"");
+  EXPECT_EQ(folder, ClientDir(1));
+}
+
+TEST_F(LaunchTest, AMissingExecutableReportsTheFailureInErrorColours) {
+  ASSERT_TRUE(CreateDirectoryTree(ClientDir(1)));
+  ShipMaps(1);
+  EXPECT_FALSE(LaunchClient(1));
+  const StatusTexts texts = CopyStatus();
+  EXPECT_EQ(texts.headline, u"Não foi possível abrir o client.");
+  EXPECT_EQ(texts.detail, u"O antivírus pode ter bloqueado. Use Verificar arquivos.");
+  EXPECT_TRUE(g_state.status_is_error);
+  EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\morvel_automap.txt"), "1") << "the maps are installed all the same";
+
+  g_state.status_is_error = false;
+  RemoveTree(InstallDir());  // not even the folder
+  EXPECT_FALSE(LaunchClient(0));
+  EXPECT_TRUE(g_state.status_is_error);
+}
+
+}  // namespace

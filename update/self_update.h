@@ -1,0 +1,20 @@
+// Replaces the running launcher executable with the newer one the manifest
+// announces: download to ".novo", verify, swap through ".old".
+#pragma once
+#include <cstdint>
+
+#include "app/launcher_state.h"
+
+class Http;
+struct Manifest;
+
+// A launcher executable is a few megabytes; a manifest announcing more than this
+// would let the file host fill the disk beside the launcher.
+constexpr uint64_t kLauncherSizeLimit = 128ull * 1024 * 1024;
+
+// true when the new executable has replaced the running one.
+bool SelfUpdate(Http& http, const Manifest& manifest);
+
+// The start-up job once the manifest names a newer launcher: update and ask for a
+// restart, or offer the download page. Gives the task's FinishAction.
+FinishAction UpdateLauncherOrOfferDownload(Http& http, const Manifest& manifest);

@@ -1,0 +1,79 @@
+#include "update/self_update.h"
+
+#include <windows.h>
+
+#include "app/win32_text.h"
+#include "update/file_host.h"
+#include "update/http.h"
+#include "update/manifest.h"
+#include "update/questions.h"
+#include "update/sha256.h"
+
+bool SelfUpdate(Http& http, const Manifest& manifest) {
+  if (manifest.launcher_sha256.empty() || manifest.launcher_size == 0 || manifest.launcher_path.empty()) {
+    return false;
+  }
+  if (manifest.launcher_size > kLauncherSizeLimit) return false;
+
+  wchar_t own[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  // A full buffer means a cut path, which names some other file or folder: the
+  // swap would move that one aside.
+  if (length == 0 || length >= MAX_PATH) return false;
+  const WideString own_path = FromWinText(own);
+  const WideString novo = own_path + u".novo";
+  const WideString old = own_path + u".old";
+
+  const HANDLE file = CreateFileW(WinText(novo), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+
+  Sha256 digest;
+  uint64_t written = 0;
+  bool write_ok = true;
+  const uint64_t size = manifest.launcher_size;
+
+  const bool got = HttpGet(http, manifest.launcher_path + CacheDefeatingQuery(),
+                           [&](const uint8_t* data, uint32_t n) {
+                             if (written + n > size) return false;  // longer than announced
+                             DWORD done = 0;
+                             if (!WriteFile(file, data, n, &done, nullptr) || done != n) {
+                               write_ok = false;
+                               return false;
+                             }
+                             digest.Update(data, n);
+                             written += n;
+                             g_state.total_permille.exchange(static_cast<uint32_t>(written * 1000 / size));
+                             return true;
+                           });
+  CloseHandle(file);
+
+  if (!got || !write_ok || written != size || digest.FinishHex() != manifest.launcher_sha256) {
+    DeleteFileW(WinText(novo));
+    return false;
+  }
+
+  DeleteFileW(WinText(old));
+  // A running executable cannot be overwritten, but it can be renamed.
+  if (!MoveFileExW(WinText(own_path), WinText(old), MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileW(WinText(novo));
+    return false;
+  }
+  if (MoveFileExW(WinText(novo), WinText(own_path), MOVEFILE_REPLACE_EXISTING)) return true;
+  MoveFileExW(WinText(old), WinText(own_path), MOVEFILE_REPLACE_EXISTING);
+  DeleteFileW(WinText(novo));
+  return false;
+}
+
+FinishAction UpdateLauncherOrOfferDownload(Http& http, const Manifest& manifest) {
+  SetStatus(u"Atualizando o launcher...", u"", false);
+  if (SelfUpdate(http, manifest)) {
+    SetStatus(u"Launcher atualizado. Reabrindo...", u"", false);
+    return FinishRestartLauncher;
+  }
+  SetStatus(u"Há uma nova versão do launcher.", u"", false);
+  if (AskPlayer(u"Há uma nova versão do launcher. Abrir a página de download?", MB_ICONINFORMATION)) {
+    g_open_page(DownloadPageUrl());
+  }
+  return FinishKeepOpen;
+}
