@@ -2,6 +2,7 @@
 # Win32 logic test program (tests/win32), so both builds meet the same cases.
 set(MORVEL_LOGIC_TESTS
   ${CMAKE_CURRENT_LIST_DIR}/launcher_state_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/manifest_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sha256_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_test.cpp
 )

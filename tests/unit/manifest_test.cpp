@@ -1,0 +1,287 @@
+#include "update/manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "update/manifest_rules.h"
+
+namespace {
+
+const std::string kHeader = "morvel-launcher\t1\n";
+const std::string kSha(64, 'a');
+const std::string kSha2 = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+std::string FLine(const std::string& client, const std::string& sha, const std::string& path,
+                  const std::string& keep = "0", const std::string& size = "10", const std::string& dl = "7") {
+  return "f\t" + client + "\t" + sha + "\t" + size + "\t" + dl + "\t" + keep + "\t" + path + "\n";
+}
+
+// Parses with one "f" line for the given path; true when the launcher accepts it.
+bool AcceptsPath(const std::string& path) {
+  Manifest m;
+  return ParseManifest(kHeader + FLine("otc", kSha, path), m);
+}
+
+TEST(ManifestLines, HeaderMustBeExact) {
+  Manifest m;
+  EXPECT_TRUE(ParseManifest("morvel-launcher\t1", m));
+  EXPECT_TRUE(ParseManifest(kHeader, m));
+  EXPECT_FALSE(ParseManifest("", m));
+  EXPECT_FALSE(ParseManifest("\n", m));
+  EXPECT_FALSE(ParseManifest("\n" + kHeader, m));  // an empty first line is the header
+  EXPECT_FALSE(ParseManifest("morvel-launcher\t1\t\n", m));
+  EXPECT_FALSE(ParseManifest("morvel-launcher\t2\n", m));
+  EXPECT_FALSE(ParseManifest("morvel-launcher\t01\n", m));
+  EXPECT_FALSE(ParseManifest("Morvel-launcher\t1\n", m));
+  EXPECT_FALSE(ParseManifest("morvel-launcher 1\n", m));
+  EXPECT_FALSE(ParseManifest("morvel-launcher\t1\r\n", m));  // CR LF: the version reads "1\r"
+  EXPECT_FALSE(ParseManifest(std::string("morvel-launcher\t1\0", 18) + "\n", m));
+}
+
+TEST(ManifestLines, FinalLineFeedAndEmptyLinesChangeNothing) {
+  const std::string body = kHeader + "launcher\t5\n\n" + FLine("otc", kSha, "a.txt") + "\n" + FLine("classic", kSha2, "b.txt");
+  Manifest with, without;
+  ASSERT_TRUE(ParseManifest(body + "\n", with));
+  ASSERT_TRUE(ParseManifest(body, without));
+  EXPECT_EQ(with.launcher_version, 5);
+  ASSERT_EQ(with.files.size(), 2u);
+  ASSERT_EQ(without.files.size(), 2u);
+  EXPECT_EQ(with.files[1].path, without.files[1].path);
+  EXPECT_EQ(with.files[1].sha256, kSha2);
+}
+
+TEST(ManifestLines, CarriageReturnIsKeptInTheLastField) {
+  // A CR LF line after a valid LF header: the keep flag reads "1\r", which is not "1".
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(kHeader + "f\totc\t" + kSha + "\t1\t1\t1\r\nlauncher\t4\r\n", m));
+  EXPECT_EQ(m.launcher_version, 4);  // atoi stops at the CR
+  EXPECT_TRUE(m.files.empty());      // six fields: ignored
+  ASSERT_TRUE(ParseManifest(kHeader + "f\totc\t" + kSha + "\t1\t1\t1\ta.txt\r\n", m));
+  EXPECT_EQ(m.files.at(0).path, u"a.txt\r");
+  EXPECT_TRUE(m.files.at(0).keep_existing);
+}
+
+TEST(ManifestLines, UnknownLinesAndWrongFieldCountsAreSkipped) {
+  Manifest m;
+  const std::string text = kHeader + "comment\tanything\n" + "f\totc\t" + kSha + "\t1\t1\t0\n" +  // six fields
+                           "f\totc\t" + kSha + "\t1\t1\t0\ta\tb\n" +                                 // eight fields
+                           "F\totc\t" + kSha + "\t1\t1\t0\ta\n" + "launcher\t3\t4\n" + "self\t" + kSha + "\t1\n" +
+                           "f\n";
+  ASSERT_TRUE(ParseManifest(text, m));
+  EXPECT_TRUE(m.files.empty());
+  EXPECT_EQ(m.launcher_version, 0);
+  EXPECT_TRUE(m.launcher_sha256.empty());
+}
+
+TEST(ManifestLines, ParsingStartsFromAnEmptyRecord) {
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(kHeader + "launcher\t9\n" + FLine("otc", kSha, "a"), m));
+  ASSERT_TRUE(ParseManifest(kHeader + FLine("otc", kSha, "b"), m));
+  EXPECT_EQ(m.launcher_version, 0);
+  ASSERT_EQ(m.files.size(), 1u);
+  EXPECT_EQ(m.files[0].path, u"b");
+}
+
+TEST(ManifestLauncherLine, ReadsLikeAtoi) {
+  const struct {
+    const char* field;
+    int32_t version;
+  } cases[] = {
+      {"3", 3}, {"abc", 0}, {"", 0}, {"  7", 7}, {"+8x", 8}, {"-2", -2}, {"12abc", 12}, {"\v\f\r 4", 4},
+      {"2147483647", INT32_MAX}, {"2147483648", INT32_MAX}, {"99999999999999999999", INT32_MAX},
+      {"-2147483648", INT32_MIN}, {"-99999999999999999999", INT32_MIN}, {"- 3", 0}, {"0x10", 0},
+  };
+  for (const auto& c : cases) {
+    Manifest m;
+    ASSERT_TRUE(ParseManifest(kHeader + "launcher\t" + c.field + "\n", m)) << c.field;
+    EXPECT_EQ(m.launcher_version, c.version) << c.field;
+  }
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(kHeader + "launcher\t3\nlauncher\t5\n", m));
+  EXPECT_EQ(m.launcher_version, 5);
+}
+
+TEST(ManifestSelfLine, AcceptedLineFillsTheLauncherData) {
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(kHeader + "self\t" + kSha2 + "\t 123456789012x\t/arquivos/launcher/L\xC3\xA1.exe\n", m));
+  EXPECT_EQ(m.launcher_sha256, kSha2);
+  EXPECT_EQ(m.launcher_size, 123456789012u);
+  EXPECT_EQ(m.launcher_path, u"/arquivos/launcher/Lá.exe");
+  ASSERT_TRUE(ParseManifest(kHeader + "self\t" + kSha + "\t5\t/arquivos/\n", m));  // exactly the prefix
+  EXPECT_EQ(m.launcher_path, u"/arquivos/");
+}
+
+TEST(ManifestSelfLine, BadLineIsIgnoredAndKeepsTheEarlierOne) {
+  const std::string good = "self\t" + kSha + "\t10\t/arquivos/a.exe\n";
+  const std::string bad[] = {
+      "self\t" + std::string(63, 'a') + "A\t11\t/arquivos/b.exe\n",  // upper-case hex
+      "self\t" + std::string(63, 'a') + "\t11\t/arquivos/b.exe\n",   // 63 characters
+      "self\t" + kSha2 + "\t11\t/arquivo/b.exe\n",
+      "self\t" + kSha2 + "\t11\t/Arquivos/b.exe\n",
+      "self\t" + kSha2 + "\t11\t/arquivos\n",
+      "self\t" + kSha2 + "\t11\tarquivos/b.exe\n",
+      "self\t" + kSha2 + "\t11\t/arquivos/../b.exe\n",
+      "self\t" + kSha2 + "\t11\t/arquivos/x..y.exe\n",  // any "..", not only a piece
+      "self\t" + kSha2 + "\t11\t/arquivos/a\\b.exe\n",
+  };
+  for (const std::string& line : bad) {
+    Manifest m;
+    ASSERT_TRUE(ParseManifest(kHeader + good + line + FLine("otc", kSha, "x"), m)) << line;
+    EXPECT_EQ(m.launcher_sha256, kSha) << line;
+    EXPECT_EQ(m.launcher_size, 10u) << line;
+    EXPECT_EQ(m.launcher_path, u"/arquivos/a.exe") << line;
+    EXPECT_EQ(m.files.size(), 1u) << line;
+  }
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(kHeader + good + "self\t" + kSha2 + "\t20\t/arquivos/b.exe\n", m));
+  EXPECT_EQ(m.launcher_sha256, kSha2);
+  EXPECT_EQ(m.launcher_size, 20u);
+}
+
+TEST(ManifestFileLine, AcceptedLineBecomesAnEntry) {
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(kHeader + FLine("classic", kSha2, "Automap/sub/Ma\xC3\xA7\xC3\xA3.map", "1", "5000000000", "4294967296"), m));
+  ASSERT_EQ(m.files.size(), 1u);
+  const FileEntry& e = m.files[0];
+  EXPECT_EQ(e.client, 1);
+  EXPECT_EQ(e.sha256, kSha2);
+  EXPECT_EQ(e.size, 5000000000u);  // past 32 bits
+  EXPECT_EQ(e.download_size, 4294967296u);
+  EXPECT_TRUE(e.keep_existing);
+  EXPECT_EQ(e.path, u"Automap\\sub\\Maçã.map");
+}
+
+TEST(ManifestFileLine, OrderAndDuplicatesAreKept) {
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(kHeader + FLine("otc", kSha, "z") + FLine("classic", kSha2, "a") + FLine("otc", kSha2, "z"), m));
+  ASSERT_EQ(m.files.size(), 3u);
+  EXPECT_EQ(m.files[0].client, 0);
+  EXPECT_EQ(m.files[1].client, 1);
+  EXPECT_EQ(m.files[2].path, u"z");
+  EXPECT_EQ(m.files[2].sha256, kSha2);
+}
+
+TEST(ManifestFileLine, KeepFlagOnlyForExactlyOne) {
+  const struct {
+    const char* field;
+    bool keep;
+  } cases[] = {{"1", true}, {"0", false}, {"", false}, {"11", false}, {"sim", false}, {" 1", false}, {"1 ", false}};
+  for (const auto& c : cases) {
+    Manifest m;
+    ASSERT_TRUE(ParseManifest(kHeader + FLine("otc", kSha, "a", c.field), m)) << c.field;
+    EXPECT_EQ(m.files.at(0).keep_existing, c.keep) << c.field;
+  }
+}
+
+TEST(ManifestFileLine, OneBadLineRejectsTheWholeManifest) {
+  const std::string good = FLine("otc", kSha, "a.txt");
+  const std::string bad[] = {
+      FLine("OTC", kSha, "a"),
+      FLine("", kSha, "a"),
+      FLine("tibia", kSha, "a"),
+      FLine("otc", std::string(63, 'a') + "A", "a"),
+      FLine("otc", std::string(63, 'a'), "a"),
+      FLine("otc", std::string(65, 'a'), "a"),
+      FLine("otc", std::string(63, 'a') + "g", "a"),
+      FLine("otc", kSha, ""),
+  };
+  for (const std::string& line : bad) {
+    Manifest m;
+    EXPECT_FALSE(ParseManifest(kHeader + good + line + good, m)) << line;
+  }
+}
+
+TEST(ManifestFileLine, PathRulesOfTheFormat) {
+  EXPECT_TRUE(AcceptsPath("a"));
+  EXPECT_TRUE(AcceptsPath("dir/sub/file.dat"));
+  EXPECT_TRUE(AcceptsPath(".hidden/x..y/.z"));  // dots inside a piece are fine
+  for (const char* path : {"/a", "\\a", "a//b", "a/", "./a", "a/./b", "../a", "a/../b", "a/..", "C:/a", "a:b",
+                           "data::$DATA", "a\\b", "/"}) {
+    EXPECT_FALSE(AcceptsPath(path)) << path;
+  }
+}
+
+TEST(ManifestFileLine, PiecesWindowsWouldRenameAreRefused) {
+  // Windows strips trailing dots and spaces from a piece, so ".. " and "..." are
+  // ".." or worse once written; "a." would silently become "a".
+  for (const char* path : {".. /x", "a/.. ", "...", "a/.../b", ". /x", "a.", "dir./x", "a ", "dir /x", "a/b. "}) {
+    EXPECT_FALSE(AcceptsPath(path)) << path;
+  }
+  EXPECT_FALSE(AcceptsPath(std::string("a\0/../x", 7)));
+  EXPECT_FALSE(AcceptsPath(std::string("ok.txt\0", 7)));
+  EXPECT_TRUE(AcceptsPath(" lead/ space"));
+}
+
+TEST(ManifestFileLine, DeviceNamesAreRefused) {
+  for (const char* path : {"CON", "con", "nul.txt", "dir/Aux.log", "AUX .log", "PRN/x", "COM1", "com9.ini", "LPT0",
+                           "lpt\xC2\xB9", "COM\xC2\xB2.dat", "CONIN$", "conout$.txt"}) {
+    EXPECT_FALSE(AcceptsPath(path)) << path;
+  }
+  for (const char* path : {"CONSOLE", "COM10", "NULL.txt", "x.con", "lpt", "comx", "AUXILIAR/a", "LPT\xC2\xB4"}) {
+    EXPECT_TRUE(AcceptsPath(path)) << path;
+  }
+}
+
+TEST(ManifestFileLine, InvalidUtf8PathsAreRefused) {
+  // Converted, these would turn into U+FFFD (or be dropped), so the name on disk
+  // would differ from the one the checks saw.
+  for (const char* path : {"a\xFF", "\xC3", "\xE2\x82", "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80"}) {
+    EXPECT_FALSE(AcceptsPath(path)) << path;
+  }
+  EXPECT_TRUE(AcceptsPath("\xF0\x9F\x98\x80/\xE2\x82\xAC"));
+}
+
+TEST(ManifestRules, ReadUnsigned64LikeStrtoull) {
+  const struct {
+    const char* field;
+    uint64_t value;
+  } cases[] = {
+      {"0", 0},
+      {"", 0},
+      {"x", 0},
+      {"  42", 42},
+      {"42abc", 42},
+      {"+7", 7},
+      {"-1", UINT64_MAX},
+      {"-0", 0},
+      {"4294967296", 4294967296u},
+      {"18446744073709551615", UINT64_MAX},
+      {"18446744073709551616", UINT64_MAX},  // saturates, as strtoull does
+      {"99999999999999999999999", UINT64_MAX},
+      {"-18446744073709551615", 1},
+      {"-18446744073709551616", UINT64_MAX},
+      {"\r\v\f 9", 9},
+      {"0x1f", 0},
+      {"1 2", 1},
+      {"- 1", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadUnsigned64(c.field), c.value) << c.field;
+#ifndef _WIN32
+    EXPECT_EQ(ReadUnsigned64(c.field), std::strtoull(c.field, nullptr, 10)) << c.field;
+#endif
+  }
+}
+
+TEST(ManifestRules, HexCheck) {
+  EXPECT_TRUE(IsLowerHex64(kSha2));
+  EXPECT_FALSE(IsLowerHex64(""));
+  EXPECT_FALSE(IsLowerHex64(kSha2 + "0"));
+  std::string upper = kSha2;
+  upper[63] = 'F';
+  EXPECT_FALSE(IsLowerHex64(upper));
+  std::string nul = kSha2;
+  nul[10] = '\0';
+  EXPECT_FALSE(IsLowerHex64(nul));
+}
+
+TEST(ManifestRules, PathProblemExplainsTheRefusal) {
+  EXPECT_EQ(ManifestPathProblem("a/b.txt"), nullptr);
+  ASSERT_NE(ManifestPathProblem("a/con"), nullptr);
+  EXPECT_NE(std::string(ManifestPathProblem("a/con")).find("device"), std::string::npos);
+  EXPECT_NE(std::string(ManifestPathProblem("a:b")).find(":"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,209 @@
+#include "update/manifest.h"
+
+#include <string_view>
+
+#include "app/client_table.h"
+#include "update/manifest_rules.h"
+
+namespace {
+
+bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<uint8_t>(s[i]);
+    size_t n;
+    uint8_t lo = 0x80, hi = 0xBF;
+    if (c < 0x80) { ++i; continue; }
+    if (c >= 0xC2 && c <= 0xDF) n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) { n = 3; if (c == 0xE0) lo = 0xA0; if (c == 0xED) hi = 0x9F; }
+    else if (c >= 0xF0 && c <= 0xF4) { n = 4; if (c == 0xF0) lo = 0x90; if (c == 0xF4) hi = 0x8F; }
+    else return false;
+    if (s.size() - i < n) return false;
+    for (size_t k = 1; k < n; ++k) {
+      const auto t = static_cast<uint8_t>(s[i + k]);
+      if (t < (k == 1 ? lo : 0x80) || t > (k == 1 ? hi : 0xBF)) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+// Windows opens a device, not a file, for these names, with or without an
+// extension and trailing spaces ("nul", "Com1.txt", "AUX .log").
+bool IsReservedDeviceName(std::string_view piece) {
+  std::string_view base = piece.substr(0, piece.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  static constexpr std::string_view kFixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (std::string_view name : kFixed) {
+    if (EqualsNoCase(base, name)) return true;
+  }
+  if (base.size() < 4 || !(EqualsNoCase(base.substr(0, 3), "COM") || EqualsNoCase(base.substr(0, 3), "LPT"))) return false;
+  const std::string_view number = base.substr(3);
+  if (number.size() == 1 && number[0] >= '0' && number[0] <= '9') return true;
+  // Superscript one, two and three count as digits here.
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+const char* PiecesProblem(std::string_view path) {
+  size_t start = 0;
+  while (true) {
+    const size_t slash = path.find('/', start);
+    const std::string_view piece = path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+    if (piece.empty()) return "empty path piece (leading, trailing or doubled \"/\")";
+    if (piece == "." || piece == "..") return "path piece \".\" or \"..\"";
+    if (piece.back() == '.' || piece.back() == ' ') return "path piece ends in \".\" or a space";
+    if (IsReservedDeviceName(piece)) return "path piece is a Windows device name";
+    if (slash == std::string_view::npos) return nullptr;
+    start = slash + 1;
+  }
+}
+
+// Cuts at one separator; n separators give n + 1 pieces, empty ones included.
+template <typename Fn>
+void ForEachPiece(std::string_view text, char separator, Fn&& fn) {
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) {
+      fn(text.substr(start));
+      return;
+    }
+    fn(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+bool ClientFromKey(std::string_view key, int32_t& client) {
+  for (int32_t c = 0; c < 2; ++c) {
+    if (key == ClientTable[c].key) {
+      client = c;
+      return true;
+    }
+  }
+  return false;
+}
+
+WideString PathToWide(std::string_view path) {
+  WideString wide = Utf8ToWide(std::string(path));
+  for (char16_t& ch : wide) {
+    if (ch == u'/') ch = u'\\';
+  }
+  return wide;
+}
+
+}  // namespace
+
+bool IsLowerHex64(const std::string& field) {
+  if (field.size() != 64) return false;
+  for (char c : field) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+uint64_t ReadUnsigned64(const std::string& field) {
+  size_t i = 0;
+  while (i < field.size() && IsCSpace(field[i])) ++i;
+  bool negative = false;
+  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
+    const uint64_t digit = static_cast<uint64_t>(field[i] - '0');
+    if (value > (UINT64_MAX - digit) / 10) overflow = true;
+    value = value * 10 + digit;
+  }
+  if (overflow) return UINT64_MAX;
+  return negative ? (~value + 1) : value;
+}
+
+int32_t ReadInt32(const std::string& field) {
+  size_t i = 0;
+  while (i < field.size() && IsCSpace(field[i])) ++i;
+  bool negative = false;
+  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  int64_t value = 0;  // stops growing once past the 32-bit range
+  for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
+    if (value <= INT64_C(1) << 32) value = value * 10 + (field[i] - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+const char* ManifestPathProblem(const std::string& path) {
+  if (path.empty()) return "empty path";
+  if (path.find('\0') != std::string::npos) return "NUL byte in path";
+  if (path.find('\\') != std::string::npos) return "backslash in path";
+  if (path.find(':') != std::string::npos) return "\":\" in path";
+  if (!IsValidUtf8(path)) return "path is not valid UTF-8";
+  return PiecesProblem(path);
+}
+
+bool ParseManifest(const std::string& text, Manifest& manifest) {
+  manifest = Manifest();
+  const std::string_view all(text);
+  size_t position = 0;
+  bool header = true;
+  std::string_view fields[8];
+  while (position < all.size()) {
+    size_t end = all.find('\n', position);
+    if (end == std::string_view::npos) end = all.size();
+    const std::string_view line = all.substr(position, end - position);
+    position = end + 1;
+
+    // Only the first 8 fields are kept; a count past 7 matches no line kind.
+    size_t count = 0;
+    ForEachPiece(line, '\t', [&](std::string_view field) {
+      if (count < 8) fields[count] = field;
+      ++count;
+    });
+
+    if (header) {
+      if (count != 2 || fields[0] != "morvel-launcher" || fields[1] != "1") return false;
+      header = false;
+      continue;
+    }
+
+    const std::string_view kind = fields[0];
+    if (kind == "launcher" && count == 2) {
+      manifest.launcher_version = ReadInt32(std::string(fields[1]));
+    } else if (kind == "self" && count == 4) {
+      const std::string sha(fields[1]);
+      const std::string_view path = fields[3];
+      if (!IsLowerHex64(sha) || path.substr(0, 10) != "/arquivos/" || path.find("..") != std::string_view::npos ||
+          path.find('\\') != std::string_view::npos) {
+        continue;
+      }
+      manifest.launcher_sha256 = sha;
+      manifest.launcher_size = ReadUnsigned64(std::string(fields[2]));
+      manifest.launcher_path = Utf8ToWide(std::string(path));
+    } else if (kind == "f" && count == 7) {
+      FileEntry entry;
+      entry.sha256.assign(fields[2]);
+      const std::string path(fields[6]);
+      if (!ClientFromKey(fields[1], entry.client) || !IsLowerHex64(entry.sha256) || ManifestPathProblem(path)) {
+        return false;
+      }
+      entry.size = ReadUnsigned64(std::string(fields[3]));
+      entry.download_size = ReadUnsigned64(std::string(fields[4]));
+      entry.keep_existing = fields[5] == "1";
+      entry.path = PathToWide(path);
+      manifest.files.push_back(std::move(entry));
+    }
+  }
+  return !header;
+}
