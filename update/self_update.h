@@ -1,6 +1,8 @@
 // Replaces the running launcher executable with the newer one the manifest
 // announces: download to ".novo", verify, swap through ".old".
 #pragma once
+#include <windows.h>
+
 #include <cstdint>
 
 #include "app/launcher_state.h"
@@ -11,6 +13,10 @@ struct Manifest;
 // A launcher executable is a few megabytes; a manifest announcing more than this
 // would let the file host fill the disk beside the launcher.
 constexpr uint64_t kLauncherSizeLimit = 128ull * 1024 * 1024;
+
+// The renames of the swap; tests replace it to make one of them fail.
+using MoveFileFn = BOOL(WINAPI*)(LPCWSTR from, LPCWSTR to, DWORD flags);
+extern MoveFileFn g_move_file;  // MoveFileExW
 
 // true when the new executable has replaced the running one.
 bool SelfUpdate(Http& http, const Manifest& manifest);

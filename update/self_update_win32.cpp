@@ -9,6 +9,8 @@
 #include "update/questions.h"
 #include "update/sha256.h"
 
+MoveFileFn g_move_file = MoveFileExW;
+
 bool SelfUpdate(Http& http, const Manifest& manifest) {
   if (manifest.launcher_sha256.empty() || manifest.launcher_size == 0 || manifest.launcher_path.empty()) {
     return false;
@@ -55,12 +57,12 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
 
   DeleteFileW(WinText(old));
   // A running executable cannot be overwritten, but it can be renamed.
-  if (!MoveFileExW(WinText(own_path), WinText(old), MOVEFILE_REPLACE_EXISTING)) {
+  if (!g_move_file(WinText(own_path), WinText(old), MOVEFILE_REPLACE_EXISTING)) {
     DeleteFileW(WinText(novo));
     return false;
   }
-  if (MoveFileExW(WinText(novo), WinText(own_path), MOVEFILE_REPLACE_EXISTING)) return true;
-  MoveFileExW(WinText(old), WinText(own_path), MOVEFILE_REPLACE_EXISTING);
+  if (g_move_file(WinText(novo), WinText(own_path), MOVEFILE_REPLACE_EXISTING)) return true;
+  g_move_file(WinText(old), WinText(own_path), MOVEFILE_REPLACE_EXISTING);
   DeleteFileW(WinText(novo));
   return false;
 }
