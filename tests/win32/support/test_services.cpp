@@ -1,0 +1,185 @@
+#include "tests/win32/support/test_services.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cctype>
+#include <cstdlib>
+
+#include "app/win32_text.h"
+#include "update/file_host.h"
+#include "update/file_host_url.h"
+
+namespace {
+
+struct Choice {
+  bool set = false;
+  WideString host;
+  uint16_t port = 0;
+};
+Choice g_choice;
+
+bool PortFromEnv(const char16_t* name, uint16_t& port) {
+  const WideString text = TestEnv(name);
+  if (text.empty() || text.size() > 5) return false;
+  unsigned value = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return false;
+    value = value * 10 + (c - u'0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+bool UseServicePort(const char16_t* port_variable) {
+  const WideString host = TestEnv(u"MORVEL_TEST_HOST");
+  uint16_t port = 0;
+  if (host.empty() || !PortFromEnv(port_variable, port)) return false;
+  UseFileHost(host, port);
+  return true;
+}
+
+namespace {
+
+const Choice& Current() {
+  if (!g_choice.set && !UseNginx()) UseFileHost(u"localhost", 1);  // nothing listens on port 1
+  return g_choice;
+}
+
+WideString FaultFile(const char16_t* name) {
+  const WideString dir = TestEnv(u"MORVEL_FAULT_DIR_WIN");
+  return dir.empty() ? WideString() : dir + u"\\" + name;
+}
+
+bool WriteWholeFile(const WideString& path, const std::string& bytes) {
+  FILE* f = _wfopen(WinText(path), L"wb");
+  if (!f) return false;
+  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
+
+// Written beside the target and renamed over it, so the server never reads half a file.
+bool ReplaceFile(const WideString& path, const std::string& bytes) {
+  const WideString temp = path + u".tmp";
+  if (!WriteWholeFile(temp, bytes)) return false;
+  return MoveFileExW(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+}  // namespace
+
+// The settable file host of the test programs (the release values live in
+// update/file_host.cpp, which no test links).
+WideString FileHostName() { return Current().host; }
+uint16_t FileHostPort() { return Current().port; }
+WideString DownloadPageUrl() { return HttpsUrl(FileHostName(), FileHostPort(), u"/downloads"); }
+
+WideString TestEnv(const char16_t* name) {
+  wchar_t value[1024];
+  const DWORD n = GetEnvironmentVariableW(WinText(name), value, 1024);
+  if (n == 0 || n >= 1024) return WideString();
+  return FromWinText(value);
+}
+
+void UseFileHost(const WideString& host, uint16_t port) {
+  g_choice.set = true;
+  g_choice.host = host;
+  g_choice.port = port;
+}
+
+bool UseNginx() { return UseServicePort(u"MORVEL_NGINX_PORT"); }
+bool UseFaultServer() { return UseServicePort(u"MORVEL_FAULT_PORT"); }
+
+WideString ServedRoot() { return TestEnv(u"MORVEL_WWW_WIN"); }
+
+bool WriteServedFile(const WideString& relative_path, const std::string& bytes) {
+  const WideString root = ServedRoot();
+  if (root.empty()) return false;
+  const WideString path = root + u"\\" + relative_path;
+  for (size_t i = root.size() + 1; i < path.size(); ++i) {
+    if (path[i] == u'\\') CreateDirectoryW(WinText(path.substr(0, i)), nullptr);
+  }
+  return ReplaceFile(path, bytes);
+}
+
+bool SetFaultRules(const std::vector<std::string>& lines) {
+  const WideString path = FaultFile(u"rules.txt");
+  if (path.empty()) return false;
+  // A fresh generation line makes even identical rules count their uses anew.
+  static unsigned generation = 0;
+  char head[96];
+  snprintf(head, sizeof head, "# generation %lu-%lu-%u\n", static_cast<unsigned long>(GetCurrentProcessId()),
+           static_cast<unsigned long>(GetTickCount()), ++generation);
+  std::string text = head;
+  for (const auto& line : lines) text += line + "\n";
+  return ReplaceFile(path, text);
+}
+
+bool ClearFaultRules() { return SetFaultRules({}); }
+
+const std::string* LoggedRequest::Header(const std::string& name) const {
+  for (const auto& [key, value] : headers) {
+    if (SameNameIgnoringCase(key, name)) return &value;
+  }
+  return nullptr;
+}
+
+std::vector<LoggedRequest> ReadRequestLog() {
+  std::vector<LoggedRequest> requests;
+  FILE* f = _wfopen(WinText(FaultFile(u"requests.log")), L"rb");
+  if (!f) return requests;
+  std::string text;
+  char block[4096];
+  size_t n;
+  while ((n = fread(block, 1, sizeof block, f)) > 0) text.append(block, n);
+  fclose(f);
+
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;  // a line still being written
+    const std::vector<std::string> fields = SplitTabs(text.substr(start, end - start));
+    start = end + 1;
+    if (fields.size() < 3) continue;
+    LoggedRequest request{fields[0], fields[1], fields[2], {}};
+    for (size_t i = 3; i < fields.size(); ++i) {
+      const size_t colon = fields[i].find(": ");
+      if (colon == std::string::npos) continue;
+      request.headers.emplace_back(fields[i].substr(0, colon), fields[i].substr(colon + 2));
+    }
+    requests.push_back(std::move(request));
+  }
+  return requests;
+}
+
+void ClearRequestLog() {
+  const WideString path = FaultFile(u"requests.log");
+  if (!path.empty()) DeleteFileW(WinText(path));
+}
+
+std::string PatternBytes(uint64_t offset, uint64_t length) {
+  std::string bytes(static_cast<size_t>(length), '\0');
+  for (uint64_t i = 0; i < length; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>((offset + i) % 251);
+  return bytes;
+}
