@@ -1,0 +1,416 @@
+// morvel-publish's library on real folders under a temp dir: publish, verify,
+// incremental runs, refusals and the manifest's atomic replacement.
+#include "tools/publish/publish.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "tools/publish/body.h"
+#include "tools/publish/tree.h"
+#include "update/manifest.h"
+#include "update/sha256.h"
+
+namespace {
+
+using namespace publish;
+
+class PublishTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "morvel-publish-test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    root_ = templ;
+    options_.out = root_ / "www";
+    options_.client_dirs[0] = root_ / "otc";
+    options_.client_dirs[1] = root_ / "classic";
+    options_.jobs = 2;
+    Write("otc/Morvel Global.exe", Random(300000, 1));
+    Write("otc/data/things.dat", std::string(200000, 'x') + Random(1000, 2));
+    Write("otc/config.otml", "volume = 7\n");
+    Write("otc/empty.txt", "");
+    Write("classic/Tibia.exe", Random(100000, 3));
+    Write("classic/Automap/Mapa \xC3\x81gua.map", std::string(5000, 'm'));
+    Write("classic/Automap/versao.txt", "1\n");
+    Write("classic/copy.exe", Read("otc/Morvel Global.exe"));  // same content, one body
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static std::string Random(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng());
+    return s;
+  }
+  void Write(const std::string& relative, const std::string& bytes) {
+    const fs::path p = root_ / relative;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::string Read(const std::string& relative) {
+    std::ifstream in(root_ / relative, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string ManifestText() { return Read("www/arquivos/launcher/manifest.txt"); }
+  fs::path BodyPath(const std::string& content) {
+    Sha256 h;
+    h.Update(content.data(), static_cast<uint32_t>(content.size()));
+    return options_.out / "arquivos/launcher/files" / (h.FinishHex() + ".dl");
+  }
+  ExitCode Run() {
+    report_ = PublishReport();
+    return Publish(options_, report_);
+  }
+  VerifyReport Check(ExitCode expected) {
+    VerifyReport v;
+    EXPECT_EQ(Verify(options_.out, false, v), expected);
+    return v;
+  }
+  static bool Mentions(const std::vector<std::string>& lines, const std::string& what) {
+    for (const std::string& line : lines) {
+      if (line.find(what) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  fs::path root_;
+  PublishOptions options_;
+  PublishReport report_;
+};
+
+TEST_F(PublishTest, PublishedTreeVerifiesAndReadsBackInOrder) {
+  options_.keep = {"otc:config.otml", "**/versao.txt"};
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.files, 8u);
+  EXPECT_EQ(report_.bodies, 7u);  // copy.exe shares its body
+  EXPECT_EQ(report_.bodies_compressed, 7u);
+
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(ManifestText(), m));
+  ASSERT_EQ(m.files.size(), 8u);
+  const char16_t* expected[] = {u"Morvel Global.exe", u"config.otml", u"data\\things.dat", u"empty.txt",
+                                u"Automap\\Mapa Água.map", u"Automap\\versao.txt", u"Tibia.exe", u"copy.exe"};
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(m.files[i].path, expected[i]) << i;
+    EXPECT_EQ(m.files[i].client, i < 4 ? 0 : 1) << i;
+    EXPECT_EQ(m.files[i].download_size, fs::file_size(options_.out / "arquivos/launcher/files" / (m.files[i].sha256 + ".dl")));
+    EXPECT_EQ(m.files[i].keep_existing, i == 1 || i == 5) << i;
+  }
+  EXPECT_EQ(m.files[3].size, 0u);
+  EXPECT_EQ(m.files[2].size, 201000u);
+  EXPECT_TRUE(m.launcher_sha256.empty());
+  EXPECT_LT(m.files[2].download_size, 10000u);  // the compressible file really was compressed
+
+  const VerifyReport v = Check(kExitOk);
+  EXPECT_EQ(v.files, 8u);
+  EXPECT_EQ(v.bodies, 7u);
+  EXPECT_TRUE(v.problems.empty());
+}
+
+TEST_F(PublishTest, BodiesAreSingleGzipMembersThatInflateToTheFile) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const std::string content = Read("otc/data/things.dat");
+  const std::string body = [&] {
+    std::ifstream in(BodyPath(content), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }();
+  ASSERT_GE(body.size(), 18u);
+  EXPECT_EQ(static_cast<uint8_t>(body[0]), 0x1f);
+  EXPECT_EQ(static_cast<uint8_t>(body[1]), 0x8b);
+  // Inflate exactly as the launcher does: windowBits 31, gzip only.
+  z_stream z{};
+  ASSERT_EQ(inflateInit2(&z, 31), Z_OK);
+  std::string out(content.size() + 16, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+  z.avail_in = static_cast<uInt>(body.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(inflate(&z, Z_NO_FLUSH), Z_STREAM_END);
+  EXPECT_EQ(z.avail_in, 0u);  // nothing after the member
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  EXPECT_EQ(out, content);
+}
+
+TEST_F(PublishTest, RepublishingUnchangedFilesCompressesNothing) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const std::string first = ManifestText();
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.bodies_compressed, 0u);
+  EXPECT_EQ(report_.bodies_reused, 7u);
+  EXPECT_EQ(ManifestText(), first);
+
+  Write("otc/config.otml", "volume = 8\n");
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.bodies_compressed, 1u);
+  EXPECT_EQ(report_.bodies_reused, 6u);
+  Check(kExitOk);
+}
+
+TEST_F(PublishTest, SameInputGivesTheSameBytesInAnotherTree) {
+  ASSERT_EQ(Run(), kExitOk);
+  const std::string first = ManifestText();
+  options_.out = root_ / "www2";
+  ASSERT_EQ(Run(), kExitOk);
+  EXPECT_EQ(Read("www2/arquivos/launcher/manifest.txt"), first);
+  for (const auto& entry : fs::directory_iterator(root_ / "www/arquivos/launcher/files")) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(Read("www/arquivos/launcher/files/" + name), Read("www2/arquivos/launcher/files/" + name)) << name;
+  }
+}
+
+TEST_F(PublishTest, DamagedBodyOnTheHostIsMadeAgain) {
+  ASSERT_EQ(Run(), kExitOk);
+  const fs::path body = BodyPath(Read("classic/Tibia.exe"));
+  fs::resize_file(body, 10);
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.bodies_replaced, 1u);
+  EXPECT_EQ(report_.bodies_compressed, 1u);
+  Check(kExitOk);
+}
+
+TEST_F(PublishTest, EveryRefusedFileIsListedAndNothingIsWritten) {
+  Write("otc/nul.txt", "x");
+  Write("otc/sub/trail.", "x");
+  Write("otc/sub/what?.txt", "x");
+  Write("classic/Readme.txt", "x");
+  Write("classic/README.txt", "y");
+  Write("classic/Data", "x");
+  Write("classic/data/inner.txt", "x");
+  Write("otc/bad\xFFname", "x");
+  fs::create_symlink("/etc/hostname", root_ / "otc/link");
+  ASSERT_EQ(Run(), kExitProblems);
+  EXPECT_TRUE(Mentions(report_.problems, "[otc] nul.txt: the launcher refuses this path"));
+  EXPECT_TRUE(Mentions(report_.problems, "[otc] sub/trail.: the launcher refuses this path"));
+  EXPECT_TRUE(Mentions(report_.problems, "[otc] sub/what?.txt: has a character Windows does not allow"));
+  EXPECT_TRUE(Mentions(report_.problems, "[classic] Readme.txt: same name as \"README.txt\""));
+  EXPECT_TRUE(Mentions(report_.problems, "[classic] Data: same name as the folder \"data\""));
+  EXPECT_TRUE(Mentions(report_.problems, "[otc] bad\\xffname: name is not valid UTF-8"));
+  EXPECT_TRUE(Mentions(report_.problems, "[otc] link: symbolic link"));
+  EXPECT_EQ(report_.problems.size(), 7u);
+  EXPECT_FALSE(fs::exists(options_.out));
+}
+
+TEST_F(PublishTest, ExcludedFilesAndFoldersAreLeftOut) {
+  Write("otc/.git/config", "x");
+  Write("otc/.git/bad:name", "x");
+  Write("otc/logs/a.log", "x");
+  options_.exclude = {".git", "**/*.log"};
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.files, 8u);
+  EXPECT_EQ(ManifestText().find(".git"), std::string::npos);
+  EXPECT_EQ(ManifestText().find("a.log"), std::string::npos);
+}
+
+TEST_F(PublishTest, FailedPublishLeavesTheOldManifestInPlace) {
+  ASSERT_EQ(Run(), kExitOk);
+  const std::string before = ManifestText();
+  // New content whose body name is taken by a folder: the body cannot be written.
+  const std::string content = "new content\n";
+  Write("otc/new.txt", content);
+  fs::create_directories(BodyPath(content));
+  EXPECT_EQ(Run(), kExitIoError);
+  EXPECT_FALSE(report_.error.empty());
+  EXPECT_EQ(ManifestText(), before);
+  Check(kExitOk);  // the old tree is still whole
+  for (const auto& entry : fs::directory_iterator(options_.out / "arquivos/launcher")) {
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+  }
+}
+
+TEST_F(PublishTest, LauncherLinesAndFile) {
+  Write("launcher.exe", Random(70000, 9));
+  options_.launcher_exe = root_ / "launcher.exe";
+  options_.launcher_version = 3;
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_TRUE(report_.launcher_copied);
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(ManifestText(), m));
+  EXPECT_EQ(m.launcher_version, 3);
+  EXPECT_EQ(m.launcher_size, 70000u);
+  EXPECT_EQ(m.launcher_path, Utf8ToWide("/arquivos/launcher/" + LauncherFileName(3, m.launcher_sha256)));
+  EXPECT_EQ(Read("www/arquivos/launcher/" + LauncherFileName(3, m.launcher_sha256)), Read("launcher.exe"));
+  Check(kExitOk);
+  ASSERT_EQ(Run(), kExitOk);
+  EXPECT_FALSE(report_.launcher_copied);
+
+  // Publishing without it drops the lines, with a warning.
+  options_.launcher_exe.clear();
+  options_.launcher_version = 0;
+  ASSERT_EQ(Run(), kExitOk);
+  EXPECT_TRUE(Mentions(report_.warnings, "announces launcher 3"));
+  ASSERT_TRUE(ParseManifest(ManifestText(), m));
+  EXPECT_EQ(m.launcher_version, 0);
+}
+
+TEST_F(PublishTest, BadOptionsAreUsageErrors) {
+  PublishOptions o = options_;
+  o.launcher_version = 4;  // without an exe
+  EXPECT_EQ(Publish(o, report_), kExitUsage);
+  o = options_;
+  o.client_dirs[0].clear();
+  o.client_dirs[1].clear();
+  EXPECT_EQ(Publish(o, report_), kExitUsage);
+  o = options_;
+  o.out = root_ / "otc/www";  // would publish itself next time
+  EXPECT_EQ(Publish(o, report_), kExitUsage);
+  o = options_;
+  o.keep = {"/abs"};
+  EXPECT_EQ(Publish(o, report_), kExitUsage);
+  o = options_;
+  o.level = 0;
+  EXPECT_EQ(Publish(o, report_), kExitUsage);
+  EXPECT_FALSE(fs::exists(options_.out));
+}
+
+TEST_F(PublishTest, EitherClientMayBeLeftOut) {
+  options_.client_dirs[0].clear();
+  ASSERT_EQ(Run(), kExitOk);
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(ManifestText(), m));
+  ASSERT_EQ(m.files.size(), 4u);
+  for (const FileEntry& e : m.files) EXPECT_EQ(e.client, 1);
+  fs::remove_all(root_ / "classic");
+  fs::create_directories(root_ / "classic");
+  EXPECT_EQ(Run(), kExitProblems);  // no file at all: players would get an unusable manifest
+}
+
+TEST_F(PublishTest, VerifyListsEveryFault) {
+  Write("launcher.exe", Random(5000, 4));
+  options_.launcher_exe = root_ / "launcher.exe";
+  options_.launcher_version = 3;
+  ASSERT_EQ(Run(), kExitOk);
+  const fs::path flipped = BodyPath(Read("otc/Morvel Global.exe"));  // shared by two entries
+  const fs::path truncated = BodyPath(Read("classic/Tibia.exe"));
+  const fs::path trailing = BodyPath(Read("otc/config.otml"));
+  const fs::path missing = BodyPath(Read("otc/data/things.dat"));
+  {
+    std::fstream f(flipped, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(1000);
+    f.put('\x55');
+  }
+  fs::resize_file(truncated, fs::file_size(truncated) / 2);
+  std::ofstream(trailing, std::ios::binary | std::ios::app) << "junk";
+  fs::remove(missing);
+  Write("www" + report_.launcher_request_path, "tampered");
+
+  const VerifyReport v = Check(kExitProblems);
+  const std::string f = flipped.filename().string(), t = truncated.filename().string(),
+                    j = trailing.filename().string(), x = missing.filename().string();
+  EXPECT_TRUE(Mentions(v.problems, f)) << f;
+  EXPECT_TRUE(Mentions(v.problems, t + ": has")) << t;  // its size no longer matches
+  EXPECT_TRUE(Mentions(v.problems, j + ": has")) << j;
+  EXPECT_TRUE(Mentions(v.problems, x + ": missing")) << x;
+  EXPECT_TRUE(Mentions(v.problems, "does not match the \"self\" line"));
+  EXPECT_EQ(v.problems.size(), 5u);
+}
+
+TEST_F(PublishTest, VerifyInflatesLikeTheLauncher) {
+  ASSERT_EQ(Run(), kExitOk);
+  const std::string content = Read("classic/Automap/versao.txt");
+  Digest d;
+  std::string why;
+  EXPECT_TRUE(InflateBody(BodyPath(content), content.size(), d, why));
+  EXPECT_EQ(d.size, content.size());
+  EXPECT_FALSE(InflateBody(BodyPath(content), content.size() - 1, d, why));  // more than listed
+  EXPECT_NE(why.find("more than"), std::string::npos);
+
+  // A zlib (not gzip) stream of the same content is refused, as the launcher refuses it.
+  uLongf n = compressBound(static_cast<uLong>(content.size()));
+  std::string zlib_body(n, '\0');
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(&zlib_body[0]), &n, reinterpret_cast<const Bytef*>(content.data()),
+                      static_cast<uLong>(content.size()), 9), Z_OK);
+  zlib_body.resize(n);
+  Write("zlib.dl", zlib_body);
+  EXPECT_FALSE(InflateBody(root_ / "zlib.dl", content.size(), d, why));
+  EXPECT_NE(why.find("not a valid gzip stream"), std::string::npos) << why;
+}
+
+TEST_F(PublishTest, VerifyExplainsManifestLines) {
+  ASSERT_EQ(Run(), kExitOk);
+  std::string text = ManifestText();
+  const std::string good = text;
+  text += "f\totc\tabc\t1\t1\t0\n";  // six fields: ignored by the launcher
+  text += "launcher\t3\n";         // newer, but no self line
+  Write("www/arquivos/launcher/manifest.txt", text);
+  VerifyReport v = Check(kExitProblems);
+  EXPECT_TRUE(Mentions(v.problems, "line 10: \"f\" line with 6 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "announces launcher 3"));
+
+  std::string crlf;
+  for (char c : good) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  Write("www/arquivos/launcher/manifest.txt", crlf);
+  v = Check(kExitProblems);
+  EXPECT_TRUE(Mentions(v.problems, "CR LF"));
+  EXPECT_TRUE(Mentions(v.problems, "rejects this manifest"));
+
+  Write("www/arquivos/launcher/manifest.txt", good + "f\totc\t" + std::string(64, 'a') + "\t1\t1\t0\tCON\n");
+  v = Check(kExitProblems);
+  EXPECT_TRUE(Mentions(v.problems, "line 10: path piece is a Windows device name"));
+
+  fs::remove(options_.out / "arquivos/launcher/manifest.txt");
+  v = Check(kExitProblems);
+  EXPECT_TRUE(Mentions(v.problems, "no manifest"));
+}
+
+TEST(PublishGlob, MatchesLikeTheHelpSays) {
+  const struct {
+    const char* glob;
+    const char* path;
+    bool match;
+  } cases[] = {
+      {"config.otml", "config.otml", true},   {"config.otml", "sub/config.otml", false},
+      {"*.cfg", "a.cfg", true},               {"*.cfg", "d/a.cfg", false},
+      {"**/*.cfg", "a.cfg", true},            {"**/*.cfg", "d/e/a.cfg", true},
+      {"d/**", "d/e/f", true},                {"d/**", "dx/e", false},
+      {"d/**/x", "d/x", true},                {"d/**/x", "d/a/b/x", true},
+      {"d/**/x", "d/a/bx", false},            {"a?c", "abc", true},
+      {"a?c", "a/c", false},                  {"a?c", "a\xC3\xA1" "c", true},
+      {"*", "", true},                        {"**", "a/b", true},
+      {"a*b*c", "axxbyyc", true},             {"a*b*c", "axxbyy", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GlobMatch(c.glob, c.path), c.match) << c.glob << " ~ " << c.path;
+  PathPattern p;
+  std::string error;
+  ASSERT_TRUE(ParsePattern("classic:Automap/*.map", p, error));
+  EXPECT_TRUE(PatternMatches(p, 1, "Automap/a.map"));
+  EXPECT_FALSE(PatternMatches(p, 0, "Automap/a.map"));
+  EXPECT_FALSE(ParsePattern("otc:", p, error));
+  EXPECT_FALSE(ParsePattern("a\\b", p, error));
+}
+
+// A file past 4 GiB: sizes and the gzip trailer's 32-bit length wrap. Slow
+// (several GB hashed, compressed and inflated), so only with MORVEL_SLOW_TESTS=1.
+TEST_F(PublishTest, FilePastFourGiB) {
+  if (!std::getenv("MORVEL_SLOW_TESTS")) GTEST_SKIP() << "set MORVEL_SLOW_TESTS=1";
+  fs::remove_all(root_ / "classic");
+  options_.client_dirs[1].clear();
+  const uint64_t size = (uint64_t{1} << 32) + 12345;
+  {
+    std::ofstream(root_ / "otc/big.bin").put('\0');
+    fs::resize_file(root_ / "otc/big.bin", size);  // sparse zeros
+    std::fstream f(root_ / "otc/big.bin", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(size - 1));
+    f.put('!');
+  }
+  options_.level = 1;
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(ManifestText(), m));
+  EXPECT_EQ(m.files[1].path, u"big.bin");
+  EXPECT_EQ(m.files[1].size, size);
+  Check(kExitOk);
+}
+
+}  // namespace

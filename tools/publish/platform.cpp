@@ -1,0 +1,274 @@
+#include "tools/publish/platform.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <io.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace publish {
+
+namespace {
+
+thread_local std::string g_last_error;
+
+#ifdef _WIN32
+void RememberError() {
+  const DWORD code = GetLastError();
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = text ? TrimLineEnds(WideToUtf8(reinterpret_cast<const char16_t*>(text))) : std::string();
+  if (text) LocalFree(text);
+  g_last_error = message.empty() ? "error " + std::to_string(code) : message;
+}
+HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+#else
+void RememberError() { g_last_error = std::strerror(errno); }
+#endif
+
+}  // namespace
+
+std::string LastErrorText() { return g_last_error; }
+
+#ifdef _WIN32
+
+InFile::~InFile() { Close(); }
+
+bool InFile::Open(const fs::path& path) {
+  Close();
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    RememberError();
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+int64_t InFile::Read(void* buffer, uint32_t capacity) {
+  DWORD got = 0;
+  if (!ReadFile(AsHandle(handle_), buffer, capacity, &got, nullptr)) {
+    RememberError();
+    return -1;
+  }
+  return got;
+}
+
+void InFile::Close() {
+  if (handle_ != -1) CloseHandle(AsHandle(handle_));
+  handle_ = -1;
+}
+
+OutFile::~OutFile() {
+  if (handle_ != -1) CloseHandle(AsHandle(handle_));
+}
+
+bool OutFile::Create(const fs::path& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    RememberError();
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool OutFile::Write(const void* data, size_t length) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (length > 0) {
+    const DWORD chunk = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
+    DWORD wrote = 0;
+    if (!WriteFile(AsHandle(handle_), p, chunk, &wrote, nullptr) || wrote == 0) {
+      RememberError();
+      return false;
+    }
+    p += wrote;
+    length -= wrote;
+  }
+  return true;
+}
+
+bool OutFile::Sync() {
+  if (!FlushFileBuffers(AsHandle(handle_))) {
+    RememberError();
+    return false;
+  }
+  return true;
+}
+
+bool OutFile::Close() {
+  if (handle_ == -1) return true;
+  const bool ok = CloseHandle(AsHandle(handle_)) != 0;
+  if (!ok) RememberError();
+  handle_ = -1;
+  return ok;
+}
+
+bool MoveIntoPlace(const fs::path& from, const fs::path& to) {
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    RememberError();
+    return false;
+  }
+  return true;
+}
+
+bool SyncDirectory(const fs::path&) { return true; }
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+bool PathToUtf8(const fs::path& path, std::string& utf8) {
+  const WideString wide(reinterpret_cast<const char16_t*>(path.native().c_str()), path.native().size());
+  utf8 = WideToUtf8(wide);
+  return Utf8ToUtf16(utf8) == wide;  // unpaired surrogates came back as U+FFFD
+}
+
+fs::path PathFromUtf8(const std::string& utf8) {
+  const WideString wide = Utf8ToUtf16(utf8);
+  return fs::path(std::wstring(wide.begin(), wide.end()));
+}
+
+std::string DisplayPath(const fs::path& path) {
+  const WideString wide(reinterpret_cast<const char16_t*>(path.native().c_str()), path.native().size());
+  return WideToUtf8(wide);
+}
+
+#else  // POSIX
+
+InFile::~InFile() { Close(); }
+
+bool InFile::Open(const fs::path& path) {
+  Close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    RememberError();
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+int64_t InFile::Read(void* buffer, uint32_t capacity) {
+  while (true) {
+    const ssize_t got = ::read(static_cast<int>(handle_), buffer, capacity);
+    if (got >= 0) return got;
+    if (errno != EINTR) {
+      RememberError();
+      return -1;
+    }
+  }
+}
+
+void InFile::Close() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+OutFile::~OutFile() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+}
+
+bool OutFile::Create(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    RememberError();
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool OutFile::Write(const void* data, size_t length) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (length > 0) {
+    const ssize_t wrote = ::write(static_cast<int>(handle_), p, length);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = EIO;
+      RememberError();
+      return false;
+    }
+    p += wrote;
+    length -= static_cast<size_t>(wrote);
+  }
+  return true;
+}
+
+bool OutFile::Sync() {
+  if (::fsync(static_cast<int>(handle_)) != 0) {
+    RememberError();
+    return false;
+  }
+  return true;
+}
+
+bool OutFile::Close() {
+  if (handle_ == -1) return true;
+  const bool ok = ::close(static_cast<int>(handle_)) == 0;
+  if (!ok) RememberError();
+  handle_ = -1;
+  return ok;
+}
+
+bool MoveIntoPlace(const fs::path& from, const fs::path& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    RememberError();
+    return false;
+  }
+  return true;
+}
+
+bool SyncDirectory(const fs::path& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    RememberError();
+    return false;
+  }
+  const bool ok = ::fsync(fd) == 0;
+  if (!ok) RememberError();
+  ::close(fd);
+  return ok;
+}
+
+bool StderrIsTerminal() { return ::isatty(2) != 0; }
+
+unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
+
+bool PathToUtf8(const fs::path& path, std::string& utf8) {
+  utf8 = path.native();
+  return WideToUtf8(Utf8ToUtf16(utf8)) == utf8;  // invalid bytes came back as U+FFFD
+}
+
+fs::path PathFromUtf8(const std::string& utf8) { return fs::path(utf8); }
+
+std::string DisplayPath(const fs::path& path) {
+  std::string utf8;
+  if (PathToUtf8(path, utf8)) return utf8;
+  std::string shown;
+  for (unsigned char c : path.native()) {
+    if (c >= 0x80 || c < 0x20) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      shown += hex;
+    } else {
+      shown.push_back(static_cast<char>(c));
+    }
+  }
+  return shown;
+}
+
+#endif
+
+}  // namespace publish

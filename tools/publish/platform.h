@@ -1,0 +1,70 @@
+// The few operating-system calls the publishing tool needs beyond the C++
+// standard library: durable writes, atomic replacement and terminal detection.
+// POSIX and Win32 implementations live in platform.cpp.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace publish {
+
+namespace fs = std::filesystem;
+
+// A file read from start to end.
+class InFile {
+ public:
+  InFile() = default;
+  ~InFile();
+  InFile(const InFile&) = delete;
+  InFile& operator=(const InFile&) = delete;
+
+  bool Open(const fs::path& path);
+  // Bytes read (0 at the end); -1 on error.
+  int64_t Read(void* buffer, uint32_t capacity);
+  void Close();
+
+ private:
+  intptr_t handle_ = -1;
+};
+
+// A file created (or truncated) and written from start to end.
+class OutFile {
+ public:
+  OutFile() = default;
+  ~OutFile();
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+
+  bool Create(const fs::path& path);
+  bool Write(const void* data, size_t length);
+  // Waits until the data is on the disk, not just in the cache.
+  bool Sync();
+  bool Close();
+
+ private:
+  intptr_t handle_ = -1;
+};
+
+// Moves `from` over `to` in one step: a reader sees the old file or the new
+// one, never a mix or nothing.
+bool MoveIntoPlace(const fs::path& from, const fs::path& to);
+
+// Makes the names created or renamed in `dir` durable (fsync of the folder on
+// POSIX; Windows has no such step and needs none after a write-through move).
+bool SyncDirectory(const fs::path& dir);
+
+// Text of the last failed call of this layer (errno or GetLastError).
+std::string LastErrorText();
+
+bool StderrIsTerminal();
+unsigned long ProcessId();
+
+// A path's UTF-8 form, or false when the name has no valid UTF-8 form (bytes
+// that are not UTF-8 on POSIX, unpaired surrogates on Windows).
+bool PathToUtf8(const fs::path& path, std::string& utf8);
+// The UTF-8 name given on a command line or in a test, as a path.
+fs::path PathFromUtf8(const std::string& utf8);
+// For messages: the UTF-8 form, with undecodable bytes shown as \xNN.
+std::string DisplayPath(const fs::path& path);
+
+}  // namespace publish

@@ -1,0 +1,73 @@
+// morvel-publish: builds the file host's tree (manifest.txt, gzip bodies, the
+// launcher exe) from the client folders, and verifies a tree the way the
+// launcher will read it.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/publish/platform.h"
+
+namespace publish {
+
+// Exit codes of every command.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitProblems = 1,  // publish: files refused, nothing published; verify: the tree has faults
+  kExitUsage = 2,     // bad command line
+  kExitIoError = 3,   // a read, write or rename failed; the old manifest is untouched
+};
+
+// Where things lie under the tree's root (the file host's document root).
+constexpr const char* kLauncherFolder = "arquivos/launcher";
+constexpr const char* kManifestName = "manifest.txt";
+constexpr const char* kBodiesFolder = "files";
+// The running launcher's version in the first release; a manifest announcing a
+// higher one without a usable "self" line makes every player start nag.
+constexpr int32_t kFirstLauncherVersion = 2;
+
+struct PublishOptions {
+  fs::path out;                 // the tree's root
+  fs::path client_dirs[2];      // by ClientKind; empty = that client is not published
+  fs::path launcher_exe;        // empty = no "launcher"/"self" lines
+  int32_t launcher_version = 0;
+  std::vector<std::string> keep;     // patterns: files players keep once they have them
+  std::vector<std::string> exclude;  // patterns: left out entirely
+  int level = 9;                     // gzip level, 1-9
+  unsigned jobs = 0;                 // compressing threads; 0 = one per core
+  bool progress = false;
+};
+
+struct PublishReport {
+  uint64_t files = 0;              // "f" lines written
+  uint64_t bytes = 0;              // their total size
+  uint64_t bodies = 0;             // distinct contents
+  uint64_t bodies_compressed = 0;  // bodies made by this run
+  uint64_t bodies_reused = 0;      // bodies already on the host, left as they were
+  uint64_t bodies_replaced = 0;    // present but implausible, so made again
+  uint64_t compressed_in = 0, compressed_out = 0;  // bytes in and out of the bodies made
+  bool launcher_copied = false;
+  std::string launcher_request_path;  // the "self" path
+  fs::path manifest;
+  std::vector<std::string> problems;  // files refused (exit 1)
+  std::vector<std::string> warnings;
+  std::string error;                  // the I/O failure (exit 3)
+};
+
+ExitCode Publish(const PublishOptions& options, PublishReport& report);
+
+struct VerifyReport {
+  uint64_t files = 0, bodies = 0, bytes = 0;
+  uint64_t unreferenced_bodies = 0;
+  std::vector<std::string> problems;
+  std::vector<std::string> warnings;
+};
+
+// Every problem is listed, not only the first.
+ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report);
+
+// Launcher executable name on the host: the version and the start of its
+// SHA-256, so a new build never overwrites a file a player may be fetching.
+std::string LauncherFileName(int32_t version, const std::string& sha256);
+
+}  // namespace publish

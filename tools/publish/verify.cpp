@@ -1,0 +1,241 @@
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "app/client_table.h"
+#include "app/text.h"
+#include "tools/publish/body.h"
+#include "tools/publish/parallel.h"
+#include "tools/publish/progress.h"
+#include "tools/publish/publish.h"
+#include "tools/publish/tree.h"
+#include "update/manifest.h"
+#include "update/manifest_rules.h"
+
+namespace publish {
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+// Says, line by line, what the launcher will make of the text: which lines
+// reject the manifest and which it silently ignores.
+void ExplainLines(const std::string& text, VerifyReport& report) {
+  size_t position = 0, number = 0;
+  while (position < text.size()) {
+    size_t end = text.find('\n', position);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(position, end - position);
+    position = end + 1;
+    const std::string at = "manifest line " + std::to_string(++number) + ": ";
+    const std::vector<std::string> f = Split(line, '\t');
+    if (number == 1) {
+      if (line != "morvel-launcher\t1") {
+        report.problems.push_back(at + "the header must be \"morvel-launcher<TAB>1\"" +
+                                  (!line.empty() && line.back() == '\r' ? " (the file has CR LF line ends)" : ""));
+      }
+      continue;
+    }
+    if (f[0] == "f") {
+      if (f.size() != 7) {
+        report.problems.push_back(at + "\"f\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
+      } else if (f[1] != ClientTable[0].key && f[1] != ClientTable[1].key) {
+        report.problems.push_back(at + "unknown client \"" + f[1] + "\"; the launcher rejects the manifest");
+      } else if (!IsLowerHex64(f[2])) {
+        report.problems.push_back(at + "SHA-256 is not 64 lower-case hex digits; the launcher rejects the manifest");
+      } else if (const char* problem = ManifestPathProblem(f[6])) {
+        report.problems.push_back(at + problem + "; the launcher rejects the manifest");
+      }
+    } else if (f[0] == "self") {
+      if (f.size() != 4) {
+        report.problems.push_back(at + "\"self\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
+      } else if (!IsLowerHex64(f[1]) || f[3].compare(0, 10, "/arquivos/") != 0 || f[3].find("..") != std::string::npos ||
+                 f[3].find('\\') != std::string::npos) {
+        report.problems.push_back(at + "bad hash or path in the \"self\" line; the launcher ignores it");
+      }
+    } else if (f[0] == "launcher") {
+      if (f.size() != 2) {
+        report.problems.push_back(at + "\"launcher\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
+      }
+    } else if (!line.empty()) {
+      report.warnings.push_back(at + "unknown line, ignored by the launcher");
+    }
+  }
+}
+
+std::string ForwardSlashes(const WideString& path) {
+  std::string utf8 = WideToUtf8(path);
+  std::replace(utf8.begin(), utf8.end(), '\\', '/');
+  return utf8;
+}
+
+}  // namespace
+
+ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
+  report = VerifyReport();
+  const fs::path launcher_dir = tree / fs::path(kLauncherFolder).make_preferred();
+  const fs::path bodies_dir = launcher_dir / kBodiesFolder;
+  const fs::path manifest_path = launcher_dir / kManifestName;
+
+  std::error_code ec;
+  if (!fs::is_regular_file(manifest_path, ec)) {
+    report.problems.push_back("no manifest at " + DisplayPath(manifest_path));
+    return kExitProblems;
+  }
+  std::string text;
+  {
+    InFile in;
+    if (!in.Open(manifest_path)) {
+      report.problems.push_back("cannot open " + DisplayPath(manifest_path) + ": " + LastErrorText());
+      return kExitIoError;
+    }
+    std::vector<char> buffer(65536);
+    int64_t got;
+    while ((got = in.Read(buffer.data(), static_cast<uint32_t>(buffer.size()))) > 0) {
+      text.append(buffer.data(), static_cast<size_t>(got));
+      if (text.size() > 4 * kManifestLimit) break;  // plenty to report; no need to hold all of it
+    }
+    if (got < 0) {
+      report.problems.push_back("cannot read " + DisplayPath(manifest_path) + ": " + LastErrorText());
+      return kExitIoError;
+    }
+  }
+  if (text.size() > kManifestLimit) {
+    report.problems.push_back("the manifest has more than " + std::to_string(kManifestLimit) +
+                              " bytes; the launcher stops reading it and fails");
+  }
+
+  ExplainLines(text, report);
+  Manifest manifest;
+  if (!ParseManifest(text, manifest)) {
+    report.problems.push_back("the launcher's parser rejects this manifest");
+    return kExitProblems;
+  }
+  if (manifest.files.empty()) {
+    report.problems.push_back("the manifest lists no files; the launcher treats it as unusable");
+  }
+
+  // The "self" line and its file.
+  if (manifest.launcher_sha256.empty()) {
+    if (manifest.launcher_version > kFirstLauncherVersion) {
+      report.problems.push_back("the manifest announces launcher " + std::to_string(manifest.launcher_version) +
+                                " but has no usable \"self\" line; every player start would offer the download page");
+    }
+  } else {
+    const fs::path exe = tree / PathFromUtf8(WideToUtf8(manifest.launcher_path).substr(1)).make_preferred();
+    Digest digest;
+    std::string error;
+    if (manifest.launcher_size == 0) {
+      report.problems.push_back("the \"self\" line gives size 0; the launcher never updates itself from it");
+    }
+    if (!fs::is_regular_file(exe, ec)) {
+      report.problems.push_back("launcher executable missing: " + DisplayPath(exe));
+    } else if (!HashFile(exe, digest, error)) {
+      report.problems.push_back(error);
+    } else if (digest.size != manifest.launcher_size || digest.sha256 != manifest.launcher_sha256) {
+      report.problems.push_back("launcher executable " + DisplayPath(exe) + " does not match the \"self\" line (size " +
+                                std::to_string(digest.size) + ", SHA-256 " + digest.sha256 + ")");
+    }
+  }
+
+  // Names Windows would refuse or merge.
+  ScanResult names;
+  for (const FileEntry& e : manifest.files) {
+    SourceFile f;
+    f.client = e.client;
+    f.path = ForwardSlashes(e.path);
+    names.files.push_back(f);
+  }
+  std::stable_sort(names.files.begin(), names.files.end(), [](const SourceFile& a, const SourceFile& b) {
+    return a.client != b.client ? a.client < b.client : a.path < b.path;
+  });
+  CheckWindowsNames(names);
+  report.problems.insert(report.problems.end(), names.problems.begin(), names.problems.end());
+  report.warnings.insert(report.warnings.end(), names.warnings.begin(), names.warnings.end());
+
+  // One check per body; every entry naming it must agree on both sizes.
+  struct BodyUse {
+    uint64_t size, download_size;
+    std::string first;  // "[client] path" of the first entry, for messages
+  };
+  std::map<std::string, BodyUse> uses;
+  for (const FileEntry& e : manifest.files) {
+    const std::string who = std::string("[") + ClientTable[e.client].key + "] " + ForwardSlashes(e.path);
+    report.bytes += e.size;
+    const auto [it, fresh] = uses.emplace(e.sha256, BodyUse{e.size, e.download_size, who});
+    if (!fresh && it->second.size != e.size) {
+      report.problems.push_back(who + ": same SHA-256 as " + it->second.first + " but another size");
+    } else if (!fresh && it->second.download_size != e.download_size) {
+      report.problems.push_back(who + ": same body as " + it->second.first + " but another download size");
+    }
+  }
+  report.files = manifest.files.size();
+  report.bodies = uses.size();
+
+  std::vector<const std::pair<const std::string, BodyUse>*> list;
+  uint64_t body_bytes = 0;
+  for (const auto& use : uses) {
+    list.push_back(&use);
+    body_bytes += use.second.download_size;
+  }
+  std::mutex lock;
+  std::vector<std::string> body_problems;
+  {
+    Progress shown(progress, "verifying", list.size(), body_bytes);
+    ParallelFor(list.size(), JobCount(0), [&](size_t i) {
+      const std::string& sha = list[i]->first;
+      const BodyUse& use = list[i]->second;
+      const fs::path body = bodies_dir / (sha + ".dl");
+      const std::string at = use.first + ": body " + kBodiesFolder + "/" + sha + ".dl: ";
+      std::string problem;
+      std::error_code e;
+      if (!fs::is_regular_file(body, e)) {
+        problem = at + "missing";
+      } else if (fs::file_size(body, e) != use.download_size) {
+        problem = at + "has " + std::to_string(fs::file_size(body, e)) + " bytes, the manifest says " +
+                  std::to_string(use.download_size);
+      } else {
+        Digest inflated;
+        std::string why;
+        if (!InflateBody(body, use.size, inflated, why, &shown.bytes())) {
+          problem = at + why;
+        } else if (inflated.size != use.size) {
+          problem = at + "inflates to " + std::to_string(inflated.size) + " bytes, the manifest says " + std::to_string(use.size);
+        } else if (inflated.sha256 != sha) {
+          problem = at + "inflates to content with SHA-256 " + inflated.sha256;
+        }
+      }
+      shown.AddItem();
+      if (!problem.empty()) {
+        std::lock_guard<std::mutex> hold(lock);
+        body_problems.push_back(problem);
+      }
+      return true;
+    });
+  }
+  std::sort(body_problems.begin(), body_problems.end());
+  report.problems.insert(report.problems.end(), body_problems.begin(), body_problems.end());
+
+  // What else lies in the bodies folder.
+  for (fs::directory_iterator it(bodies_dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = DisplayPath(it->path().filename());
+    if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64))) {
+      ++report.unreferenced_bodies;
+    } else if (!name.empty() && name[0] == '.' && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+      report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
+    }
+  }
+  return report.problems.empty() ? kExitOk : kExitProblems;
+}
+
+}  // namespace publish
