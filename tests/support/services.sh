@@ -43,13 +43,21 @@ stop_pid_file() {
   wait_gone "$pid" 50 || { kill -KILL "$pid" 2>/dev/null; wait_gone "$pid" 20 || true; }
 }
 
+children_of() {
+  local status
+  for status in /proc/[0-9]*/status; do
+    grep -qx "PPid:[[:space:]]*$1" "$status" 2>/dev/null && basename "$(dirname "$status")"
+  done
+  return 0
+}
+
 stop_all() {
   # nginx first: its master takes its workers down with it on TERM.
   if [ -f "$state/nginx.pid" ]; then
     local master
     master=$(cat "$state/nginx.pid" 2>/dev/null || true)
     local workers=""
-    [[ "$master" =~ ^[0-9]+$ ]] && workers=$(pgrep -P "$master" 2>/dev/null || true)
+    [[ "$master" =~ ^[0-9]+$ ]] && workers=$(children_of "$master")
     stop_pid_file "$state/nginx.pid"
     for w in $workers; do kill -KILL "$w" 2>/dev/null || true; done
   fi
