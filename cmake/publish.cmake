@@ -11,8 +11,9 @@ add_library(morvel_publish_lib STATIC
   ${CMAKE_SOURCE_DIR}/tools/publish/verify.cpp
 )
 if(WIN32)
-  # Utf8ToWide comes from the Win32 text module there.
-  target_link_libraries(morvel_publish_lib PUBLIC morvel_win32 Threads::Threads)
+  # Utf8ToWide comes from the Win32 text module there, which morvel_logic
+  # needs too: listed again after it.
+  target_link_libraries(morvel_publish_lib PUBLIC morvel_win32 morvel_logic morvel_win32 Threads::Threads)
 else()
   target_link_libraries(morvel_publish_lib PUBLIC morvel_logic Threads::Threads)
 endif()

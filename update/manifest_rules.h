@@ -3,22 +3,23 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Exactly 64 characters from "0123456789abcdef".
-bool IsLowerHex64(const std::string& field);
+bool IsLowerHex64(std::string_view field);
 
 // Base-10 strtoull in the C locale: leading white space, an optional sign (a
 // minus negates modulo 2^64), digits up to the first other byte, no digits give
 // 0, and a value past 2^64-1 saturates at 2^64-1 like the C library.
-uint64_t ReadUnsigned64(const std::string& field);
+uint64_t ReadUnsigned64(std::string_view field);
 
 // atoi, except that a value outside the 32-bit range is clamped to it instead
 // of being undefined (C) or wrapping (glibc).
-int32_t ReadInt32(const std::string& field);
+int32_t ReadInt32(std::string_view field);
 
 // Why the launcher refuses an "f" path (UTF-8, "/"-separated), or nullptr when
 // it accepts it. Besides the format's own rules this refuses what Windows would
 // not store under that name inside the client folder: NUL bytes, invalid UTF-8,
 // pieces ending in "." or " " (Windows strips those, so ".. " would act as "..")
 // and reserved device names such as "CON" or "nul.txt".
-const char* ManifestPathProblem(const std::string& path);
+const char* ManifestPathProblem(std::string_view path);
