@@ -1,6 +1,8 @@
 # Unit tests of the pure logic: built natively (tests/unit) and into the 32-bit
 # Win32 logic test program (tests/win32), so both builds meet the same cases.
 set(MORVEL_LOGIC_TESTS
+  ${CMAKE_CURRENT_LIST_DIR}/download_logic_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/inflate_verify_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/launcher_state_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manifest_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sha256_test.cpp

@@ -1,0 +1,415 @@
+// The file check and download under Wine, against nginx and the fault server
+// over TLS 1.2, on the real disk of a throwaway prefix. The trees come from
+// tests/support/fixtures/download.sh.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "tests/win32/download_test_util.h"
+
+using namespace download_test;
+
+namespace {
+
+class Download : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(ServedRoot().empty()) << "run through scripts/test: no test servers";
+    EmptyFolder(InstallDir());
+    ClearFaultRules();
+    ClearRequestLog();
+    ResetState();
+    ASSERT_TRUE(UseFaultServer());
+  }
+  void TearDown() override {
+    ClearFaultRules();
+    g_state.cancel_requested = false;
+  }
+};
+
+// The two amounts of a download detail ("A de B"), in megabytes.
+bool ParseAmounts(const WideString& detail, double& first, double& second) {
+  std::string text = WideToUtf8(detail);
+  for (char& c : text) {
+    if (c == ',') c = '.';
+  }
+  return std::sscanf(text.c_str(), "%lf MB de %lf MB", &first, &second) == 2;
+}
+
+uint64_t TotalTransfer(const Manifest& manifest, bool otc, bool classic) {
+  uint64_t total = 0;
+  for (const FileEntry& e : manifest.files) {
+    if (e.client == 0 ? otc : classic) total += e.download_size;
+  }
+  return total;
+}
+
+TEST_F(Download, FirstInstallOfOneClientFromNginx) {
+  const Manifest manifest = LoadScenario(u"install");
+  ASSERT_TRUE(UseNginx());
+
+  // Sample what the window would paint while the worker runs.
+  std::atomic<bool> running{true};
+  std::vector<std::pair<uint32_t, uint32_t>> bars;
+  std::vector<WideString> details;
+  std::thread painter([&] {
+    while (running) {
+      bars.emplace_back(g_state.file_permille.load(), g_state.total_permille.load());
+      details.push_back(CopyStatus().detail);
+      Sleep(2);
+    }
+  });
+  const bool ok = Update(manifest, true, false);
+  running = false;
+  painter.join();
+
+  EXPECT_TRUE(ok);
+  ExpectInstalled(u"install", manifest, true, false);
+  EXPECT_FALSE(Exists(ClientDir(1))) << "the other client is not touched";
+  EXPECT_TRUE(PartFiles().empty());
+  EXPECT_EQ(g_state.file_permille.load(), 1000u);
+  EXPECT_EQ(g_state.total_permille.load(), 1000u);
+  // The last title and amount stay for the task flow to replace.
+  const uint64_t total = TotalTransfer(manifest, true, false);
+  ExpectStatus(u"Baixando modules\\game\\ui\\b.otui", TransferDetail(total, total), false);
+
+  ASSERT_FALSE(bars.empty());
+  size_t amounts = 0;
+  for (const auto& [file, whole] : bars) {
+    EXPECT_LE(file, 1000u);
+    EXPECT_LE(whole, 1000u);
+  }
+  for (const WideString& detail : details) {
+    double first = 0, second = 0;
+    if (detail.empty()) continue;
+    ASSERT_TRUE(ParseAmounts(detail, first, second)) << WideToUtf8(detail);
+    EXPECT_LE(first, second) << WideToUtf8(detail);
+    ++amounts;
+  }
+  EXPECT_GT(amounts, 0u) << "the detail never showed an amount";
+
+  // Everything in place: the next run checks every file and fetches nothing.
+  ASSERT_TRUE(UseFaultServer());
+  ResetState();
+  EXPECT_TRUE(Update(manifest, true, false));
+  EXPECT_TRUE(FetchedBodies().empty());
+  ExpectStatus(u"Conferindo arquivos (9 de 11)...", u"", false);
+  EXPECT_EQ(g_state.file_permille.load(), 1000u);
+  EXPECT_EQ(g_state.total_permille.load(), 1000u);
+}
+
+TEST_F(Download, RepairsMissingAndDifferentFilesAndLeavesKeptOnesAlone) {
+  const Manifest manifest = LoadScenario(u"install");
+  ASSERT_TRUE(Update(manifest, true, true));
+  const FileEntry& things = EntryAt(manifest, u"data\\things\\860.dat");
+  const FileEntry& module = EntryAt(manifest, u"modules\\game\\game.otmod");
+  const FileEntry& sprites = EntryAt(manifest, u"Tibia.spr");
+  const FileEntry& config = EntryAt(manifest, u"config.otml");
+
+  ASSERT_TRUE(DeleteFileW(WinText(ClientFilePath(things))));
+  ASSERT_TRUE(WriteBytes(ClientFilePath(module), std::string(module.size, 'x')));  // same size, other bytes
+  ASSERT_TRUE(WriteBytes(ClientFilePath(sprites), "short"));
+  ASSERT_TRUE(WriteBytes(ClientFilePath(config), "volume = 1\nmine\n"));  // the player's own
+
+  ClearRequestLog();
+  ResetState();
+  EXPECT_TRUE(Update(manifest, true, true));
+  EXPECT_EQ(FetchedBodies(), Digests({&things, &module, &sprites}));
+  ExpectInstalled(u"install", manifest, false, true);
+  EXPECT_TRUE(ReadBytes(ClientFilePath(things)) == SourceBytes(u"install", things));
+  EXPECT_TRUE(ReadBytes(ClientFilePath(module)) == SourceBytes(u"install", module));
+  EXPECT_EQ(ReadBytes(ClientFilePath(config)), "volume = 1\nmine\n");
+
+  // Kept, even while something holds it open without sharing.
+  HANDLE held = CreateFileW(WinText(ClientFilePath(config)), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ClearRequestLog();
+  EXPECT_TRUE(Update(manifest, true, true));
+  CloseHandle(held);
+  EXPECT_TRUE(FetchedBodies().empty());
+  EXPECT_EQ(ReadBytes(ClientFilePath(config)), "volume = 1\nmine\n");
+
+  // A kept file that is missing is fetched like any other.
+  ASSERT_TRUE(DeleteFileW(WinText(ClientFilePath(config))));
+  ClearRequestLog();
+  EXPECT_TRUE(Update(manifest, true, true));
+  EXPECT_EQ(FetchedBodies(), Digests({&config}));
+  EXPECT_TRUE(ReadBytes(ClientFilePath(config)) == SourceBytes(u"install", config));
+}
+
+TEST_F(Download, CancelDuringTheSecondOfFiveKeepsTheFirstAndResumesWithTheRest) {
+  const Manifest manifest = LoadScenario(u"five");
+  ASSERT_EQ(manifest.files.size(), 5u);
+  const FileEntry& second = manifest.files[1];
+  // The second body never arrives whole: the server stops after 100000 bytes and
+  // holds the connection half a second, long enough to cancel while it is under way.
+  ScopedFaultRules rules({BodyPath(second) + " drop 100000"});
+  ASSERT_TRUE(rules.ok);
+
+  std::atomic<bool> cancelled_under_way{false};
+  std::thread player([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (CopyStatus().headline == u"Baixando pack\\02.dat" && g_state.file_permille.load() > 0) {
+        g_state.cancel_requested = true;  // the Cancel button
+        cancelled_under_way = true;
+        return;
+      }
+      Sleep(1);
+    }
+  });
+  const bool ok = Update(manifest, true, false);
+  player.join();
+
+  ASSERT_TRUE(cancelled_under_way) << "the second file's transfer was never seen under way";
+  EXPECT_FALSE(ok);
+  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  EXPECT_TRUE(ReadBytes(ClientFilePath(manifest.files[0])) == SourceBytes(u"five", manifest.files[0]));
+  for (size_t i = 1; i < 5; ++i) EXPECT_FALSE(Exists(ClientFilePath(manifest.files[i]))) << i;
+  EXPECT_TRUE(PartFiles().empty());
+
+  // The next run skips the first file and fetches two to five.
+  ClearFaultRules();
+  ClearRequestLog();
+  ResetState();
+  EXPECT_TRUE(Update(manifest, true, false));
+  EXPECT_EQ(FetchedBodies(),
+            Digests({&manifest.files[1], &manifest.files[2], &manifest.files[3], &manifest.files[4]}));
+  ExpectInstalled(u"five", manifest, true, false);
+}
+
+TEST_F(Download, ADroppedConnectionIsTriedAgainAfterAPause) {
+  const Manifest manifest = LoadScenario(u"install");
+  const FileEntry& things = EntryAt(manifest, u"data\\things\\860.dat");
+  ScopedFaultRules rules({BodyPath(things) + " drop 100000 rst times=1"});
+  ASSERT_TRUE(rules.ok);
+
+  const DWORD start = GetTickCount();
+  EXPECT_TRUE(Update(manifest, true, false));
+  EXPECT_GE(GetTickCount() - start, 1500u);
+  ExpectInstalled(u"install", manifest, true, false);
+  std::vector<std::string> things_requests;
+  for (const std::string& body : FetchedBodies()) {
+    if (body == things.sha256) things_requests.push_back(body);
+  }
+  EXPECT_EQ(things_requests.size(), 2u);
+  EXPECT_TRUE(PartFiles().empty());
+}
+
+TEST_F(Download, ThreeFailedAttemptsStopTheUpdateAndKeepTheOldFile) {
+  const Manifest manifest = LoadScenario(u"install");
+  const FileEntry& things = EntryAt(manifest, u"data\\things\\860.dat");
+  ScopedFaultRules rules({BodyPath(things) + " status 500"});
+  ASSERT_TRUE(rules.ok);
+  CreateDirectoryTree(ClientFilePath(things).substr(0, ClientFilePath(things).rfind(u'\\')));
+  ASSERT_TRUE(WriteBytes(ClientFilePath(things), "an older 860.dat"));
+
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(Update(manifest, true, false));
+  EXPECT_GE(GetTickCount() - start, 3000u);
+  ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+
+  // The files before it stay in place, the ones after it are never asked for.
+  std::vector<const FileEntry*> expected;
+  bool after = false;
+  for (const FileEntry& entry : manifest.files) {
+    if (entry.client != 0) continue;
+    if (&entry == &things) {
+      after = true;
+      continue;
+    }
+    if (after) {
+      EXPECT_FALSE(Exists(ClientFilePath(entry))) << WideToUtf8(entry.path);
+    } else {
+      EXPECT_TRUE(ReadBytes(ClientFilePath(entry)) == SourceBytes(u"install", entry)) << WideToUtf8(entry.path);
+      expected.push_back(&entry);
+    }
+  }
+  expected.insert(expected.end(), {&things, &things, &things});
+  EXPECT_EQ(FetchedBodies(), Digests(expected));
+  EXPECT_EQ(ReadBytes(ClientFilePath(things)), "an older 860.dat");
+  EXPECT_TRUE(PartFiles().empty());
+}
+
+TEST_F(Download, BodiesThatAreNotTheirFileFailAfterThreeAttempts) {
+  // Another digest; one byte more than the line says; zlib instead of gzip.
+  for (const char16_t* scenario : {u"digest", u"toolong", u"zlib"}) {
+    SCOPED_TRACE(WideToUtf8(scenario));
+    EmptyFolder(InstallDir());
+    ClearRequestLog();
+    ResetState();
+    const Manifest manifest = LoadScenario(scenario);
+    ASSERT_EQ(manifest.files.size(), 3u);
+    const FileEntry& good = manifest.files[0];
+    const FileEntry& bad = manifest.files[1];
+
+    EXPECT_FALSE(Update(manifest, true, false));
+    ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+    EXPECT_EQ(FetchedBodies(), Digests({&good, &bad, &bad, &bad}));
+    EXPECT_TRUE(ReadBytes(ClientFilePath(good)) == SourceBytes(u"install", good));
+    EXPECT_FALSE(Exists(ClientFilePath(bad)));
+    EXPECT_FALSE(Exists(ClientFilePath(manifest.files[2])));
+    EXPECT_TRUE(PartFiles().empty());
+  }
+}
+
+TEST_F(Download, ATargetHeldOpenAsksToCloseTheClient) {
+  const Manifest manifest = LoadScenario(u"install");
+  ASSERT_TRUE(Update(manifest, true, false));
+  const FileEntry& module = EntryAt(manifest, u"modules\\game\\game.otmod");
+  ASSERT_TRUE(WriteBytes(ClientFilePath(module), "an open, changed module"));
+
+  // A running client keeps its file open without FILE_SHARE_DELETE.
+  HANDLE held = CreateFileW(WinText(ClientFilePath(module)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ClearRequestLog();
+  ResetState();
+  const DWORD start = GetTickCount();
+  const bool ok = Update(manifest, true, false);
+  const DWORD elapsed = GetTickCount() - start;
+  CloseHandle(held);
+
+  EXPECT_FALSE(ok);
+  ExpectStatus(u"Feche o client aberto e tente de novo.", u"modules\\game\\game.otmod", true);
+  EXPECT_EQ(FetchedBodies(), Digests({&module}));  // not tried again
+  EXPECT_LT(elapsed, 1500u);
+  EXPECT_EQ(ReadBytes(ClientFilePath(module)), "an open, changed module");
+  EXPECT_TRUE(PartFiles().empty());
+
+  // Closed: the next run replaces it.
+  ResetState();
+  EXPECT_TRUE(Update(manifest, true, false));
+  EXPECT_TRUE(ReadBytes(ClientFilePath(module)) == SourceBytes(u"install", module));
+}
+
+TEST_F(Download, ATargetThatIsAFolderIsNeverReplaced) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];
+  ASSERT_TRUE(CreateDirectoryTree(ClientFilePath(font)));
+  ASSERT_TRUE(WriteBytes(ClientFilePath(font) + u"\\inside.txt", "player data"));
+
+  EXPECT_FALSE(Update(manifest, true, false));
+  ExpectStatus(u"Feche o client aberto e tente de novo.", u"data\\fonts\\verdana.otfont", true);
+  EXPECT_TRUE(IsFolder(ClientFilePath(font)));
+  EXPECT_EQ(ReadBytes(ClientFilePath(font) + u"\\inside.txt"), "player data");
+  EXPECT_TRUE(PartFiles().empty());
+}
+
+TEST_F(Download, APartFileLeftByACrashIsTruncated) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];
+  CreateDirectoryTree(ClientFilePath(font).substr(0, ClientFilePath(font).rfind(u'\\')));
+  ASSERT_TRUE(WriteBytes(ClientFilePath(font) + u".part", std::string(3 * font.size, '#')));
+
+  EXPECT_TRUE(Update(manifest, true, false));
+  EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
+  EXPECT_TRUE(PartFiles().empty());
+}
+
+TEST_F(Download, APartFileThatCannotBeMadeIsAWriteFailure) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];
+  ASSERT_TRUE(CreateDirectoryTree(ClientFilePath(font) + u".part"));
+
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(Update(manifest, true, false));
+  EXPECT_LT(GetTickCount() - start, 1500u);  // not tried again
+  ExpectStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+  EXPECT_TRUE(FetchedBodies().empty());
+  EXPECT_FALSE(Exists(ClientFilePath(font)));
+}
+
+TEST_F(Download, APathNamedTwiceEndsWithItsLastLineAndStaysValid) {
+  const Manifest manifest = LoadScenario(u"dup");
+  ASSERT_EQ(manifest.files.size(), 3u);
+  const Manifest install = LoadScenario(u"install");
+  const FileEntry& b = EntryAt(install, u"modules\\game\\ui\\b.otui");
+
+  EXPECT_TRUE(Update(manifest, true, false));
+  // One file on disk (the file system ignores case), holding the later line's content.
+  EXPECT_TRUE(ReadBytes(ClientFilePath(manifest.files[0])) == SourceBytes(u"install", b));
+  EXPECT_EQ(FetchedBodies(), Digests({&manifest.files[1], &manifest.files[2]}));
+
+  ClearRequestLog();
+  ResetState();
+  EXPECT_TRUE(Update(manifest, true, false));
+  EXPECT_TRUE(FetchedBodies().empty()) << "a run after a complete update fetched again";
+}
+
+TEST_F(Download, StagingNeverOverwritesAFileNamedLikeAPartFile) {
+  const Manifest manifest = LoadScenario(u"partname");
+  ASSERT_EQ(manifest.files.size(), 2u);
+  const FileEntry& x = manifest.files[0];
+  const FileEntry& x_part = manifest.files[1];
+  ASSERT_EQ(x_part.path, x.path + u".part");
+  ASSERT_TRUE(Update(manifest, true, false));
+  ExpectInstalled(u"partname", manifest, true, false);
+
+  ASSERT_TRUE(WriteBytes(ClientFilePath(x), "changed"));
+  ClearRequestLog();
+  ResetState();
+  EXPECT_TRUE(Update(manifest, true, false));
+  EXPECT_EQ(FetchedBodies(), Digests({&x}));
+  ExpectInstalled(u"partname", manifest, true, false);
+  EXPECT_FALSE(Exists(ClientFilePath(x) + u".part.part"));
+}
+
+TEST_F(Download, NothingSelectedOrAnEarlyCancel) {
+  const Manifest manifest = LoadScenario(u"install");
+  SetStatus(u"before", u"untouched");
+  EXPECT_TRUE(Update(manifest, false, false));
+  EXPECT_EQ(g_state.file_permille.load(), 1000u);
+  EXPECT_EQ(g_state.total_permille.load(), 1000u);
+  ExpectStatus(u"before", u"untouched", false);
+  EXPECT_FALSE(Exists(ClientDir(0)));
+
+  g_state.cancel_requested = true;
+  EXPECT_FALSE(Update(manifest, false, false));
+  ExpectStatus(u"Cancelado.", u"", false);
+
+  ResetState();
+  g_state.cancel_requested = true;
+  EXPECT_FALSE(Update(manifest, true, true));
+  ExpectStatus(u"Cancelado.", u"", false);
+  EXPECT_TRUE(FetchedBodies().empty());
+  EXPECT_FALSE(Exists(ClientDir(0)));
+}
+
+TEST_F(Download, ZeroDownloadSizesShowFullFileBarsAndCountNothing) {
+  const Manifest manifest = LoadScenario(u"zerosize");
+  EXPECT_TRUE(Update(manifest, true, true));
+  ExpectInstalled(u"install", manifest, true, true);
+  EXPECT_EQ(g_state.file_permille.load(), 1000u);
+  EXPECT_EQ(g_state.total_permille.load(), 1000u);
+  ExpectStatus(u"Baixando Tibia.spr", u"0,0 MB de 0,0 MB", false);
+}
+
+TEST_F(Download, SingleAttemptMakesAndMovesItsPartFile) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];
+  Http http;
+  EXPECT_EQ(DownloadFile(http, font, font.download_size, 4 * font.download_size), DownloadResult::Ok);
+  EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
+  // Half of the whole transfer: the bytes done before plus this body.
+  EXPECT_EQ(g_state.total_permille.load(), 500u);
+  EXPECT_EQ(g_state.file_permille.load(), 1000u);
+  EXPECT_TRUE(PartFiles().empty());
+  EXPECT_EQ(FetchedBodies(), Digests({&font}));
+
+  g_state.cancel_requested = true;
+  EXPECT_EQ(DownloadFile(http, font, 0, font.download_size), DownloadResult::Cancelled);
+  g_state.cancel_requested = false;
+  {
+    ScopedFaultRules rules({BodyPath(font) + " status 404"});
+    EXPECT_EQ(DownloadFile(http, font, 0, font.download_size), DownloadResult::NetworkError);
+  }
+  EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
+  EXPECT_TRUE(PartFiles().empty());
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// Shared by the file check and download tests: the scenario manifests of
+// tests/support/fixtures/download.sh, the published source files, the disk of
+// the throwaway prefix, and the fault server's record of fetched bodies.
+#pragma once
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/launcher_state.h"
+#include "app/paths.h"
+#include "app/win32_text.h"
+#include "tests/win32/support/test_services.h"
+#include "update/download.h"
+#include "update/download_progress.h"
+#include "update/http.h"
+#include "update/manifest.h"
+
+namespace download_test {
+
+inline bool Exists(const WideString& path) { return GetFileAttributesW(WinText(path)) != INVALID_FILE_ATTRIBUTES; }
+
+inline bool IsFolder(const WideString& path) {
+  const DWORD a = GetFileAttributesW(WinText(path));
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+inline bool WriteBytes(const WideString& path, const std::string& bytes) {
+  FILE* f = _wfopen(WinText(path), L"wb");
+  if (!f) return false;
+  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return fclose(f) == 0 && ok;
+}
+
+// The whole file, or "<missing>" when it cannot be opened.
+inline std::string ReadBytes(const WideString& path) {
+  FILE* f = _wfopen(WinText(path), L"rb");
+  if (!f) return "<missing>";
+  std::string bytes;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+  fclose(f);
+  return bytes;
+}
+
+// Calls visit(path, is_folder) for everything below a folder.
+template <typename Visit>
+void Walk(const WideString& folder, const Visit& visit) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(WinText(folder + u"\\*"), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const WideString name = FromWinText(found.cFileName);
+    if (name == u"." || name == u"..") continue;
+    const WideString child = folder + u"\\" + name;
+    const bool is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (is_folder) Walk(child, visit);
+    visit(child, is_folder);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+// Empties a folder; the folder itself stays (it may be a mount point).
+inline void EmptyFolder(const WideString& folder) {
+  Walk(folder, [](const WideString& path, bool is_folder) {
+    if (is_folder) {
+      RemoveDirectoryW(WinText(path));
+    } else {
+      SetFileAttributesW(WinText(path), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(WinText(path));
+    }
+  });
+}
+
+// Every ".part" file left below the install folder.
+inline std::vector<WideString> PartFiles() {
+  std::vector<WideString> found;
+  Walk(InstallDir(), [&found](const WideString& path, bool is_folder) {
+    if (!is_folder && path.size() > 5 && path.compare(path.size() - 5, 5, u".part") == 0) found.push_back(path);
+  });
+  return found;
+}
+
+// A scenario manifest as the fixture published it.
+inline Manifest LoadScenario(const char16_t* name) {
+  Manifest manifest;
+  const WideString path = ServedRoot() + u"\\arquivos\\launcher\\manifest-download-" + name + u".txt";
+  const std::string text = ReadBytes(path);
+  EXPECT_TRUE(ParseManifest(text, manifest)) << WideToUtf8(path);
+  return manifest;
+}
+
+// The published copy of an entry: what the installed file must equal.
+inline std::string SourceBytes(const char16_t* scenario, const FileEntry& entry) {
+  return ReadBytes(ServedRoot() + u"\\download-src\\" + scenario + (entry.client == 0 ? u"\\otc\\" : u"\\classic\\") +
+                   entry.path);
+}
+
+inline const FileEntry& EntryAt(const Manifest& manifest, const WideString& path) {
+  for (const FileEntry& entry : manifest.files) {
+    if (entry.path == path) return entry;
+  }
+  ADD_FAILURE() << "no manifest entry " << WideToUtf8(path);
+  static const FileEntry none;
+  return none;
+}
+
+inline std::string BodyPath(const FileEntry& entry) { return "/arquivos/launcher/files/" + entry.sha256 + ".dl"; }
+
+// Digests of the bodies the fault server was asked for, in order.
+inline std::vector<std::string> FetchedBodies() {
+  std::vector<std::string> bodies;
+  const std::string prefix = "/arquivos/launcher/files/";
+  for (const LoggedRequest& request : ReadRequestLog()) {
+    if (request.target.compare(0, prefix.size(), prefix) == 0) {
+      bodies.push_back(request.target.substr(prefix.size(), 64));
+    }
+  }
+  return bodies;
+}
+
+inline std::vector<std::string> Digests(const std::vector<const FileEntry*>& entries) {
+  std::vector<std::string> digests;
+  for (const FileEntry* entry : entries) digests.push_back(entry->sha256);
+  return digests;
+}
+
+// A fresh worker state, as a task start leaves it.
+inline void ResetState() {
+  g_state.cancel_requested = false;
+  g_state.status_is_error = false;
+  g_state.file_permille = 0;
+  g_state.total_permille = 0;
+  SetStatus(u"", u"");
+}
+
+inline bool Update(const Manifest& manifest, bool otc, bool classic) {
+  Http http;
+  const bool selection[2] = {otc, classic};
+  return UpdateClientFiles(http, manifest, selection);
+}
+
+inline void ExpectStatus(const WideString& headline, const WideString& detail, bool error) {
+  const StatusTexts status = CopyStatus();
+  EXPECT_EQ(WideToUtf8(status.headline), WideToUtf8(headline));
+  EXPECT_EQ(WideToUtf8(status.detail), WideToUtf8(detail));
+  EXPECT_EQ(g_state.status_is_error.load(), error);
+}
+
+// Every entry of the selected clients is on disk with its published content.
+inline void ExpectInstalled(const char16_t* scenario, const Manifest& manifest, bool otc, bool classic) {
+  for (const FileEntry& entry : manifest.files) {
+    const bool selected = entry.client == 0 ? otc : classic;
+    if (!selected) continue;
+    EXPECT_TRUE(ReadBytes(ClientFilePath(entry)) == SourceBytes(scenario, entry)) << WideToUtf8(entry.path);
+  }
+}
+
+}  // namespace download_test

@@ -1,0 +1,31 @@
+// Which manifest entries one update works on, and where each one's download is
+// staged. Target paths are compared through a key (the Win32 side folds case,
+// as the file system does), so two lines naming one file count as one.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <set>
+#include <vector>
+
+#include "app/text.h"
+#include "update/manifest.h"
+
+// Maps a target path to the form under which the file system treats two paths
+// as the same file.
+using PathKey = std::function<WideString(const WideString& path)>;
+using TargetPath = std::function<WideString(const FileEntry& entry)>;
+
+// Indices of the entries whose client is selected, in manifest order. When
+// several selected entries name one target, only the last is kept: checked one
+// after the other they could never all be valid at once, so every run would
+// fetch them again and still report success for a file it just overwrote.
+std::vector<size_t> SelectEntries(const std::vector<FileEntry>& files, const bool selection[2],
+                                  const TargetPath& target, const PathKey& key);
+
+// The keys of every entry's target, whichever client it belongs to.
+std::set<WideString> TargetKeys(const std::vector<FileEntry>& files, const TargetPath& target, const PathKey& key);
+
+// Where the download of target is staged: target + ".part", unless that is the
+// target of a manifest entry (then ".part" again, until it is not), so that
+// staging one file never truncates another that the manifest installs.
+WideString PartPathFor(const WideString& target, const std::set<WideString>& target_keys, const PathKey& key);

@@ -1,0 +1,238 @@
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "app/launcher_state.h"
+#include "app/paths.h"
+#include "app/win32_text.h"
+#include "update/download.h"
+#include "update/download_plan.h"
+#include "update/download_progress.h"
+#include "update/http.h"
+#include "update/inflate_verify.h"
+#include "update/sha256.h"
+
+namespace {
+
+constexpr DWORD kCheckReadSize = 262144;
+constexpr int kAttempts = 3;
+constexpr DWORD kRetryPauseMs = 1500;
+
+bool CancelRequested() { return g_state.cancel_requested.load(); }
+
+// The file system compares names without case; so must every test of whether
+// two manifest paths are the same file.
+WideString FoldCase(const WideString& path) {
+  WideString folded = path;
+  if (!folded.empty()) CharUpperBuffW(reinterpret_cast<wchar_t*>(&folded[0]), static_cast<DWORD>(folded.size()));
+  return folded;
+}
+
+bool IsExistingFile(const WideString& path) {
+  const DWORD attributes = GetFileAttributesW(WinText(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Hashes the rest of an open file; a cancel or a failed read leaves a partial
+// digest, which does not match.
+bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
+  Sha256 digest;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCheckReadSize]);
+  while (!CancelRequested()) {
+    DWORD read = 0;
+    if (!ReadFile(file, buffer.get(), kCheckReadSize, &read, nullptr) || read == 0) break;
+    digest.Update(buffer.get(), read);
+  }
+  buffer.reset();
+  return digest.FinishHex() == expected_sha256;
+}
+
+// One entry of the check pass: whether the file on disk is the manifest's.
+bool EntryIsInPlace(const FileEntry& entry) {
+  const WideString target = ClientFilePath(entry);
+  HANDLE file = CreateFileW(WinText(target), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    // A kept file (the player's own settings) that exists but is locked or
+    // unreadable right now is still the player's: fetching it would move the
+    // server's copy over it as soon as the lock goes.
+    return entry.keep_existing && IsExistingFile(target);
+  }
+  if (entry.keep_existing) {
+    CloseHandle(file);
+    return true;
+  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) != entry.size) {
+    CloseHandle(file);
+    return false;
+  }
+  const bool matches = ContentMatches(file, entry.sha256);
+  CloseHandle(file);
+  return matches;
+}
+
+void ReportCheckCancelled() { SetStatus(u"Cancelado.", u"", false); }
+
+void ReportFailure(DownloadResult result, const FileEntry& entry) {
+  switch (result) {
+    case DownloadResult::Cancelled:
+      SetStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+      break;
+    case DownloadResult::WriteError:
+      SetStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+      break;
+    case DownloadResult::ReplaceError:
+      SetStatus(u"Feche o client aberto e tente de novo.", entry.path, true);
+      break;
+    default:
+      SetStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+      break;
+  }
+}
+
+void ReportAllDone() {
+  g_state.file_permille.exchange(1000);
+  g_state.total_permille.exchange(1000);
+}
+
+}  // namespace
+
+WideString ClientFilePath(const FileEntry& entry) { return ClientDir(entry.client) + u"\\" + entry.path; }
+
+DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
+  return DownloadFile(http, entry, ClientFilePath(entry) + u".part", done, total_transfer);
+}
+
+DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
+                            uint64_t total_transfer) {
+  const WideString target = ClientFilePath(entry);
+  const size_t last_separator = target.rfind(u'\\');
+  if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
+
+  // No sharing: nothing else reads a half-written file. An old ".part" left by
+  // a crash is truncated here.
+  HANDLE part = CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (part == INVALID_HANDLE_VALUE) return DownloadResult::WriteError;
+
+  InflateVerifier verifier(entry.size, [part](const uint8_t* data, uint32_t length) {
+    DWORD wrote = 0;
+    return WriteFile(part, data, length, &wrote, nullptr) && wrote == length;
+  });
+  if (!verifier.Start()) {
+    CloseHandle(part);
+    DeleteFileW(WinText(part_path));
+    return DownloadResult::WriteError;
+  }
+
+  DownloadResult result = DownloadResult::NetworkError;
+  uint64_t received = 0;
+  const WideString request = u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
+  const bool ok = HttpGet(http, request, [&](const uint8_t* data, uint32_t length) {
+    if (CancelRequested()) {
+      result = DownloadResult::Cancelled;
+      return false;
+    }
+    received += length;
+    switch (verifier.Feed(data, length)) {
+      case ChunkOutcome::Accepted:
+        break;
+      case ChunkOutcome::WriteFailed:
+        result = DownloadResult::WriteError;
+        return false;
+      default:
+        return false;  // stays a NetworkError: a corrupt or oversized body
+    }
+    g_state.file_permille.exchange(FilePermille(received, entry.download_size));
+    const uint64_t current = TransferCurrent(done, received, entry.download_size);
+    g_state.total_permille.exchange(Permille(current, total_transfer));
+    {
+      std::lock_guard<std::mutex> hold(g_state.lock);
+      g_state.detail = TransferDetail(current, total_transfer);
+    }
+    return true;
+  });
+  verifier.End();
+  CloseHandle(part);
+
+  if (ok && verifier.Finish(entry.sha256)) {
+    if (MoveFileExW(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
+    DeleteFileW(WinText(part_path));
+    return DownloadResult::ReplaceError;
+  }
+  DeleteFileW(WinText(part_path));
+  if (CancelRequested()) return DownloadResult::Cancelled;
+  return result;
+}
+
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {
+  const WideString client_dirs[2] = {ClientDir(0), ClientDir(1)};
+  const TargetPath target_of = [&client_dirs](const FileEntry& entry) {
+    return client_dirs[entry.client] + u"\\" + entry.path;
+  };
+  const std::vector<size_t> selected = SelectEntries(manifest.files, selection, target_of, FoldCase);
+
+  std::vector<size_t> to_fetch;
+  const size_t count = selected.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (CancelRequested()) {
+      ReportCheckCancelled();
+      return false;
+    }
+    const WideString title = CheckPassTitle(i, count);
+    if (!title.empty()) SetStatus(title, u"", false);
+    g_state.total_permille.exchange(static_cast<uint32_t>(static_cast<uint64_t>(i) * 1000 / count));
+    g_state.file_permille.exchange(0);
+    if (!EntryIsInPlace(manifest.files[selected[i]])) to_fetch.push_back(selected[i]);
+  }
+  if (CancelRequested()) {
+    ReportCheckCancelled();
+    return false;
+  }
+  if (to_fetch.empty()) {
+    ReportAllDone();
+    return true;
+  }
+
+  uint64_t total_transfer = 0;
+  uint64_t total_size = 0;
+  for (size_t index : to_fetch) {
+    total_transfer = SaturatingAdd(total_transfer, manifest.files[index].download_size);
+    total_size = SaturatingAdd(total_size, manifest.files[index].size);
+  }
+
+  const WideString install_dir = InstallDir();
+  CreateDirectoryTree(install_dir);
+  ULARGE_INTEGER free_bytes;
+  if (GetDiskFreeSpaceExW(WinText(install_dir), &free_bytes, nullptr, nullptr) &&
+      !EnoughFreeSpace(free_bytes.QuadPart, total_size)) {
+    SetStatus(u"Sem espaço em disco.", u"São necessários " + FormatMegabytes(total_size) + u".", true);
+    return false;
+  }
+
+  const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
+  uint64_t done = 0;
+  for (size_t index : to_fetch) {
+    const FileEntry& entry = manifest.files[index];
+    SetStatus(u"Baixando " + entry.path, u"", false);
+    const WideString part_path = PartPathFor(ClientFilePath(entry), target_keys, FoldCase);
+    DownloadResult result = DownloadResult::NetworkError;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      g_state.file_permille.exchange(0);
+      result = DownloadFile(http, entry, part_path, done, total_transfer);
+      if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
+      Sleep(kRetryPauseMs);
+    }
+    if (result != DownloadResult::Ok) {
+      ReportFailure(result, entry);
+      return false;
+    }
+    done = SaturatingAdd(done, entry.download_size);
+  }
+  ReportAllDone();
+  return true;
+}

@@ -1,0 +1,60 @@
+// The verifying half of a file download: inflates a gzip body chunk by chunk as
+// it arrives, hands every inflated piece to a sink (the ".part" file) and hashes
+// it, and tells at the end whether the body was exactly the manifest's file.
+// No Windows header, so the same steps run under the sanitizers and the fuzzer.
+#pragma once
+#include <zlib.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "update/sha256.h"
+
+constexpr uint32_t kInflateBufferSize = 262144;
+
+enum class ChunkOutcome {
+  Accepted,     // every byte of the chunk was taken (bytes after the gzip member are ignored)
+  Corrupt,      // inflate reported anything but Z_OK or Z_STREAM_END
+  TooLong,      // the body inflates past the expected size
+  WriteFailed,  // the sink could not take a piece whole
+};
+
+class InflateVerifier {
+ public:
+  // Takes one inflated piece; false when it could not be written whole.
+  using Sink = std::function<bool(const uint8_t* data, uint32_t length)>;
+
+  InflateVerifier(uint64_t expected_size, Sink sink);
+  ~InflateVerifier();
+  InflateVerifier(const InflateVerifier&) = delete;
+  InflateVerifier& operator=(const InflateVerifier&) = delete;
+
+  // Sets up the inflater for the gzip wrapper only (windowBits 31). false when
+  // zlib cannot; nothing else may be called then.
+  bool Start();
+  // Feeds one received chunk. After any outcome but Accepted the body is lost.
+  ChunkOutcome Feed(const uint8_t* data, uint32_t length);
+
+  // Releases the inflater; the counts and the digest stay usable.
+  void End();
+
+  bool stream_ended() const { return ended_; }
+  uint64_t written() const { return written_; }
+
+  // true only when the stream ended with exactly the expected size and its
+  // digest equals expected_sha256 character for character. Call once, last.
+  bool Finish(const std::string& expected_sha256);
+
+ private:
+  z_stream stream_;
+  bool started_ = false;
+  bool ended_ = false;
+  bool failed_ = false;
+  uint64_t expected_size_;
+  uint64_t written_ = 0;
+  Sha256 digest_;
+  std::unique_ptr<uint8_t[]> out_;
+  Sink sink_;
+};
