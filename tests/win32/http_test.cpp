@@ -265,12 +265,16 @@ TEST_F(HttpTest, FetchManifestAsksForTheManifestWithAFreshQueryAndParsesIt) {
 }
 
 TEST_F(HttpTest, FetchManifestFailsOnEveryTransportOrContentProblem) {
+  const std::string sha(64, 'e');
+  const std::string text = "morvel-launcher\t1\nlauncher\t5\nf\totc\t" + sha + "\t1\t1\t0\ta.dat\n";
+  ASSERT_TRUE(WriteServedFile(u"net-tests\\whole-manifest.txt", text));
   const std::vector<std::string> faults = {
-      "body 0",               // empty text
-      "status 404 40",        // missing
-      "status 206 40",        // partial content
-      "drop 5000 fin",        // cut short
-      "body 500",             // bytes that are no manifest
+      "body 0",                                        // empty text
+      "status 404 40",                                 // missing
+      "status 206 40",                                 // partial content
+      "drop 40 fin /net-tests/whole-manifest.txt",     // cut short
+      "drop 40 rst /net-tests/whole-manifest.txt",     // reset
+      "body 500",                                      // bytes that are no manifest
   };
   for (const std::string& fault : faults) {
     ScopedFaultRules rules({"/arquivos/launcher/manifest.txt " + fault});
@@ -278,6 +282,10 @@ TEST_F(HttpTest, FetchManifestFailsOnEveryTransportOrContentProblem) {
     Manifest manifest;
     EXPECT_FALSE(Fetch(manifest)) << fault;
   }
+  ScopedFaultRules whole({"/arquivos/launcher/manifest.txt file /net-tests/whole-manifest.txt"});
+  Manifest manifest;
+  EXPECT_TRUE(Fetch(manifest));
+  EXPECT_EQ(manifest.launcher_version, 5);
 }
 
 // Cut right after a complete line, the text would still parse, one file short.
