@@ -7,6 +7,7 @@ if(WIN32)
     clients/launch_win32.cpp
     update/questions_win32.cpp
     update/self_update_win32.cpp
+    update/worker_win32.cpp
   )
 
   # Stands in for a game client: records its command line and working folder.
@@ -16,4 +17,18 @@ if(WIN32)
   morvel_win32_test(clients_tests tests/win32/clients_test.cpp)
   add_dependencies(clients_tests fake_client)
   set_target_properties(clients_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/win32)
+endif()
+
+if(WIN32 AND TARGET morvel_test_support)
+  # Against nginx and the fault server, over the trees of tests/support/fixtures/tasks.sh.
+  morvel_win32_test(worker_tests tests/win32/worker_test.cpp)
+  target_link_libraries(worker_tests PRIVATE morvel_test_support)
+  add_dependencies(worker_tests fake_client)
+
+  # Its own main: a copy of the program plays the launcher that replaces itself.
+  add_executable(self_update_tests tests/win32/self_update_test.cpp)
+  target_link_libraries(self_update_tests PRIVATE morvel_test_support morvel_win32 gtest)
+
+  set_target_properties(worker_tests self_update_tests PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/win32)
 endif()

@@ -1,0 +1,205 @@
+// The launcher's self-update replaces the running executable, so each scenario
+// runs in a copy of this program in a scratch folder: the copy, started with
+// "--as-launcher SCENARIO", plays the launcher (its own path is the one that gets
+// replaced), runs the start-up task against nginx and writes what it saw to
+// result.txt beside itself. The tests here check the files and that result.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "app/launcher_state.h"
+#include "app/win32_text.h"
+#include "tasks_test_util.h"
+#include "task_runner.h"
+#include "tests/win32/support/test_services.h"
+#include "update/file_host.h"
+#include "update/self_update.h"
+
+namespace {
+
+using namespace tasks_test;
+
+WideString ManifestFolder() { return ServedRoot() + u"\\arquivos\\launcher"; }
+WideString PublishedLauncher() { return ManifestFolder() + u"\\tasks\\launcher-v3.exe"; }
+
+WideString OwnPath() {
+  wchar_t own[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  return FromWinText(own).substr(0, n);
+}
+
+// --- The copy that plays the launcher ---------------------------------------------
+
+int novo_moves_to_fail = 0;
+
+BOOL WINAPI MoveFailingIntoPlace(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  const size_t n = std::wcslen(from);
+  if (novo_moves_to_fail > 0 && n > 5 && std::wcscmp(from + n - 5, L".novo") == 0) {
+    --novo_moves_to_fail;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return MoveFileExW(from, to, flags);
+}
+
+int RunAsLauncher(const std::string& scenario) {
+  if (!UseNginx()) return 3;
+  ResetPlayer(scenario == "longer" ? IDYES : IDNO);
+  if (scenario == "second-move-fails") {
+    novo_moves_to_fail = 1;
+    g_move_file = MoveFailingIntoPlace;
+  }
+  const HWND window = MakeMainWindow();
+  if (!window) return 4;
+  const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
+  const StatusTexts texts = CopyStatus();
+
+  const WideString own = OwnPath();
+  FILE* out = _wfopen(WinText(own.substr(0, own.rfind(u'\\')) + u"\\result.txt"), L"wb");
+  if (!out) return 5;
+  std::fprintf(out, "messages=%d\naction=%u\nheadline=%s\ndetail=%s\nerror=%d\ntotal=%u\nquestions=%u\n", f.count,
+               static_cast<unsigned>(f.action), WideToUtf8(texts.headline).c_str(), WideToUtf8(texts.detail).c_str(),
+               g_state.status_is_error ? 1 : 0, g_state.total_permille.load(),
+               static_cast<unsigned>(ThePlayer().questions.size()));
+  if (!ThePlayer().questions.empty()) {
+    std::fprintf(out, "question=%s\ntype=%u\n", WideToUtf8(ThePlayer().questions[0].text).c_str(),
+                 ThePlayer().questions[0].type);
+  }
+  std::fprintf(out, "pages=%u\n", static_cast<unsigned>(ThePlayer().pages.size()));
+  if (!ThePlayer().pages.empty()) std::fprintf(out, "page=%s\n", WideToUtf8(ThePlayer().pages[0]).c_str());
+  std::fclose(out);
+  return 0;
+}
+
+// --- The tests ----------------------------------------------------------------------
+
+class SelfUpdateTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { saved_manifest_ = ReadBytes(ManifestFolder() + u"\\manifest.txt"); }
+  static void TearDownTestSuite() {
+    if (saved_manifest_ != "<missing>") WriteBytes(ManifestFolder() + u"\\manifest.txt", saved_manifest_);
+  }
+
+  void SetUp() override {
+    ASSERT_FALSE(ServedRoot().empty()) << "the test services are not running";
+    ASSERT_TRUE(UseNginx());
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = FromWinText(temp) + u"morvel-self-update";
+    RemoveTree(folder_);
+    ASSERT_TRUE(CreateDirectoryW(WinText(folder_), nullptr));
+    launcher_ = folder_ + u"\\Morvel Global Launcher.exe";
+    ASSERT_TRUE(CopyFileW(WinText(OwnPath()), WinText(launcher_), FALSE));
+    original_ = ReadBytes(launcher_);
+    published_ = ReadBytes(PublishedLauncher());
+    ASSERT_NE(published_, "<missing>");
+  }
+  void TearDown() override { RemoveTree(folder_); }
+
+  // Serves the scenario's manifest, runs the copy and reads its result.
+  std::map<std::string, std::string> Run(const char16_t* manifest, const char* scenario) {
+    std::map<std::string, std::string> result;
+    EXPECT_TRUE(CopyFileW(WinText(ManifestFolder() + u"\\manifest-tasks-" + manifest + u".txt"),
+                          WinText(ManifestFolder() + u"\\manifest.txt"), FALSE));
+    std::wstring line = L"\"" + std::wstring(WinText(launcher_)) + L"\" --as-launcher ";
+    line += std::wstring(scenario, scenario + std::strlen(scenario));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(WinText(launcher_), &line[0], nullptr, nullptr, FALSE, 0, nullptr, WinText(folder_),
+                        &startup, &process)) {
+      ADD_FAILURE() << "the copy did not start";
+      return result;
+    }
+    CloseHandle(process.hThread);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(code, 0u);
+
+    const std::string text = ReadBytes(folder_ + u"\\result.txt");
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t end = text.find('\n', at);
+      if (end == std::string::npos) end = text.size();
+      const std::string row = text.substr(at, end - at);
+      const size_t eq = row.find('=');
+      if (eq != std::string::npos) result[row.substr(0, eq)] = row.substr(eq + 1);
+      at = end + 1;
+    }
+    EXPECT_EQ(result["messages"], "1") << "exactly one end message";
+    return result;
+  }
+
+  void ExpectUntouched() {
+    EXPECT_EQ(ReadBytes(launcher_), original_);
+    EXPECT_FALSE(Exists(launcher_ + u".novo"));
+    EXPECT_FALSE(Exists(launcher_ + u".old"));
+  }
+
+  WideString folder_, launcher_;
+  std::string original_, published_;
+  static std::string saved_manifest_;
+};
+std::string SelfUpdateTest::saved_manifest_;
+
+TEST_F(SelfUpdateTest, ANewerLauncherReplacesTheRunningOneAndAsksForARestart) {
+  // Leftovers of earlier attempts: a longer ".novo" and an old ".old".
+  ASSERT_TRUE(WriteBytes(launcher_ + u".novo", published_ + std::string(4096, 'x')));
+  ASSERT_TRUE(WriteBytes(launcher_ + u".old", "previous"));
+
+  auto r = Run(u"update", "update");
+  EXPECT_EQ(r["action"], "2");
+  EXPECT_EQ(r["headline"], "Launcher atualizado. Reabrindo...");
+  EXPECT_EQ(r["detail"], "");
+  EXPECT_EQ(r["error"], "0");
+  EXPECT_EQ(r["total"], "1000");
+  EXPECT_EQ(r["questions"], "0");
+
+  EXPECT_EQ(ReadBytes(launcher_), published_) << "the own path holds the new bytes, exactly";
+  EXPECT_EQ(ReadBytes(launcher_ + u".old"), original_) << "\".old\" holds the previous executable";
+  EXPECT_FALSE(Exists(launcher_ + u".novo"));
+}
+
+TEST_F(SelfUpdateTest, ABodyLongerThanAnnouncedIsRefusedAndTheDownloadPageOffered) {
+  auto r = Run(u"longer", "longer");
+  EXPECT_EQ(r["action"], "0");
+  EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.");
+  EXPECT_EQ(r["error"], "0");
+  EXPECT_EQ(r["questions"], "1");
+  EXPECT_EQ(r["question"], "Há uma nova versão do launcher. Abrir a página de download?");
+  EXPECT_EQ(r["type"], std::to_string(MB_YESNO | MB_ICONINFORMATION));
+  EXPECT_EQ(r["pages"], "1") << "answered Yes";
+  EXPECT_EQ(r["page"], WideToUtf8(DownloadPageUrl()));
+  ExpectUntouched();
+}
+
+TEST_F(SelfUpdateTest, AWrongDigestLeavesTheRunningFileUntouched) {
+  auto r = Run(u"digest", "digest");
+  EXPECT_EQ(r["action"], "0");
+  EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.");
+  EXPECT_EQ(r["questions"], "1");
+  EXPECT_EQ(r["pages"], "0") << "answered No";
+  ExpectUntouched();
+}
+
+TEST_F(SelfUpdateTest, AFailedMoveIntoPlaceRestoresTheRunningFile) {
+  auto r = Run(u"update", "second-move-fails");
+  EXPECT_EQ(r["action"], "0");
+  EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.");
+  ExpectUntouched();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "--as-launcher") == 0) return RunAsLauncher(argv[2]);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

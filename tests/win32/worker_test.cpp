@@ -1,0 +1,474 @@
+// Every way through the worker's three jobs and the task hand-off, against
+// nginx and the fault server serving the trees of tests/support/fixtures/tasks.sh.
+// Each task is started with StartTask and ends at a hidden message-only window
+// that stands in for the launcher window.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/launcher_state.h"
+#include "app/paths.h"
+#include "app/task_handoff.h"
+#include "app/win32_text.h"
+#include "tasks_test_util.h"
+#include "task_runner.h"
+#include "tests/win32/support/test_services.h"
+#include "update/file_host.h"
+#include "update/manifest.h"
+
+namespace {
+
+using namespace tasks_test;
+
+WideString ManifestFolder() { return ServedRoot() + u"\\arquivos\\launcher"; }
+WideString SourceFolder(int client) { return ServedRoot() + (client == 0 ? u"\\tasks-src\\otc" : u"\\tasks-src\\classic"); }
+
+// Copies a published source tree into place, as an earlier installation would have.
+void CopyTree(const WideString& from, const WideString& to) {
+  CreateDirectoryTree(to);
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(WinText(from + u"\\*"), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no published source at " << WideToUtf8(from);
+  do {
+    const WideString name = FromWinText(found.cFileName);
+    if (name == u"." || name == u"..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      CopyTree(from + u"\\" + name, to + u"\\" + name);
+    } else {
+      ASSERT_TRUE(CopyFileW(WinText(from + u"\\" + name), WinText(to + u"\\" + name), FALSE));
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { saved_manifest_ = ReadBytes(ManifestFolder() + u"\\manifest.txt"); }
+  static void TearDownTestSuite() {
+    if (saved_manifest_ != "<missing>") WriteBytes(ManifestFolder() + u"\\manifest.txt", saved_manifest_);
+  }
+
+  void SetUp() override {
+    ASSERT_FALSE(ServedRoot().empty()) << "the test services are not running";
+    ASSERT_TRUE(UseNginx());
+    ClearFaultRules();
+    RemoveTree(InstallDir());
+    RemoveTree(TibiaFolder());
+    ResetPlayer(IDNO);
+    g_state.busy = false;
+    g_state.status_is_error = false;
+    g_state.total_permille = 7;
+    g_state.file_permille = 7;
+    SetStatus(u"Conectando ao servidor...", u"");
+    window_ = MakeMainWindow();
+    ASSERT_NE(window_, nullptr);
+  }
+  void TearDown() override {
+    if (IsWindow(window_)) DestroyWindow(window_);
+    ClearFaultRules();
+    RemoveTree(InstallDir());
+    RemoveTree(TibiaFolder());
+  }
+
+  static void UseManifest(const char16_t* name) {
+    ASSERT_TRUE(CopyFileW(WinText(ManifestFolder() + u"\\manifest-tasks-" + name + u".txt"),
+                          WinText(ManifestFolder() + u"\\manifest.txt"), FALSE));
+  }
+  // The file host does not answer the manifest with 200.
+  static void GoOffline() {
+    ASSERT_TRUE(UseFaultServer());
+    ASSERT_TRUE(SetFaultRules({"* status 503"}));
+  }
+  static void Install(int client) { CopyTree(SourceFolder(client), ClientDir(client)); }
+
+  static void ExpectStatus(const char16_t* headline, const char16_t* detail, bool error) {
+    const StatusTexts texts = CopyStatus();
+    EXPECT_EQ(WideToUtf8(texts.headline), WideToUtf8(headline));
+    EXPECT_EQ(WideToUtf8(texts.detail), WideToUtf8(detail));
+    EXPECT_EQ(g_state.status_is_error.load(), error);
+  }
+  static void ExpectOneFinish(const Finished& f, FinishAction action) {
+    EXPECT_EQ(f.count, 1);
+    EXPECT_EQ(f.action, static_cast<WPARAM>(action));
+    EXPECT_EQ(f.lparam, 0);
+    EXPECT_FALSE(g_state.busy);
+  }
+  static void ExpectNoQuestion() { EXPECT_TRUE(ThePlayer().questions.empty()); }
+  static bool Launched(int client) { return WaitForFile(ClientDir(client) + u"\\launch-record.txt", 15000); }
+
+  HWND window_ = nullptr;
+  static std::string saved_manifest_;
+};
+std::string WorkerTest::saved_manifest_;
+
+// --- Start-up ------------------------------------------------------------------
+
+TEST_F(WorkerTest, StartUpOnlineIsReadyAndKeepsTheWindowOpen) {
+  UseManifest(u"ready");
+  const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
+  ExpectOneFinish(f, FinishKeepOpen);
+  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  EXPECT_EQ(g_state.total_permille, 0u) << "progress starts at 0 and start-up moves nothing";
+  EXPECT_EQ(g_state.file_permille, 0u);
+  EXPECT_FALSE(Exists(InstallDir())) << "start-up checks no client file";
+  ExpectNoQuestion();
+}
+
+TEST_F(WorkerTest, StartUpOfflineSaysSoInErrorColours) {
+  GoOffline();
+  const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
+  ExpectOneFinish(f, FinishKeepOpen);
+  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
+  ExpectNoQuestion();
+}
+
+TEST_F(WorkerTest, AManifestWithoutFilesCountsAsOffline) {
+  UseManifest(u"nofiles");
+  ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
+
+  Install(0);
+  ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
+  ASSERT_EQ(ThePlayer().questions.size(), 1u) << "Play treats it as offline and asks";
+}
+
+TEST_F(WorkerTest, ANewerLauncherThatCannotBeFetchedOffersTheDownloadPage) {
+  // Version 3 without a "self" line: nothing to download.
+  UseManifest(u"newer-noself");
+  ResetPlayer(IDNO);
+  ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+  ASSERT_EQ(ThePlayer().questions.size(), 1u);
+  const Question& q = ThePlayer().questions[0];
+  EXPECT_EQ(q.owner, window_);
+  EXPECT_EQ(WideToUtf8(q.text), "Há uma nova versão do launcher. Abrir a página de download?");
+  EXPECT_EQ(WideToUtf8(q.caption), "Morvel Global Launcher");
+  EXPECT_EQ(q.type, static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION));
+  EXPECT_TRUE(ThePlayer().pages.empty()) << "No opens nothing";
+
+  ResetPlayer(IDYES);
+  ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
+  ASSERT_EQ(ThePlayer().pages.size(), 1u);
+  EXPECT_EQ(ThePlayer().pages[0], DownloadPageUrl());
+  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+}
+
+TEST_F(WorkerTest, AnAnnouncedLauncherOfAbsurdSizeIsNotDownloaded) {
+  UseManifest(u"newer-huge");
+  ASSERT_TRUE(UseFaultServer());  // same tree, but its request log shows what was fetched
+  ClearRequestLog();
+  ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+  for (const LoggedRequest& r : ReadRequestLog()) {
+    EXPECT_EQ(r.target.find("/arquivos/launcher/tasks/"), std::string::npos) << r.target;
+  }
+  wchar_t own[MAX_PATH];
+  GetModuleFileNameW(nullptr, own, MAX_PATH);
+  EXPECT_FALSE(Exists(FromWinText(own) + u".novo"));
+  EXPECT_EQ(ThePlayer().questions.size(), 1u);
+}
+
+// --- "Jogar" ---------------------------------------------------------------------
+
+TEST_F(WorkerTest, PlayWithUpToDateFilesOpensTheClientAndClosesTheLauncher) {
+  UseManifest(u"ready");
+  Install(0);
+  const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
+  ExpectOneFinish(f, FinishCloseLauncher);
+  ExpectStatus(u"Abrindo OTClient...", u"", false);
+  EXPECT_EQ(g_state.total_permille, 1000u);
+  EXPECT_EQ(g_state.file_permille, 1000u);
+  EXPECT_TRUE(Launched(0));
+  EXPECT_FALSE(Exists(ClientDir(1))) << "only the chosen client is checked";
+  EXPECT_FALSE(Exists(TibiaFolder()));
+  ExpectNoQuestion();
+}
+
+TEST_F(WorkerTest, PlayDownloadsWhatIsMissingThenOpensTheClassicClientWithItsMaps) {
+  UseManifest(u"ready");
+  const Finished f = RunTask(TaskKind::Play, ClientKind::Classic);
+  ExpectOneFinish(f, FinishCloseLauncher);
+  ExpectStatus(u"Abrindo Tibia 8.60...", u"", false);
+  EXPECT_EQ(g_state.total_permille, 1000u);
+  EXPECT_EQ(ReadBytes(ClientDir(1) + u"\\Tibia.spr"), ReadBytes(SourceFolder(1) + u"\\Tibia.spr"));
+  EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\Automap\\00000001.map"),
+            ReadBytes(SourceFolder(1) + u"\\Automap\\00000001.map"));
+  EXPECT_TRUE(Launched(1));
+  EXPECT_FALSE(Exists(ClientDir(0)));
+}
+
+TEST_F(WorkerTest, PlayWhenADownloadFailsKeepsItsTextsAndStartsNothing) {
+  UseManifest(u"ready");
+  Install(0);
+  Manifest published;
+  ASSERT_TRUE(ParseManifest(ReadBytes(ManifestFolder() + u"\\manifest.txt"), published));
+  std::string sha;
+  for (const FileEntry& e : published.files) {
+    if (e.client == 0 && e.path == u"data\\things.dat") sha = e.sha256;
+  }
+  ASSERT_FALSE(sha.empty());
+  ASSERT_TRUE(WriteBytes(ClientDir(0) + u"\\data\\things.dat", "damaged"));
+  ASSERT_TRUE(UseFaultServer());
+  ASSERT_TRUE(SetFaultRules({"/arquivos/launcher/files/" + sha + ".dl status 500"}));
+
+  const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
+  ExpectOneFinish(f, FinishKeepOpen);
+  ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+  EXPECT_FALSE(Exists(ClientDir(0) + u"\\launch-record.txt"));
+}
+
+TEST_F(WorkerTest, PlayOfflineAsksAndNoLeavesTheLauncherReady) {
+  Install(0);
+  GoOffline();
+  ResetPlayer(IDNO);
+  const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
+  ExpectOneFinish(f, FinishKeepOpen);
+  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ASSERT_EQ(ThePlayer().questions.size(), 1u);
+  const Question& q = ThePlayer().questions[0];
+  EXPECT_EQ(q.owner, window_);
+  EXPECT_EQ(WideToUtf8(q.text), "Não foi possível conferir atualizações. Abrir o client mesmo assim?");
+  EXPECT_EQ(WideToUtf8(q.caption), "Morvel Global Launcher");
+  EXPECT_EQ(q.type, static_cast<UINT>(MB_YESNO | MB_ICONWARNING));
+  Sleep(300);
+  EXPECT_FALSE(Exists(ClientDir(0) + u"\\launch-record.txt"));
+}
+
+TEST_F(WorkerTest, PlayOfflineAsksAndYesOpensTheInstalledClient) {
+  Install(1);
+  GoOffline();
+  ResetPlayer(IDYES);
+  const Finished f = RunTask(TaskKind::Play, ClientKind::Classic);
+  ExpectOneFinish(f, FinishCloseLauncher);
+  EXPECT_EQ(ThePlayer().questions.size(), 1u);
+  EXPECT_TRUE(Launched(1));
+  EXPECT_TRUE(Exists(TibiaFolder() + u"\\morvel_automap.txt")) << "the maps come first offline too";
+}
+
+TEST_F(WorkerTest, PlayOfflineYesWithABrokenClientStaysOpenWithTheLaunchTexts) {
+  ASSERT_TRUE(CreateDirectoryTree(ClientDir(0)));
+  ASSERT_TRUE(WriteBytes(ClientExePath(0), "not a program"));
+  GoOffline();
+  ResetPlayer(IDYES);
+  ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
+  ExpectStatus(u"Não foi possível abrir o client.", u"O antivírus pode ter bloqueado. Use Verificar arquivos.", true);
+}
+
+TEST_F(WorkerTest, PlayOfflineWithoutTheClientDoesNotAsk) {
+  GoOffline();
+  ResetPlayer(IDYES);
+  // A folder named like the executable is not an installed client.
+  ASSERT_TRUE(CreateDirectoryTree(ClientExePath(0)));
+  ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
+  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+  ExpectNoQuestion();
+}
+
+TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
+  Install(0);
+  GoOffline();
+  ResetPlayer(IDYES);
+  DestroyWindow(window_);  // the player closed the launcher; main_window now names no window
+  StartTask(TaskKind::Play, ClientKind::OTClient);
+  ASSERT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 30000), WAIT_OBJECT_0);
+  ExpectNoQuestion();
+  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  Sleep(300);
+  EXPECT_FALSE(Exists(ClientDir(0) + u"\\launch-record.txt")) << "nothing starts behind a closed launcher";
+  g_state.busy = false;
+}
+
+// --- "Verificar arquivos" --------------------------------------------------------
+
+TEST_F(WorkerTest, VerifyWithNothingInstalledFetchesNoClientFile) {
+  UseManifest(u"ready");
+  ASSERT_TRUE(UseFaultServer());
+  ClearRequestLog();
+  ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Nenhum client instalado. Escolha um para instalar.", u"", false);
+  const std::vector<LoggedRequest> requests = ReadRequestLog();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].target.rfind("/arquivos/launcher/manifest.txt?t=", 0), 0u) << requests[0].target;
+  EXPECT_FALSE(Exists(ClientDir(0)) || Exists(ClientDir(1)));
+}
+
+TEST_F(WorkerTest, VerifyWithEverythingValid) {
+  UseManifest(u"ready");
+  Install(0);
+  Install(1);
+  ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  EXPECT_EQ(g_state.total_permille, 1000u);
+  EXPECT_EQ(g_state.file_permille, 1000u);
+  EXPECT_FALSE(Exists(ClientDir(0) + u"\\launch-record.txt")) << "verifying starts no client";
+}
+
+TEST_F(WorkerTest, VerifyRepairsTheInstalledClientAndInstallsNoOther) {
+  UseManifest(u"ready");
+  Install(0);
+  ASSERT_TRUE(WriteBytes(ClientDir(0) + u"\\data\\things.dat", "damaged"));
+  DeleteFileW(WinText(ClientDir(0) + u"\\modules\\game.otmod"));
+  // The buttons may show a stale state; the job reads its own.
+  g_state.installed[0] = false;
+  g_state.installed[1] = true;
+  ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  EXPECT_EQ(ReadBytes(ClientDir(0) + u"\\data\\things.dat"), ReadBytes(SourceFolder(0) + u"\\data\\things.dat"));
+  EXPECT_EQ(ReadBytes(ClientDir(0) + u"\\modules\\game.otmod"),
+            ReadBytes(SourceFolder(0) + u"\\modules\\game.otmod"));
+  EXPECT_FALSE(Exists(ClientDir(1)));
+  EXPECT_TRUE(g_state.installed[0]);
+  EXPECT_FALSE(g_state.installed[1]);
+}
+
+TEST_F(WorkerTest, VerifyOffline) {
+  Install(0);
+  GoOffline();
+  ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+  ExpectNoQuestion();
+}
+
+// --- Hand-off ----------------------------------------------------------------------
+
+TEST_F(WorkerTest, ASecondStartWhileBusyStartsNothing) {
+  Install(0);
+  GoOffline();
+  ResetPlayer(IDNO);
+  ThePlayer().hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ThePlayer().asked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  TheFinished() = Finished();
+
+  g_state.cancel_requested = true;
+  g_state.status_is_error = true;
+  StartTask(TaskKind::Play, ClientKind::OTClient);
+  EXPECT_FALSE(g_state.cancel_requested) << "a new task starts without the old cancel";
+  const HANDLE first = static_cast<HANDLE>(g_state.worker_thread);
+  ASSERT_NE(first, nullptr);
+  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked, 30000), WAIT_OBJECT_0);
+  EXPECT_TRUE(g_state.busy);
+
+  StartTask(TaskKind::VerifyFiles, ClientKind::None);
+  StartTask(TaskKind::Play, ClientKind::Classic);
+  EXPECT_EQ(g_state.worker_thread, first) << "no second worker";
+  SetEvent(ThePlayer().hold);
+  const Finished f = AwaitFinish();
+  ExpectOneFinish(f, FinishKeepOpen);
+  EXPECT_EQ(ThePlayer().questions.size(), 1u);
+  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+
+  // The next start closes the finished thread's handle and starts anew.
+  ThePlayer().hold = nullptr;
+  ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
+  EXPECT_NE(g_state.worker_thread, nullptr);
+  EXPECT_EQ(ThePlayer().questions.size(), 2u);
+}
+
+TEST_F(WorkerTest, CloseWhileAQuestionBlocksTheWorkerWaitsAboutThreeSeconds) {
+  Install(0);
+  GoOffline();
+  ThePlayer().hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ThePlayer().asked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  TheFinished() = Finished();
+  StartTask(TaskKind::Play, ClientKind::OTClient);
+  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked, 30000), WAIT_OBJECT_0);
+
+  const DWORD start = GetTickCount();
+  RequestClose(window_);
+  const DWORD waited = GetTickCount() - start;
+  EXPECT_GE(waited, 2900u);
+  EXPECT_LT(waited, 4500u);
+  EXPECT_FALSE(IsWindow(window_));
+  EXPECT_TRUE(g_state.cancel_requested);
+
+  // Let the worker end; its message goes nowhere.
+  SetEvent(ThePlayer().hold);
+  EXPECT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 30000), WAIT_OBJECT_0);
+  Pump(100);
+  EXPECT_EQ(TheFinished().count, 0);
+  g_state.busy = false;
+}
+
+TEST_F(WorkerTest, CloseWhileTheServerStallsWaitsAboutThreeSeconds) {
+  ASSERT_TRUE(UseFaultServer());
+  ASSERT_TRUE(SetFaultRules({"/arquivos/launcher/manifest.txt stall 6"}));
+  TheFinished() = Finished();
+  StartTask(TaskKind::VerifyFiles, ClientKind::None);
+  Sleep(300);
+  const DWORD start = GetTickCount();
+  RequestClose(window_);
+  const DWORD waited = GetTickCount() - start;
+  EXPECT_GE(waited, 2900u);
+  EXPECT_LT(waited, 4500u);
+  EXPECT_FALSE(IsWindow(window_));
+  // The worker runs into the stall's end and finishes on its own.
+  EXPECT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 60000), WAIT_OBJECT_0);
+  g_state.busy = false;
+}
+
+DWORD WINAPI Stuck(LPVOID event) {
+  WaitForSingleObject(static_cast<HANDLE>(event), 60000);
+  return 0;
+}
+
+TEST_F(WorkerTest, CloseWhileIdleDoesNotWait) {
+  // A previous worker still in its last clean-up: its handle is kept, busy is clear.
+  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE thread = CreateThread(nullptr, 0, Stuck, release, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  g_state.worker_thread = thread;
+  g_state.busy = false;
+  const DWORD start = GetTickCount();
+  RequestClose(window_);
+  EXPECT_LT(GetTickCount() - start, 1000u);
+  EXPECT_FALSE(IsWindow(window_));
+  SetEvent(release);
+  WaitForSingleObject(thread, 10000);
+}
+
+// Reserves address space until no region large enough for a thread stack is
+// left; released by the destructor. The small blocks the heap may still need
+// stay free.
+class AddressSpaceFill {
+ public:
+  AddressSpaceFill() {
+    blocks_.reserve(8192);
+    for (SIZE_T size = SIZE_T(1) << 30; size >= (SIZE_T(1) << 20); size /= 2) {
+      for (int i = 0; i < 4096; ++i) {
+        void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+        if (!p) break;
+        blocks_.push_back(p);
+      }
+    }
+  }
+  ~AddressSpaceFill() {
+    for (void* p : blocks_) VirtualFree(p, 0, MEM_RELEASE);
+  }
+
+ private:
+  std::vector<void*> blocks_;
+};
+
+TEST_F(WorkerTest, AThreadThatCannotBeCreatedReportsItAndFreesTheButtons) {
+  UseManifest(u"ready");
+  TheFinished() = Finished();
+  g_state.worker_thread = nullptr;
+  {
+    AddressSpaceFill fill;
+    StartTask(TaskKind::CheckUpdates, ClientKind::None);
+  }
+  EXPECT_EQ(g_state.worker_thread, nullptr);
+  EXPECT_FALSE(g_state.busy);
+  ExpectStatus(u"Não foi possível iniciar a tarefa.", u"", true);
+  Pump(300);
+  EXPECT_EQ(TheFinished().count, 0) << "no task, no end message";
+
+  // The buttons work again.
+  ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+#include "update/worker.h"
+
+#include "app/client_table.h"
+#include "app/launcher_state.h"
+#include "app/paths.h"
+#include "app/win32_text.h"
+#include "clients/launch.h"
+#include "update/download.h"
+#include "update/http.h"
+#include "update/manifest.h"
+#include "update/questions.h"
+#include "update/self_update.h"
+
+namespace {
+
+FinishAction CheckUpdatesJob(Http& http, const Manifest& manifest, bool obtained) {
+  if (!obtained) {
+    SetStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
+    return FinishKeepOpen;
+  }
+  if (manifest.launcher_version <= kLauncherVersion) {
+    SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+    return FinishKeepOpen;
+  }
+  return UpdateLauncherOrOfferDownload(http, manifest);
+}
+
+FinishAction PlayJob(Http& http, const Manifest& manifest, bool obtained, int client) {
+  const bool selection[2] = {client == 0, client == 1};
+  if (!obtained) {
+    const DWORD attributes = GetFileAttributesW(WinText(ClientExePath(client)));
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      SetStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+      return FinishKeepOpen;
+    }
+    if (AskPlayer(u"Não foi possível conferir atualizações. Abrir o client mesmo assim?", MB_ICONWARNING)) {
+      return LaunchClient(client) ? FinishCloseLauncher : FinishKeepOpen;
+    }
+    SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+    return FinishKeepOpen;
+  }
+  if (!UpdateClientFiles(http, manifest, selection)) return FinishKeepOpen;
+  SetStatus(u"Abrindo " + WideString(ClientTable[client].label) + u"...", u"", false);
+  return LaunchClient(client) ? FinishCloseLauncher : FinishKeepOpen;
+}
+
+FinishAction VerifyFilesJob(Http& http, const Manifest& manifest, bool obtained) {
+  RefreshInstalledClients();
+  const bool selection[2] = {g_state.installed[0].load(), g_state.installed[1].load()};
+  if (!obtained) {
+    SetStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+    return FinishKeepOpen;
+  }
+  if (!selection[0] && !selection[1]) {
+    SetStatus(u"Nenhum client instalado. Escolha um para instalar.", u"", false);
+    return FinishKeepOpen;
+  }
+  if (!UpdateClientFiles(http, manifest, selection)) return FinishKeepOpen;
+  SetStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  return FinishKeepOpen;
+}
+
+}  // namespace
+
+DWORD WINAPI WorkerMain(LPVOID param) {
+  WorkerTask* task = static_cast<WorkerTask*>(param);
+  const TaskKind kind = static_cast<TaskKind>(task->kind);
+  const int client = task->client;
+  delete task;
+
+  g_state.file_permille.exchange(0);
+  g_state.total_permille.exchange(0);
+
+  FinishAction action = FinishKeepOpen;
+  {
+    Http http;
+    Manifest manifest;
+    if (kind != TaskKind::CheckUpdates) SetStatus(u"Conectando ao servidor...", u"", false);
+    // A manifest without a single file cannot describe an installation.
+    const bool obtained = FetchManifest(http, manifest) && !manifest.files.empty();
+
+    switch (kind) {
+      case TaskKind::CheckUpdates:
+        action = CheckUpdatesJob(http, manifest, obtained);
+        break;
+      case TaskKind::Play:
+        if (client == 0 || client == 1) action = PlayJob(http, manifest, obtained, client);
+        break;
+      case TaskKind::VerifyFiles:
+        action = VerifyFilesJob(http, manifest, obtained);
+        break;
+    }
+    // The task's last act on shared state; the manifest and the connection are
+    // released after it, touching nothing the window reads.
+    PostMessageW(static_cast<HWND>(g_state.main_window), MsgTaskFinished, static_cast<WPARAM>(action), 0);
+  }
+  return 0;
+}
