@@ -37,16 +37,6 @@ std::string ReadSmallFile(const WideString& path) {
   return TrimLineEnds(std::string(buffer, n));
 }
 
-WideString Utf8ToWide(const std::string& utf8) {
-  if (utf8.empty()) return WideString();
-  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (units <= 0) return WideString();
-  WideString wide(static_cast<size_t>(units), u'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                      reinterpret_cast<wchar_t*>(&wide[0]), units);
-  return wide;
-}
-
 void RefreshInstalledClients() {
   for (int c = 0; c < 2; ++c) {
     const DWORD attributes = GetFileAttributesW(WinText(ClientExePath(c)));
