@@ -39,3 +39,10 @@ if(WIN32)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/win32)
   endforeach()
 endif()
+
+if(WIN32)
+  # The whole install and the check pass timed under Wine (bench/download.sh).
+  add_executable(download_bench ${CMAKE_SOURCE_DIR}/bench/download_bench.cpp)
+  target_link_libraries(download_bench PRIVATE morvel_test_support morvel_logic morvel_win32 psapi)
+  set_target_properties(download_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endif()

@@ -51,9 +51,8 @@ bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
   return digest.FinishHex() == expected_sha256;
 }
 
-// One entry of the check pass: whether the file on disk is the manifest's.
-bool EntryIsInPlace(const FileEntry& entry) {
-  const WideString target = ClientFilePath(entry);
+// One entry of the check pass: whether the file at target is the manifest's.
+bool EntryIsInPlace(const FileEntry& entry, const WideString& target) {
   HANDLE file = CreateFileW(WinText(target), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -100,17 +99,9 @@ void ReportAllDone() {
   g_state.total_permille.exchange(1000);
 }
 
-}  // namespace
-
-WideString ClientFilePath(const FileEntry& entry) { return ClientDir(entry.client) + u"\\" + entry.path; }
-
-DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
-  return DownloadFile(http, entry, ClientFilePath(entry) + u".part", done, total_transfer);
-}
-
-DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
-                            uint64_t total_transfer) {
-  const WideString target = ClientFilePath(entry);
+// One attempt, with the target and its staging path already worked out.
+DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& target, const WideString& part_path,
+                          uint64_t done, uint64_t total_transfer) {
   const size_t last_separator = target.rfind(u'\\');
   if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
 
@@ -169,7 +160,23 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
   return result;
 }
 
+}  // namespace
+
+WideString ClientFilePath(const FileEntry& entry) { return ClientDir(entry.client) + u"\\" + entry.path; }
+
+DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
+  const WideString target = ClientFilePath(entry);
+  return DownloadTo(http, entry, target, target + u".part", done, total_transfer);
+}
+
+DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
+                            uint64_t total_transfer) {
+  return DownloadTo(http, entry, ClientFilePath(entry), part_path, done, total_transfer);
+}
+
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {
+  // ClientFilePath of every entry, with the two client folders looked up once
+  // per call rather than once per file.
   const WideString client_dirs[2] = {ClientDir(0), ClientDir(1)};
   const TargetPath target_of = [&client_dirs](const FileEntry& entry) {
     return client_dirs[entry.client] + u"\\" + entry.path;
@@ -187,7 +194,8 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     if (!title.empty()) SetStatus(title, u"", false);
     g_state.total_permille.exchange(static_cast<uint32_t>(static_cast<uint64_t>(i) * 1000 / count));
     g_state.file_permille.exchange(0);
-    if (!EntryIsInPlace(manifest.files[selected[i]])) to_fetch.push_back(selected[i]);
+    const FileEntry& entry = manifest.files[selected[i]];
+    if (!EntryIsInPlace(entry, target_of(entry))) to_fetch.push_back(selected[i]);
   }
   if (CancelRequested()) {
     ReportCheckCancelled();
@@ -219,11 +227,12 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
   for (size_t index : to_fetch) {
     const FileEntry& entry = manifest.files[index];
     SetStatus(u"Baixando " + entry.path, u"", false);
-    const WideString part_path = PartPathFor(ClientFilePath(entry), target_keys, FoldCase);
+    const WideString target = target_of(entry);
+    const WideString part_path = PartPathFor(target, target_keys, FoldCase);
     DownloadResult result = DownloadResult::NetworkError;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
       g_state.file_permille.exchange(0);
-      result = DownloadFile(http, entry, part_path, done, total_transfer);
+      result = DownloadTo(http, entry, target, part_path, done, total_transfer);
       if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
       Sleep(kRetryPauseMs);
     }

@@ -1,0 +1,79 @@
+// Runs UpdateClientFiles on a published manifest under Wine, against nginx on
+// loopback, and reports its time and the process's peak memory.
+//   download_bench MANIFEST_PATH      (a Windows path, e.g. Z:\...\manifest.txt)
+// Both clients are selected. Prints "seconds", "result", "peak_working_set_kib"
+// (GetProcessMemoryInfo) and "vmhwm_kib" (the Linux process under Wine, read
+// from /proc/self/status through drive Z:).
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/launcher_state.h"
+#include "app/win32_text.h"
+#include "tests/win32/support/test_services.h"
+#include "update/download.h"
+#include "update/http.h"
+#include "update/manifest.h"
+
+namespace {
+
+bool ReadWhole(const char* path, std::string& bytes) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  char block[65536];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.append(block, n);
+  std::fclose(f);
+  return true;
+}
+
+unsigned long LinuxPeakKib() {
+  std::string status;
+  if (!ReadWhole("Z:\\proc\\self\\status", status)) return 0;
+  const size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? 0 : std::strtoul(status.c_str() + at + 6, nullptr, 10);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: download_bench MANIFEST_PATH\n");
+    return 2;
+  }
+  std::string text;
+  Manifest manifest;
+  if (!ReadWhole(argv[1], text) || !ParseManifest(text, manifest)) {
+    std::fprintf(stderr, "download_bench: cannot read the manifest %s\n", argv[1]);
+    return 2;
+  }
+  if (!UseNginx()) {
+    std::fprintf(stderr, "download_bench: no MORVEL_TEST_HOST / MORVEL_NGINX_PORT\n");
+    return 2;
+  }
+
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  bool ok;
+  {
+    Http http;
+    const bool selection[2] = {true, true};
+    ok = UpdateClientFiles(http, manifest, selection);
+  }
+  QueryPerformanceCounter(&end);
+
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+  const StatusTexts status = CopyStatus();
+  std::printf("seconds %.3f\n", static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+  std::printf("result %s\n", ok ? "ok" : "failed");
+  std::printf("status %s | %s\n", WideToUtf8(status.headline).c_str(), WideToUtf8(status.detail).c_str());
+  std::printf("peak_working_set_kib %lu\n", static_cast<unsigned long>(memory.PeakWorkingSetSize / 1024));
+  std::printf("vmhwm_kib %lu\n", LinuxPeakKib());
+  return ok ? 0 : 1;
+}
