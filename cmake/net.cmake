@@ -38,9 +38,7 @@ if(WIN32)
   foreach(name http_tests file_host_tests)
     string(REPLACE "_tests" "_test.cpp" source ${name})
     morvel_win32_test(${name} ${CMAKE_SOURCE_DIR}/tests/win32/${source})
-    # morvel_win32 again after morvel_logic: the manifest parser (logic) takes
-    # Utf8ToWide from the Win32 paths module.
-    target_link_libraries(${name} PRIVATE morvel_test_support ws2_32 morvel_logic morvel_win32)
+    target_link_libraries(${name} PRIVATE morvel_test_support ws2_32)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/win32)
   endforeach()
 endif()
