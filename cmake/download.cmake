@@ -33,16 +33,12 @@ if(WIN32)
   foreach(name download_tests download_space_tests)
     string(REPLACE "_tests" "_test.cpp" source ${name})
     morvel_win32_test(${name} ${CMAKE_SOURCE_DIR}/tests/win32/${source})
-    # morvel_win32 again after morvel_logic: the manifest parser takes
-    # Utf8ToWide from the Win32 paths module.
-    target_link_libraries(${name} PRIVATE morvel_test_support morvel_logic morvel_win32)
+    target_link_libraries(${name} PRIVATE morvel_test_support)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/win32)
   endforeach()
-endif()
 
-if(WIN32)
   # The whole install and the check pass timed under Wine (bench/download.sh).
   add_executable(download_bench ${CMAKE_SOURCE_DIR}/bench/download_bench.cpp)
-  target_link_libraries(download_bench PRIVATE morvel_test_support morvel_logic morvel_win32 psapi)
+  target_link_libraries(download_bench PRIVATE morvel_test_support psapi)
   set_target_properties(download_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()
