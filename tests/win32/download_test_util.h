@@ -13,6 +13,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
+#include "tests/win32/support/test_disk.h"
 #include "tests/win32/support/test_services.h"
 #include "update/download.h"
 #include "update/download_progress.h"
@@ -21,60 +22,7 @@
 
 namespace download_test {
 
-inline bool Exists(const WideString& path) { return GetFileAttributesW(WinText(path)) != INVALID_FILE_ATTRIBUTES; }
-
-inline bool IsFolder(const WideString& path) {
-  const DWORD a = GetFileAttributesW(WinText(path));
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-inline bool WriteBytes(const WideString& path, const std::string& bytes) {
-  FILE* f = _wfopen(WinText(path), L"wb");
-  if (!f) return false;
-  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
-}
-
-// The whole file, or "<missing>" when it cannot be opened.
-inline std::string ReadBytes(const WideString& path) {
-  FILE* f = _wfopen(WinText(path), L"rb");
-  if (!f) return "<missing>";
-  std::string bytes;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-  fclose(f);
-  return bytes;
-}
-
-// Calls visit(path, is_folder) for everything below a folder.
-template <typename Visit>
-void Walk(const WideString& folder, const Visit& visit) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(WinText(folder + u"\\*"), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const WideString name = FromWinText(found.cFileName);
-    if (name == u"." || name == u"..") continue;
-    const WideString child = folder + u"\\" + name;
-    const bool is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (is_folder) Walk(child, visit);
-    visit(child, is_folder);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-}
-
-// Empties a folder; the folder itself stays (it may be a mount point).
-inline void EmptyFolder(const WideString& folder) {
-  Walk(folder, [](const WideString& path, bool is_folder) {
-    if (is_folder) {
-      RemoveDirectoryW(WinText(path));
-    } else {
-      SetFileAttributesW(WinText(path), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(WinText(path));
-    }
-  });
-}
+using namespace test_disk;
 
 // Every ".part" file left below the install folder.
 inline std::vector<WideString> PartFiles() {

@@ -12,26 +12,11 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
+#include "tests/win32/support/test_disk.h"
 
 namespace {
 
-WideString LocalAppData() {
-  wchar_t folder[MAX_PATH];
-  EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder), S_OK);
-  return FromWinText(folder);
-}
-
-bool IsFolder(const WideString& path) {
-  const DWORD a = GetFileAttributesW(WinText(path));
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void WriteFile(const WideString& path, const std::string& bytes) {
-  FILE* f = _wfopen(WinText(path), L"wb");
-  ASSERT_NE(f, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  fclose(f);
-}
+using test_disk::IsFolder;
 
 // A folder of its own under the prefix's temp folder.
 WideString ScratchFolder(const char16_t* name) {
@@ -43,7 +28,7 @@ WideString ScratchFolder(const char16_t* name) {
 }
 
 TEST(Paths, InstallAndClientFoldersLieUnderLocalAppData) {
-  const WideString base = LocalAppData();
+  const WideString base = test_disk::SpecialFolder(CSIDL_LOCAL_APPDATA);
   EXPECT_EQ(InstallDir(), base + u"\\Morvel Global");
   EXPECT_EQ(ClientDir(0), base + u"\\Morvel Global\\Morvel Global");
   EXPECT_EQ(ClientDir(1), base + u"\\Morvel Global\\Morvel Global 8.60");
@@ -75,12 +60,12 @@ TEST(Paths, ReadSmallFileTrimsLineEndsAndCutsAt255Bytes) {
   int i = 0;
   for (const auto& [bytes, expected] : cases) {
     const WideString file = dir + u"\\case" + static_cast<char16_t>(u'0' + i++) + u".txt";
-    WriteFile(file, bytes);
+    ASSERT_TRUE(test_disk::WriteBytes(file, bytes));
     EXPECT_EQ(ReadSmallFile(file), expected);
   }
   std::string long_text(300, 'x');
   long_text[254] = ' ';  // the cut text ends in a space, which is trimmed too
-  WriteFile(dir + u"\\long.txt", long_text);
+  ASSERT_TRUE(test_disk::WriteBytes(dir + u"\\long.txt", long_text));
   EXPECT_EQ(ReadSmallFile(dir + u"\\long.txt"), std::string(254, 'x'));
   EXPECT_EQ(ReadSmallFile(dir + u"\\missing.txt"), "");
 }
@@ -99,7 +84,7 @@ TEST(Paths, InstalledMeansTheExecutableFileExists) {
   EXPECT_FALSE(g_state.installed[0]);
   EXPECT_FALSE(g_state.installed[1]);
 
-  WriteFile(ClientExePath(0), "MZ");
+  ASSERT_TRUE(test_disk::WriteBytes(ClientExePath(0), "MZ"));
   CreateDirectoryW(WinText(ClientExePath(1)), nullptr);  // a folder named like the exe
   RefreshInstalledClients();
   EXPECT_TRUE(g_state.installed[0]);
@@ -107,7 +92,7 @@ TEST(Paths, InstalledMeansTheExecutableFileExists) {
 
   DeleteFileW(WinText(ClientExePath(0)));
   RemoveDirectoryW(WinText(ClientExePath(1)));
-  WriteFile(ClientExePath(1), "MZ");
+  ASSERT_TRUE(test_disk::WriteBytes(ClientExePath(1), "MZ"));
   RefreshInstalledClients();
   EXPECT_FALSE(g_state.installed[0]);
   EXPECT_TRUE(g_state.installed[1]);
