@@ -114,3 +114,14 @@ std::string WideToUtf8(const WideString& wide) {
   }
   return out;
 }
+
+std::vector<std::string> SplitText(const std::string& text, char separator) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find(separator, start);
+    pieces.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return pieces;
+    start = end + 1;
+  }
+}

@@ -2,6 +2,7 @@
 // Windows, in every build; Win32 modules pass it to the API through WinText().
 #pragma once
 #include <string>
+#include <vector>
 
 using WideString = std::u16string;
 
@@ -17,3 +18,6 @@ std::string TrimLineEnds(std::string text);
 
 // UTF-16 to UTF-8, for messages and tools; never used on the launcher's own paths.
 std::string WideToUtf8(const WideString& wide);
+
+// Cuts text at every separator: n separators give n + 1 pieces, empty ones too.
+std::vector<std::string> SplitText(const std::string& text, char separator);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/text.h"
 #include "update/manifest.h"
 
 namespace {
@@ -19,19 +20,8 @@ namespace {
     }                                                                    \
   } while (0)
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    const size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return parts;
-    start = end + 1;
-  }
-}
-
 std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines = Split(text, '\n');
+  std::vector<std::string> lines = SplitText(text, '\n');
   // A final line feed ends the last line; it does not start an empty one.
   if (!text.empty() && text.back() == '\n') lines.pop_back();
   if (text.empty()) lines.clear();
@@ -102,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t next_entry = 0;
   bool saw_launcher = false;
   for (size_t i = 1; i < lines.size(); ++i) {
-    const std::vector<std::string> f = Split(lines[i], '\t');
+    const std::vector<std::string> f = SplitText(lines[i], '\t');
     if (f[0] == "launcher" && f.size() == 2) {
       saw_launcher = true;
     } else if (f[0] == "f" && f.size() == 7) {
@@ -127,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (saw_launcher) {
     std::string last;
     for (size_t i = 1; i < lines.size(); ++i) {
-      const std::vector<std::string> f = Split(lines[i], '\t');
+      const std::vector<std::string> f = SplitText(lines[i], '\t');
       if (f[0] == "launcher" && f.size() == 2) last = f[1];
     }
     CHECK(first.launcher_version == ClampedStrtol(last));

@@ -34,4 +34,10 @@ TEST(TrimLineEnds, RemovesOnlyTrailingLineEndsAndSpaces) {
   EXPECT_EQ(TrimLineEnds(""), "");
 }
 
+TEST(SplitText, KeepsEmptyPiecesAtBothEndsAndBetween) {
+  EXPECT_EQ(SplitText("", '\t'), std::vector<std::string>{""});
+  EXPECT_EQ(SplitText("a\t\tb\t", '\t'), (std::vector<std::string>{"a", "", "b", ""}));
+  EXPECT_EQ(SplitText("\nx", '\n'), (std::vector<std::string>{"", "x"}));
+}
+
 }  // namespace

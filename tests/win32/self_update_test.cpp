@@ -24,7 +24,6 @@ namespace {
 
 using namespace tasks_test;
 
-WideString ManifestFolder() { return ServedRoot() + u"\\arquivos\\launcher"; }
 WideString PublishedLauncher() { return ManifestFolder() + u"\\tasks\\launcher-v3.exe"; }
 
 WideString OwnPath() {
@@ -80,10 +79,8 @@ int RunAsLauncher(const std::string& scenario) {
 
 class SelfUpdateTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { saved_manifest_ = ReadBytes(ManifestFolder() + u"\\manifest.txt"); }
-  static void TearDownTestSuite() {
-    if (saved_manifest_ != "<missing>") WriteBytes(ManifestFolder() + u"\\manifest.txt", saved_manifest_);
-  }
+  static void SetUpTestSuite() { served_manifest_.Save(); }
+  static void TearDownTestSuite() { served_manifest_.Restore(); }
 
   void SetUp() override {
     ASSERT_FALSE(ServedRoot().empty()) << "the test services are not running";
@@ -104,8 +101,7 @@ class SelfUpdateTest : public ::testing::Test {
   // Serves the scenario's manifest, runs the copy and reads its result.
   std::map<std::string, std::string> Run(const char16_t* manifest, const char* scenario) {
     std::map<std::string, std::string> result;
-    EXPECT_TRUE(CopyFileW(WinText(ManifestFolder() + u"\\manifest-tasks-" + manifest + u".txt"),
-                          WinText(ManifestFolder() + u"\\manifest.txt"), FALSE));
+    EXPECT_TRUE(ServeTasksManifest(manifest));
     std::wstring line = L"\"" + std::wstring(WinText(launcher_)) + L"\" --as-launcher ";
     line += std::wstring(scenario, scenario + std::strlen(scenario));
     STARTUPINFOW startup = {};
@@ -145,9 +141,9 @@ class SelfUpdateTest : public ::testing::Test {
 
   WideString folder_, launcher_;
   std::string original_, published_;
-  static std::string saved_manifest_;
+  static ServedManifestKeeper served_manifest_;
 };
-std::string SelfUpdateTest::saved_manifest_;
+ServedManifestKeeper SelfUpdateTest::served_manifest_;
 
 TEST_F(SelfUpdateTest, ANewerLauncherReplacesTheRunningOneAndAsksForARestart) {
   // Leftovers of earlier attempts: a longer ".novo" and an old ".old".

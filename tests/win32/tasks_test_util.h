@@ -11,6 +11,7 @@
 #include "app/text.h"
 #include "app/win32_text.h"
 #include "tests/win32/support/test_disk.h"
+#include "tests/win32/support/test_services.h"
 
 namespace tasks_test {
 
@@ -25,5 +26,26 @@ inline WideString OwnFolder() {
   WideString path = FromWinText(own).substr(0, n);
   return path.substr(0, path.rfind(u'\\'));
 }
+
+inline WideString ManifestFolder() { return ServedRoot() + u"\\arquivos\\launcher"; }
+
+// Serves one of the tasks fixture's scenario manifests as manifest.txt.
+inline bool ServeTasksManifest(const char16_t* scenario) {
+  return CopyFileW(WinText(ManifestFolder() + u"\\manifest-tasks-" + scenario + u".txt"),
+                   WinText(ManifestFolder() + u"\\manifest.txt"), FALSE) != 0;
+}
+
+// Keeps the served manifest.txt of other tests' fixtures across a test suite
+// that serves its own scenarios.
+class ServedManifestKeeper {
+ public:
+  void Save() { saved_ = ReadBytes(ManifestFolder() + u"\\manifest.txt"); }
+  void Restore() const {
+    if (saved_ != "<missing>") WriteBytes(ManifestFolder() + u"\\manifest.txt", saved_);
+  }
+
+ private:
+  std::string saved_ = "<missing>";
+};
 
 }  // namespace tasks_test

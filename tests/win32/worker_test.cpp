@@ -23,7 +23,6 @@ namespace {
 
 using namespace tasks_test;
 
-WideString ManifestFolder() { return ServedRoot() + u"\\arquivos\\launcher"; }
 WideString SourceFolder(int client) { return ServedRoot() + (client == 0 ? u"\\tasks-src\\otc" : u"\\tasks-src\\classic"); }
 
 // Copies a published source tree into place, as an earlier installation would have.
@@ -46,10 +45,8 @@ void CopyTree(const WideString& from, const WideString& to) {
 
 class WorkerTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { saved_manifest_ = ReadBytes(ManifestFolder() + u"\\manifest.txt"); }
-  static void TearDownTestSuite() {
-    if (saved_manifest_ != "<missing>") WriteBytes(ManifestFolder() + u"\\manifest.txt", saved_manifest_);
-  }
+  static void SetUpTestSuite() { served_manifest_.Save(); }
+  static void TearDownTestSuite() { served_manifest_.Restore(); }
 
   void SetUp() override {
     ASSERT_FALSE(ServedRoot().empty()) << "the test services are not running";
@@ -74,8 +71,7 @@ class WorkerTest : public ::testing::Test {
   }
 
   static void UseManifest(const char16_t* name) {
-    ASSERT_TRUE(CopyFileW(WinText(ManifestFolder() + u"\\manifest-tasks-" + name + u".txt"),
-                          WinText(ManifestFolder() + u"\\manifest.txt"), FALSE));
+    ASSERT_TRUE(ServeTasksManifest(name));
   }
   // The file host does not answer the manifest with 200.
   static void GoOffline() {
@@ -100,9 +96,9 @@ class WorkerTest : public ::testing::Test {
   static bool Launched(int client) { return WaitForFile(ClientDir(client) + u"\\launch-record.txt", 15000); }
 
   HWND window_ = nullptr;
-  static std::string saved_manifest_;
+  static ServedManifestKeeper served_manifest_;
 };
-std::string WorkerTest::saved_manifest_;
+ServedManifestKeeper WorkerTest::served_manifest_;
 
 // --- Start-up ------------------------------------------------------------------
 

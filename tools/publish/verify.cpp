@@ -17,17 +17,6 @@ namespace publish {
 
 namespace {
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    const size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return parts;
-    start = end + 1;
-  }
-}
-
 // Says, line by line, what the launcher will make of the text: which lines
 // reject the manifest and which it silently ignores.
 void ExplainLines(const std::string& text, VerifyReport& report) {
@@ -38,7 +27,7 @@ void ExplainLines(const std::string& text, VerifyReport& report) {
     const std::string line = text.substr(position, end - position);
     position = end + 1;
     const std::string at = "manifest line " + std::to_string(++number) + ": ";
-    const std::vector<std::string> f = Split(line, '\t');
+    const std::vector<std::string> f = SplitText(line, '\t');
     if (number == 1) {
       if (line != "morvel-launcher\t1") {
         report.problems.push_back(at + "the header must be \"morvel-launcher<TAB>1\"" +
