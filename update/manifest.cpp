@@ -150,6 +150,12 @@ const char* ManifestPathProblem(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return "NUL byte in path";
   if (path.find('\\') != std::string_view::npos) return "backslash in path";
   if (path.find(':') != std::string_view::npos) return "\":\" in path";
+  // CreateFileW fails on these, so every player would stop at the first of them.
+  for (const unsigned char c : path) {
+    if (c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
+      return "character Windows does not allow in names (<>\"|?* or a control character)";
+    }
+  }
   if (!IsValidUtf8(path)) return "path is not valid UTF-8";
   return PiecesProblem(path);
 }

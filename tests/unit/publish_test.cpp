@@ -190,7 +190,7 @@ TEST_F(PublishTest, EveryRefusedFileIsListedAndNothingIsWritten) {
   ASSERT_EQ(Run(), kExitProblems);
   EXPECT_TRUE(Mentions(report_.problems, "[otc] nul.txt: the launcher refuses this path"));
   EXPECT_TRUE(Mentions(report_.problems, "[otc] sub/trail.: the launcher refuses this path"));
-  EXPECT_TRUE(Mentions(report_.problems, "[otc] sub/what?.txt: has a character Windows does not allow"));
+  EXPECT_TRUE(Mentions(report_.problems, "[otc] sub/what?.txt: the launcher refuses this path: character Windows does not allow"));
   EXPECT_TRUE(Mentions(report_.problems, "[classic] Readme.txt: same name as \"README.txt\""));
   EXPECT_TRUE(Mentions(report_.problems, "[classic] Data: same name as the folder \"data\""));
   EXPECT_TRUE(Mentions(report_.problems, "[otc] bad\\xffname: name is not valid UTF-8"));

@@ -55,13 +55,6 @@ bool Match(const char* g, const char* p) {
   return *p == '\0';
 }
 
-bool HasWindowsForbiddenCharacter(const std::string& path) {
-  for (unsigned char c : path) {
-    if (c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') return true;
-  }
-  return false;
-}
-
 // Case folding as NTFS does it for the letters a client's file names use in
 // practice: ASCII and the Latin-1 letters (accented Portuguese included).
 std::string FoldCase(const std::string& path) {
@@ -167,10 +160,6 @@ void CheckWindowsNames(ScanResult& result) {
   for (const SourceFile& f : result.files) {
     if (const char* problem = ManifestPathProblem(f.path)) {
       result.problems.push_back(Label(f.client, f.path) + ": the launcher refuses this path: " + problem);
-      continue;
-    }
-    if (HasWindowsForbiddenCharacter(f.path)) {
-      result.problems.push_back(Label(f.client, f.path) + ": has a character Windows does not allow in names (<>\"|?* or a control character)");
       continue;
     }
     const std::string folded = FoldCase(f.path);

@@ -43,9 +43,8 @@ struct ScanResult {
 void ScanClientFolder(const fs::path& root, int client, const std::vector<PathPattern>& excludes, ScanResult& result);
 
 // The checks a published path must pass, on top of the launcher's own
-// (ManifestPathProblem): characters Windows does not allow in names, and names
-// that only differ in case, which Windows would store as one file. Runs over
-// the whole sorted list, adding problems.
+// (ManifestPathProblem): names that only differ in case, which Windows would
+// store as one file. Runs over the whole sorted list, adding problems.
 void CheckWindowsNames(ScanResult& result);
 
 // Where a published path may be too long for Windows' 260-character limit once
