@@ -18,6 +18,11 @@ constexpr uint64_t kLauncherSizeLimit = 128ull * 1024 * 1024;
 using MoveFileFn = BOOL(WINAPI*)(LPCWSTR from, LPCWSTR to, DWORD flags);
 extern MoveFileFn g_move_file;  // MoveFileExW
 
+// Makes the verified ".novo" durable before the swap; tests replace it to see
+// when it runs and to make it fail.
+using FlushFileFn = BOOL(WINAPI*)(HANDLE file);
+extern FlushFileFn g_flush_file;  // FlushFileBuffers
+
 // true when the new executable has replaced the running one.
 bool SelfUpdate(Http& http, const Manifest& manifest);
 

@@ -10,6 +10,7 @@
 #include "update/sha256.h"
 
 MoveFileFn g_move_file = MoveFileExW;
+FlushFileFn g_flush_file = FlushFileBuffers;
 
 bool SelfUpdate(Http& http, const Manifest& manifest) {
   if (manifest.launcher_sha256.empty() || manifest.launcher_size == 0 || manifest.launcher_path.empty()) {
@@ -48,9 +49,12 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
                              g_state.total_permille.exchange(static_cast<uint32_t>(written * 1000 / size));
                              return true;
                            });
+  const bool verified = got && write_ok && written == size && digest.FinishHex() == manifest.launcher_sha256;
+  // After the swap this file is the only launcher the player has: its bytes must
+  // be on the disk first, or a power loss can leave an empty file in its place.
+  const bool durable = verified && g_flush_file(file);
   CloseHandle(file);
-
-  if (!got || !write_ok || written != size || digest.FinishHex() != manifest.launcher_sha256) {
+  if (!durable) {
     DeleteFileW(WinText(novo));
     return false;
   }

@@ -35,9 +35,23 @@ WideString OwnPath() {
 // --- The copy that plays the launcher ---------------------------------------------
 
 int novo_moves_to_fail = 0;
+bool flush_fails = false;
+std::string calls;  // the flushes (with the file's size) and renames, in order
+
+BOOL WINAPI RecordFlush(HANDLE file) {
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file, &size);
+  calls += "flush " + std::to_string(size.QuadPart) + ";";
+  if (flush_fails) {
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+  }
+  return FlushFileBuffers(file);
+}
 
 BOOL WINAPI MoveFailingIntoPlace(LPCWSTR from, LPCWSTR to, DWORD flags) {
   const size_t n = std::wcslen(from);
+  calls += "move;";
   if (novo_moves_to_fail > 0 && n > 5 && std::wcscmp(from + n - 5, L".novo") == 0) {
     --novo_moves_to_fail;
     SetLastError(ERROR_ACCESS_DENIED);
@@ -49,10 +63,10 @@ BOOL WINAPI MoveFailingIntoPlace(LPCWSTR from, LPCWSTR to, DWORD flags) {
 int RunAsLauncher(const std::string& scenario) {
   if (!UseNginx()) return 3;
   ResetPlayer(scenario == "longer" ? IDYES : IDNO);
-  if (scenario == "second-move-fails") {
-    novo_moves_to_fail = 1;
-    g_move_file = MoveFailingIntoPlace;
-  }
+  novo_moves_to_fail = scenario == "second-move-fails" ? 1 : 0;
+  flush_fails = scenario == "flush-fails";
+  g_move_file = MoveFailingIntoPlace;
+  g_flush_file = RecordFlush;
   const HWND window = MakeMainWindow();
   if (!window) return 4;
   const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
@@ -69,6 +83,7 @@ int RunAsLauncher(const std::string& scenario) {
     std::fprintf(out, "question=%s\ntype=%u\n", WideToUtf8(ThePlayer().questions[0].text).c_str(),
                  ThePlayer().questions[0].type);
   }
+  std::fprintf(out, "calls=%s\n", calls.c_str());
   std::fprintf(out, "pages=%u\n", static_cast<unsigned>(ThePlayer().pages.size()));
   if (!ThePlayer().pages.empty()) std::fprintf(out, "page=%s\n", WideToUtf8(ThePlayer().pages[0]).c_str());
   std::fclose(out);
@@ -157,6 +172,8 @@ TEST_F(SelfUpdateTest, ANewerLauncherReplacesTheRunningOneAndAsksForARestart) {
   EXPECT_EQ(r["error"], "0");
   EXPECT_EQ(r["total"], "1000");
   EXPECT_EQ(r["questions"], "0");
+  EXPECT_EQ(r["calls"], "flush " + std::to_string(published_.size()) + ";move;move;")
+      << "the whole verified file reaches the disk before the swap";
 
   EXPECT_EQ(ReadBytes(launcher_), published_) << "the own path holds the new bytes, exactly";
   EXPECT_EQ(ReadBytes(launcher_ + u".old"), original_) << "\".old\" holds the previous executable";
@@ -182,14 +199,25 @@ TEST_F(SelfUpdateTest, AWrongDigestLeavesTheRunningFileUntouched) {
   EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.");
   EXPECT_EQ(r["questions"], "1");
   EXPECT_EQ(r["pages"], "0") << "answered No";
+  EXPECT_EQ(r["calls"], "") << "an unverified file is neither flushed nor swapped in";
   ExpectUntouched();
 }
 
-TEST_F(SelfUpdateTest, AFailedMoveIntoPlaceRestoresTheRunningFile) {
-  auto r = Run(u"update", "second-move-fails");
-  EXPECT_EQ(r["action"], "0");
-  EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.");
-  ExpectUntouched();
+TEST_F(SelfUpdateTest, AFailedSwapOrFlushLeavesTheRunningFileInPlace) {
+  const struct {
+    const char* scenario;
+    std::string calls;
+  } cases[] = {
+      {"second-move-fails", "flush " + std::to_string(published_.size()) + ";move;move;move;"},
+      {"flush-fails", "flush " + std::to_string(published_.size()) + ";"},
+  };
+  for (const auto& c : cases) {
+    auto r = Run(u"update", c.scenario);
+    EXPECT_EQ(r["action"], "0") << c.scenario;
+    EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.") << c.scenario;
+    EXPECT_EQ(r["calls"], c.calls) << c.scenario;
+    ExpectUntouched();
+  }
 }
 
 }  // namespace
