@@ -3,7 +3,14 @@
 #pragma once
 #include "app/text.h"
 
-// Silent: a failure only means the next run tries again.
+// Serialises installations across processes (a "--instalar-mapa" run beside a
+// launcher starting the client), from the marker check to the marker write.
+inline constexpr char16_t kAutomapMutexName[] = u"MorvelGlobalAutomap";
+// How long an installation waits for another one; then it skips it.
+inline constexpr unsigned kAutomapWaitMs = 3000;
+
+// Silent: a failure, or another installation running, only means the next run
+// tries again.
 void InstallAutomap(int client);
 
 // Copies every file matching from\*.map into the existing folder `to`; true only

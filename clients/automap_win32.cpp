@@ -51,24 +51,24 @@ bool CopyMapFiles(const WideString& from, const WideString& to) {
   return result;
 }
 
-void InstallAutomap(int client) {
-  const WideString source = ClientDir(client) + u"\\Automap";
-  const std::string shipped = ReadSmallFile(source + u"\\versao.txt");
-  if (shipped.empty()) return;
+namespace {
 
-  wchar_t roaming[MAX_PATH];
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming))) return;
-  const WideString tibia = FromWinText(roaming) + u"\\Tibia";
+void InstallUnderLock(const WideString& source, const std::string& shipped, const WideString& tibia) {
   const WideString destination = tibia + u"\\Automap";
   const WideString marker = tibia + u"\\morvel_automap.txt";
 
   if (ReadSmallFile(marker) == shipped) return;
 
+  // Only a folder there is a backup; a file of that name holds no copy of the
+  // player's maps, so they must not be overwritten.
+  const WideString backup = tibia + u"\\Automap_backup_antes_morvel";
+  const DWORD backup_attributes = GetFileAttributesW(WinText(backup));
+  if (backup_attributes != INVALID_FILE_ATTRIBUTES && !(backup_attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+
   CreateDirectoryTree(destination);
 
   // The player's own maps are backed up before the first installation only.
-  const WideString backup = tibia + u"\\Automap_backup_antes_morvel";
-  if (AnyMapFile(destination) && GetFileAttributesW(WinText(backup)) == INVALID_FILE_ATTRIBUTES) {
+  if (backup_attributes == INVALID_FILE_ATTRIBUTES && AnyMapFile(destination)) {
     CreateDirectoryTree(backup);
     if (!CopyMapFiles(destination, backup)) {
       // Installing now would overwrite maps that have no copy, and a backup folder
@@ -84,4 +84,27 @@ void InstallAutomap(int client) {
   if (!f) return;
   fwrite(shipped.data(), 1, shipped.size(), f);
   fclose(f);
+}
+
+}  // namespace
+
+void InstallAutomap(int client) {
+  const WideString source = ClientDir(client) + u"\\Automap";
+  const std::string shipped = ReadSmallFile(source + u"\\versao.txt");
+  if (shipped.empty()) return;
+
+  wchar_t roaming[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming))) return;
+
+  // Without it a second installation would find the backup folder the first has
+  // only begun to fill, skip its own, and overwrite maps not yet copied.
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, WinText(kAutomapMutexName));
+  if (!mutex) return;
+  const DWORD waited = WaitForSingleObject(mutex, kAutomapWaitMs);
+  // Abandoned: its holder ended; what it left on disk is an incomplete installation.
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+    InstallUnderLock(source, shipped, FromWinText(roaming) + u"\\Tibia");
+    ReleaseMutex(mutex);
+  }
+  CloseHandle(mutex);
 }

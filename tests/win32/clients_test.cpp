@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
@@ -165,6 +167,106 @@ TEST_F(AutomapTest, MapsThatCannotBeBackedUpAreNotOverwritten) {
   EXPECT_EQ(ReadBytes(marker_), "5");
 }
 
+TEST_F(AutomapTest, AFileWhereTheBackupBelongsIsNoBackup) {
+  PlayerMaps("player one", "player own");
+  Ship("6", "server one", "server two");
+  ASSERT_TRUE(WriteBytes(backup_, "stray"));
+
+  InstallAutomap(kClassic);
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "player one") << "no copy of it exists anywhere";
+  EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
+  EXPECT_FALSE(Exists(marker_));
+  EXPECT_EQ(ReadBytes(backup_), "stray");
+}
+
+// Holds the installation's mutex on a thread of its own (a mutex is recursive
+// for its owner), then either releases it or ends holding it.
+struct MutexHolder {
+  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  bool abandon = false;
+
+  static DWORD WINAPI Hold(void* self) {
+    auto& h = *static_cast<MutexHolder*>(self);
+    const HANDLE mutex = CreateMutexW(nullptr, TRUE, WinText(kAutomapMutexName));
+    SetEvent(h.taken);
+    WaitForSingleObject(h.done, INFINITE);
+    if (!h.abandon) ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return 0;
+  }
+};
+
+TEST_F(AutomapTest, AnInstallationThatCannotGetTheMutexSkipsUntilTheNextRun) {
+  Ship("7", "server one", "server two");
+  MutexHolder holder;
+  const HANDLE thread = CreateThread(nullptr, 0, MutexHolder::Hold, &holder, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(holder.taken, 10000), WAIT_OBJECT_0);
+
+  InstallAutomap(kClassic);  // waits a moment, then gives up
+  EXPECT_FALSE(Exists(TibiaFolder()));
+
+  // Its holder ends without releasing it: the next run takes it over.
+  holder.abandon = true;
+  SetEvent(holder.done);
+  EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  for (HANDLE h : {thread, holder.taken, holder.done}) CloseHandle(h);
+  InstallAutomap(kClassic);
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "server two");
+  EXPECT_EQ(ReadBytes(marker_), "7");
+}
+
+// Starts copies of this program with "--instalar-mapa" at the same moment.
+std::vector<DWORD> InstallInProcessesTogether(int count) {
+  wchar_t own[MAX_PATH];
+  GetModuleFileNameW(nullptr, own, MAX_PATH);
+  std::vector<PROCESS_INFORMATION> processes;
+  for (int i = 0; i < count; ++i) {
+    std::wstring line = L"\"" + std::wstring(own) + L"\" --instalar-mapa";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(own, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+      processes.push_back(process);
+    }
+  }
+  for (const PROCESS_INFORMATION& p : processes) ResumeThread(p.hThread);
+  std::vector<DWORD> codes;
+  for (const PROCESS_INFORMATION& p : processes) {
+    DWORD code = 99;
+    if (WaitForSingleObject(p.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(p.hProcess, &code);
+    codes.push_back(code);
+    CloseHandle(p.hThread);
+    CloseHandle(p.hProcess);
+  }
+  return codes;
+}
+
+TEST_F(AutomapTest, TwoInstallationsAtOnceLeaveThePlayersOwnBytesInTheBackup) {
+  constexpr int kMaps = 300;
+  const auto name = [](int i) { return u"\\" + Utf8ToWide(std::to_string(10000000 + i)) + u".map"; };
+  const auto bytes = [](const char* whose, int i) { return std::string(whose) + std::to_string(i) + std::string(4096, 'm'); };
+  for (int trial = 0; trial < 3; ++trial) {
+    RemoveTree(TibiaFolder());
+    ASSERT_TRUE(CreateDirectoryTree(dest_));
+    ASSERT_TRUE(WriteBytes(source_ + u"\\versao.txt", "8"));
+    for (int i = 0; i < kMaps; ++i) {
+      ASSERT_TRUE(WriteBytes(dest_ + name(i), bytes("player ", i)));
+      ASSERT_TRUE(WriteBytes(source_ + name(i), bytes("server ", i)));
+    }
+
+    EXPECT_EQ(InstallInProcessesTogether(2), (std::vector<DWORD>{0, 0}));
+
+    int wrong = 0;
+    for (int i = 0; i < kMaps; ++i) {
+      if (ReadBytes(backup_ + name(i)) != bytes("player ", i)) ++wrong;
+      if (ReadBytes(dest_ + name(i)) != bytes("server ", i)) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0) << "trial " << trial;
+    EXPECT_EQ(ReadBytes(marker_), "8");
+  }
+}
+
 TEST_F(AutomapTest, CopyMapFilesNeedsAMatchAndEverySuccess) {
   const WideString to = TibiaFolder() + u"\\copia";
   EXPECT_FALSE(CopyMapFiles(source_, to)) << "no map in the source";
@@ -267,3 +369,13 @@ TEST_F(LaunchTest, AMissingExecutableReportsTheFailureInErrorColours) {
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  // Plays the "--instalar-mapa" run of the launcher.
+  if (argc == 2 && std::strcmp(argv[1], "--instalar-mapa") == 0) {
+    InstallAutomap(kClassic);
+    return 0;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
