@@ -39,11 +39,16 @@ Http::Http() {
   session = WinHttpOpen(L"MorvelGlobal-Launcher/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                         WINHTTP_NO_PROXY_BYPASS, 0);
   if (!session) return;
-  // Both results are ignored on purpose: an older system without the option
+  // The results are ignored on purpose: an older system without the option
   // still gets its own protocol set, and the first failing request reports it.
   DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
   WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
   WinHttpSetTimeouts(session, 15000, 15000, 30000, 30000);
+  // The receive time-out does not cover the wait for the response headers (90 s
+  // on Windows, longer under Wine): a host that accepts and never answers would
+  // hold the worker that long.
+  DWORD response_wait = 30000;
+  WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_wait, sizeof response_wait);
   connection = WinHttpConnect(session, WinText(FileHostName()), FileHostPort(), 0);
 }
 
