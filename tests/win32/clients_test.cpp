@@ -6,10 +6,12 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "clients/automap.h"
 #include "clients/launch.h"
@@ -127,11 +129,11 @@ TEST_F(AutomapTest, AFailedCopyLeavesNoMarkerAndTheNextRunCompletesIt) {
   Ship("4", "server one", "server two");
 
   // The Tibia client holds one map open and lets nobody write it.
-  const HANDLE held = CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ScopedFile held(CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
   InstallAutomap(kClassic);
-  CloseHandle(held);
+  held.reset();
 
   EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "player one");
   EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "server two") << "the other files are still copied";
@@ -148,11 +150,10 @@ TEST_F(AutomapTest, MapsThatCannotBeBackedUpAreNotOverwritten) {
   ASSERT_TRUE(WriteBytes(source_ + u"\\00000099.map", "server ninety-nine"));
 
   // Nobody may read the player's map: its backup cannot be taken.
-  const HANDLE held =
-      CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ScopedFile held(CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
   InstallAutomap(kClassic);
-  CloseHandle(held);
+  held.reset();
 
   EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "player own");
   EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
@@ -182,17 +183,16 @@ TEST_F(AutomapTest, AFileWhereTheBackupBelongsIsNoBackup) {
 // Holds the installation's mutex on a thread of its own (a mutex is recursive
 // for its owner), then either releases it or ends holding it.
 struct MutexHolder {
-  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ScopedHandle taken{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  ScopedHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   bool abandon = false;
 
   static DWORD WINAPI Hold(void* self) {
     auto& h = *static_cast<MutexHolder*>(self);
-    const HANDLE mutex = CreateMutexW(nullptr, TRUE, WinText(kAutomapMutexName));
-    SetEvent(h.taken);
-    WaitForSingleObject(h.done, INFINITE);
-    if (!h.abandon) ReleaseMutex(mutex);
-    CloseHandle(mutex);
+    const ScopedHandle mutex(CreateMutexW(nullptr, TRUE, WinText(kAutomapMutexName)));
+    SetEvent(h.taken.get());
+    WaitForSingleObject(h.done.get(), INFINITE);
+    if (!h.abandon) ReleaseMutex(mutex.get());
     return 0;
   }
 };
@@ -200,17 +200,16 @@ struct MutexHolder {
 TEST_F(AutomapTest, AnInstallationThatCannotGetTheMutexSkipsUntilTheNextRun) {
   Ship("7", "server one", "server two");
   MutexHolder holder;
-  const HANDLE thread = CreateThread(nullptr, 0, MutexHolder::Hold, &holder, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(holder.taken, 10000), WAIT_OBJECT_0);
+  const ScopedHandle thread(CreateThread(nullptr, 0, MutexHolder::Hold, &holder, 0, nullptr));
+  ASSERT_EQ(WaitForSingleObject(holder.taken.get(), 10000), WAIT_OBJECT_0);
 
   InstallAutomap(kClassic);  // waits a moment, then gives up
   EXPECT_FALSE(Exists(TibiaFolder()));
 
   // Its holder ends without releasing it: the next run takes it over.
   holder.abandon = true;
-  SetEvent(holder.done);
-  EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  for (HANDLE h : {thread, holder.taken, holder.done}) CloseHandle(h);
+  SetEvent(holder.done.get());
+  EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
   InstallAutomap(kClassic);
   EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "server two");
   EXPECT_EQ(ReadBytes(marker_), "7");
@@ -220,24 +219,22 @@ TEST_F(AutomapTest, AnInstallationThatCannotGetTheMutexSkipsUntilTheNextRun) {
 std::vector<DWORD> InstallInProcessesTogether(int count) {
   wchar_t own[MAX_PATH];
   GetModuleFileNameW(nullptr, own, MAX_PATH);
-  std::vector<PROCESS_INFORMATION> processes;
+  std::vector<std::pair<ScopedHandle, ScopedHandle>> processes;  // process, main thread
   for (int i = 0; i < count; ++i) {
     std::wstring line = L"\"" + std::wstring(own) + L"\" --instalar-mapa";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(own, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
-      processes.push_back(process);
+    PROCESS_INFORMATION p = {};
+    if (CreateProcessW(own, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &p)) {
+      processes.emplace_back(ScopedHandle(p.hProcess), ScopedHandle(p.hThread));
     }
   }
-  for (const PROCESS_INFORMATION& p : processes) ResumeThread(p.hThread);
+  for (const auto& p : processes) ResumeThread(p.second.get());
   std::vector<DWORD> codes;
-  for (const PROCESS_INFORMATION& p : processes) {
+  for (const auto& p : processes) {
     DWORD code = 99;
-    if (WaitForSingleObject(p.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(p.hProcess, &code);
+    if (WaitForSingleObject(p.first.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(p.first.get(), &code);
     codes.push_back(code);
-    CloseHandle(p.hThread);
-    CloseHandle(p.hProcess);
   }
   return codes;
 }
