@@ -46,7 +46,8 @@ int32_t ClampedStrtol(const std::string& field) {
 void CheckPathStaysInside(const WideString& path) {
   CHECK(!path.empty());
   for (char16_t c : path) {
-    CHECK(c != u':' && c != u'/' && c != u'\0');
+    CHECK(c != u':' && c != u'/' && c >= 0x20);
+    CHECK(c != u'<' && c != u'>' && c != u'"' && c != u'|' && c != u'?' && c != u'*');  // Windows refuses them
   }
   size_t start = 0;
   while (true) {
