@@ -48,6 +48,9 @@ extern LauncherState g_state;
 void SetStatus(const WideString& title, const WideString& detail);
 void SetStatus(const WideString& title, const WideString& detail, bool error);
 
+// Replaces the detail only (the download's running amounts under its headline).
+void SetDetail(const WideString& detail);
+
 // Both texts copied in one hold of the lock, as the paint takes them.
 struct StatusTexts {
   WideString headline;

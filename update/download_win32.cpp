@@ -33,11 +33,6 @@ WideString FoldCase(const WideString& path) {
   return folded;
 }
 
-bool IsExistingFile(const WideString& path) {
-  const DWORD attributes = GetFileAttributesW(WinText(path));
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Hashes the rest of an open file; a cancel or a failed read leaves a partial
 // digest, which does not match.
 bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
@@ -136,10 +131,7 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
     g_state.file_permille.exchange(FilePermille(received, entry.download_size));
     const uint64_t current = TransferCurrent(done, received, entry.download_size);
     g_state.total_permille.exchange(Permille(current, total_transfer));
-    {
-      std::lock_guard<std::mutex> hold(g_state.lock);
-      g_state.detail = TransferDetail(current, total_transfer);
-    }
+    SetDetail(TransferDetail(current, total_transfer));
     return true;
   });
   verifier.End();
@@ -187,7 +179,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     }
     const WideString title = CheckPassTitle(i, count);
     if (!title.empty()) SetStatus(title, u"", false);
-    g_state.total_permille.exchange(static_cast<uint32_t>(static_cast<uint64_t>(i) * 1000 / count));
+    g_state.total_permille.exchange(Permille(i, count));
     g_state.file_permille.exchange(0);
     const FileEntry& entry = manifest.files[selected[i]];
     if (!EntryIsInPlace(entry, target_of(entry))) to_fetch.push_back(selected[i]);

@@ -4,6 +4,7 @@
 
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
+#include "update/download_progress.h"
 #include "update/file_host.h"
 #include "update/http.h"
 #include "update/manifest.h"
@@ -47,7 +48,7 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
                              }
                              digest.Update(data, n);
                              written += n;
-                             g_state.total_permille.exchange(static_cast<uint32_t>(written * 1000 / size));
+                             g_state.total_permille.exchange(Permille(written, size));
                              return true;
                            });
   const bool verified = got && write_ok && written == size && digest.FinishHex() == manifest.launcher_sha256;

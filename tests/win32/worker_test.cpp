@@ -15,6 +15,7 @@
 #include "app/task_handoff.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
+#include "tests/win32/support/expect_status.h"
 #include "task_runner.h"
 #include "tests/win32/support/test_services.h"
 #include "update/file_host.h"
@@ -26,22 +27,6 @@ using namespace tasks_test;
 
 WideString SourceFolder(int client) { return ServedRoot() + (client == 0 ? u"\\tasks-src\\otc" : u"\\tasks-src\\classic"); }
 
-// Copies a published source tree into place, as an earlier installation would have.
-void CopyTree(const WideString& from, const WideString& to) {
-  CreateDirectoryTree(to);
-  WIN32_FIND_DATAW found;
-  const ScopedFind search(FindFirstFileW(WinText(from + u"\\*"), &found));
-  ASSERT_TRUE(search) << "no published source at " << WideToUtf8(from);
-  do {
-    const WideString name = FromWinText(found.cFileName);
-    if (name == u"." || name == u"..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      CopyTree(from + u"\\" + name, to + u"\\" + name);
-    } else {
-      ASSERT_TRUE(CopyFileW(WinText(from + u"\\" + name), WinText(to + u"\\" + name), FALSE));
-    }
-  } while (FindNextFileW(search.get(), &found));
-}
 
 class WorkerTest : public ::testing::Test {
  protected:
@@ -78,14 +63,12 @@ class WorkerTest : public ::testing::Test {
     ASSERT_TRUE(UseFaultServer());
     ASSERT_TRUE(SetFaultRules({"* status 503"}));
   }
-  static void Install(int client) { CopyTree(SourceFolder(client), ClientDir(client)); }
-
-  static void ExpectStatus(const char16_t* headline, const char16_t* detail, bool error) {
-    const StatusTexts texts = CopyStatus();
-    EXPECT_EQ(WideToUtf8(texts.headline), WideToUtf8(headline));
-    EXPECT_EQ(WideToUtf8(texts.detail), WideToUtf8(detail));
-    EXPECT_EQ(g_state.status_is_error.load(), error);
+  // A published source tree put in place, as an earlier installation would have.
+  static void Install(int client) {
+    ASSERT_TRUE(CopyTree(SourceFolder(client), ClientDir(client)))
+        << "no published source at " << WideToUtf8(SourceFolder(client));
   }
+
   static void ExpectOneFinish(const Finished& f, FinishAction action) {
     EXPECT_EQ(f.count, 1);
     EXPECT_EQ(f.action, static_cast<WPARAM>(action));

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/text.h"
 #include "app/win32_text.h"
@@ -61,6 +62,21 @@ void Walk(const WideString& folder, const Visit& visit) {
     if (is_folder) Walk(child, visit);
     visit(child, is_folder);
   } while (FindNextFileW(search.get(), &found));
+}
+
+// Copies every file below `from` to the same place below `to`, making the
+// folders on the way; false when `from` holds no file or a copy fails.
+inline bool CopyTree(const WideString& from, const WideString& to) {
+  bool copied = false;
+  bool ok = true;
+  Walk(from, [&](const WideString& path, bool is_folder) {
+    if (is_folder) return;
+    const WideString copy = to + path.substr(from.size());
+    CreateDirectoryTree(copy.substr(0, copy.rfind(u'\\')));
+    ok = CopyFileW(WinText(path), WinText(copy), FALSE) && ok;
+    copied = true;
+  });
+  return copied && ok;
 }
 
 // Empties a folder; the folder itself stays (it may be a mount point).
