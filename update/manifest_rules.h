@@ -28,7 +28,7 @@ bool IsLauncherRequestPath(std::string_view path);
 // Why the launcher refuses an "f" path (UTF-8, "/"-separated), or nullptr when
 // it accepts it. Besides the format's own rules this refuses what Windows would
 // not store under that name inside the client folder: NUL bytes, the characters
-// <>"|?* and control characters, invalid UTF-8,
-// pieces ending in "." or " " (Windows strips those, so ".. " would act as "..")
-// and reserved device names such as "CON" or "nul.txt".
+// <>"|?* and control characters, invalid UTF-8, pieces ending in "." or " "
+// (Windows strips those, so ".. " would act as "..") and reserved device names
+// such as "CON" or "nul.txt".
 const char* ManifestPathProblem(std::string_view path);
