@@ -15,7 +15,7 @@
 #include "app/win32_text.h"
 #include "tests/win32/support/test_services.h"
 #include "update/download.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/manifest.h"
 
 namespace {

@@ -6,8 +6,6 @@
 
 #include "app/text.h"
 
-class Http;
-
 struct FileEntry {
   int32_t client = 0;      // ClientKind, 0 or 1
   std::string sha256;      // 64 lower-case hex characters
@@ -28,4 +26,3 @@ struct Manifest {
 constexpr uint64_t kManifestLimit = 8388608;  // bytes held before the last chunk
 
 bool ParseManifest(const std::string& text, Manifest& manifest);
-bool FetchManifest(Http& http, Manifest& manifest);

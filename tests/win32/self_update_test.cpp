@@ -19,7 +19,7 @@
 #include "task_runner.h"
 #include "tests/win32/support/test_services.h"
 #include "update/file_host.h"
-#include "update/self_update.h"
+#include "update/self_update_win32.h"
 
 namespace {
 

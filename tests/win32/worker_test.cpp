@@ -12,7 +12,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
-#include "app/task_handoff.h"
+#include "app/task_handoff_win32.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
 #include "tests/win32/support/expect_status.h"
@@ -26,7 +26,6 @@ namespace {
 using namespace tasks_test;
 
 WideString SourceFolder(int client) { return ServedRoot() + (client == 0 ? u"\\tasks-src\\otc" : u"\\tasks-src\\classic"); }
-
 
 class WorkerTest : public ::testing::Test {
  protected:
