@@ -18,15 +18,19 @@ bool ClientFromKey(std::string_view key, int32_t& client) {
   return false;
 }
 
-WideString PathToWide(std::string_view path) {
-  WideString wide = Utf8ToWide(std::string(path));
-  for (char16_t& ch : wide) {
-    if (ch == u'/') ch = u'\\';
-  }
+}  // namespace
+
+WideString EntryPath(std::string_view manifest_path) {
+  WideString wide = Utf8ToWide(std::string(manifest_path));
+  std::replace(wide.begin(), wide.end(), u'/', u'\\');
   return wide;
 }
 
-}  // namespace
+std::string ManifestPath(const WideString& entry_path) {
+  std::string utf8 = WideToUtf8(entry_path);
+  std::replace(utf8.begin(), utf8.end(), '\\', '/');
+  return utf8;
+}
 
 bool ParseManifest(const std::string& text, Manifest& manifest) {
   manifest = Manifest();
@@ -75,8 +79,23 @@ bool ParseManifest(const std::string& text, Manifest& manifest) {
       entry.size = ReadUnsigned64(fields[3]);
       entry.download_size = ReadUnsigned64(fields[4]);
       entry.keep_existing = fields[5] == "1";
-      entry.path = PathToWide(fields[6]);
+      entry.path = EntryPath(fields[6]);
     }
   }
   return !header;
+}
+
+std::string FormatManifest(const Manifest& manifest) {
+  std::string text = std::string(kManifestHeader) + "\n";
+  if (manifest.launcher_version != 0) text += "launcher\t" + std::to_string(manifest.launcher_version) + "\n";
+  if (!manifest.launcher_sha256.empty()) {
+    text += "self\t" + manifest.launcher_sha256 + "\t" + std::to_string(manifest.launcher_size) + "\t" +
+            WideToUtf8(manifest.launcher_path) + "\n";
+  }
+  for (const FileEntry& entry : manifest.files) {
+    text += std::string("f\t") + ClientTable[entry.client].key + "\t" + entry.sha256 + "\t" + std::to_string(entry.size) +
+            "\t" + std::to_string(entry.download_size) + "\t" + (entry.keep_existing ? "1" : "0") + "\t" +
+            ManifestPath(entry.path) + "\n";
+  }
+  return text;
 }
