@@ -34,6 +34,9 @@ bool ParseManifest(const std::string& text, Manifest& manifest);
 // file. ParseManifest reads it back as the same manifest.
 std::string FormatManifest(const Manifest& manifest);
 
+// Field for field, files in order.
+bool SameManifest(const Manifest& a, const Manifest& b);
+
 // A FileEntry path and the manifest's form of it (UTF-8, "/"-separated).
 WideString EntryPath(std::string_view manifest_path);
 std::string ManifestPath(const WideString& entry_path);

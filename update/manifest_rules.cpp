@@ -46,6 +46,15 @@ const char* PiecesProblem(std::string_view path) {
   }
 }
 
+// Where the digits of a number field start, past white space and one sign.
+size_t DigitsStart(std::string_view field, bool& negative) {
+  size_t i = 0;
+  while (i < field.size() && IsCSpace(field[i])) ++i;
+  negative = false;
+  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  return i;
+}
+
 }  // namespace
 
 bool IsLowerHex64(std::string_view field) {
@@ -57,10 +66,8 @@ bool IsLowerHex64(std::string_view field) {
 }
 
 uint64_t ReadUnsigned64(std::string_view field) {
-  size_t i = 0;
-  while (i < field.size() && IsCSpace(field[i])) ++i;
-  bool negative = false;
-  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  bool negative;
+  size_t i = DigitsStart(field, negative);
   uint64_t value = 0;
   bool overflow = false;
   for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
@@ -73,10 +80,8 @@ uint64_t ReadUnsigned64(std::string_view field) {
 }
 
 int32_t ReadInt32(std::string_view field) {
-  size_t i = 0;
-  while (i < field.size() && IsCSpace(field[i])) ++i;
-  bool negative = false;
-  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  bool negative;
+  size_t i = DigitsStart(field, negative);
   int64_t value = 0;  // stops growing once past the 32-bit range
   for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
     if (value <= INT64_C(1) << 32) value = value * 10 + (field[i] - '0');

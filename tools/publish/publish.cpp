@@ -296,8 +296,9 @@ ExitCode CompressBodies(Run& run) {
     const fs::path temp = run.bodies_dir / TempName(name);
     Digest read;
     std::string error;
-    const bool written = CompressFile(source.full, temp, run.options.level, read, body.body_size, error, &progress.bytes()) &&
-                         UnchangedSince(read, body.sha256, body.size, source.full, error);
+    const bool written =
+        CompressFile(source.full, temp, run.options.level, read, body.body_size, error, &progress.bytes()) &&
+        UnchangedSince(read, body.sha256, body.size, source.full, error);
     if (!MoveTempIntoPlace(temp, run.bodies_dir / name, written, error)) {
       std::lock_guard<std::mutex> hold(error_lock);
       if (first_error.empty()) first_error = error;
@@ -362,21 +363,6 @@ Manifest RunManifest(const Run& run) {
   return manifest;
 }
 
-bool SameEntries(const Manifest& a, const Manifest& b) {
-  if (a.launcher_version != b.launcher_version || a.launcher_sha256 != b.launcher_sha256 ||
-      a.launcher_size != b.launcher_size || a.launcher_path != b.launcher_path || a.files.size() != b.files.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.files.size(); ++i) {
-    const FileEntry &x = a.files[i], &y = b.files[i];
-    if (x.client != y.client || x.sha256 != y.sha256 || x.size != y.size || x.download_size != y.download_size ||
-        x.keep_existing != y.keep_existing || x.path != y.path) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Bodies first, durably; then the manifest replaces the old one in one step.
 ExitCode WriteManifest(Run& run) {
   PublishReport& report = run.report;
@@ -385,7 +371,7 @@ ExitCode WriteManifest(Run& run) {
 
   // The launcher's own parser has the last word on what goes out.
   Manifest parsed;
-  if (!ParseManifest(text, parsed) || !SameEntries(parsed, manifest)) {
+  if (!ParseManifest(text, parsed) || !SameManifest(parsed, manifest)) {
     return Fail(report, kExitIoError, "internal error: the launcher would read the new manifest differently");
   }
   if (text.size() > kManifestLimit) {
