@@ -1,6 +1,7 @@
 """The scene picture: a dusk landscape seen from a lakeside - sky, moon and
-stars, lit clouds, four ranges of mountains in haze, a castle on a crag against
-the setting sun, its reflection in the lake, pines in the foreground."""
+stars, lit clouds, three ranges of mountains in haze, a castle on a cliff against
+the setting sun, a village on the far shore, the lake mirroring it all, pines in
+the foreground."""
 import numpy as np
 
 from paint import blur, lerp, mask_from, noise1d, noise2d, over, ramp, reduce, rng, smoothstep
@@ -16,7 +17,7 @@ def _sky(w, h, r):
     x = np.linspace(0.0, 1.0, w)[None, :]
     sky = ramp([(0.00, (9, 10, 30)), (0.22, (26, 24, 64)), (0.42, (72, 42, 96)),
                 (0.55, (150, 70, 96)), (0.64, (228, 122, 78)), (0.72, (252, 186, 104)),
-                (0.80, (255, 214, 150))], y / WATER * 0.80 + 0 * x)
+                (0.80, (255, 214, 150))], np.broadcast_to(y, (h, w)))
     d2 = ((x - SUN[0]) * 1.6) ** 2 + (y - SUN[1]) ** 2
     glow = np.exp(-d2 / 0.012) * 0.9 + np.exp(-d2 / 0.08) * 0.45
     sky = sky + glow[..., None] * np.array([255, 170, 90]) * 0.55
