@@ -90,9 +90,10 @@ def _relief(r, w, h, depth):
 
 
 def _haze(img, y_at, height, colour, strength):
+    """A fog bank thickest at row y_at, thinning upward and, faster, downward."""
     h = img.shape[0]
     y = np.arange(h)[:, None]
-    a = np.exp(-np.clip(y_at - y, 0, None) / height) * (y <= y_at + height * 2) * strength
+    a = np.exp(-np.clip(y_at - y, 0, None) / height - np.clip(y - y_at, 0, None) / (0.5 * height)) * strength
     a = a * np.ones((1, img.shape[1]))
     over(img, colour, a)
 
@@ -261,7 +262,8 @@ def make_scene():
     # Soft rays from the sun and a vignette to hold the eye in the middle.
     y, xx = np.mgrid[0:h, 0:w] / np.array([h, w])[:, None, None]
     ang = np.arctan2(y - SUN[1], (xx - SUN[0]) * 1.78)
-    rays = (noise1d(r, 720, 3, 24)[((ang + np.pi) / (2 * np.pi) * 719).astype(int)] * 0.5 + 0.5) ** 3
+    # Indexed by the unsigned angle, so the pattern has no seam on the left.
+    rays = (noise1d(r, 720, 3, 12)[(np.abs(ang) / np.pi * 719).astype(int)] * 0.5 + 0.5) ** 3
     rays *= np.exp(-np.hypot(xx - SUN[0], y - SUN[1]) / 0.35) * (y < WATER) * (1.0 - 0.85 * land)
     img += rays[..., None] * np.array([255, 180, 110]) * 0.24
     vign = 1.0 - 0.55 * smoothstep(0.35, 0.95, np.hypot((xx - 0.5) * 1.1, (y - 0.48) * 1.2))
