@@ -57,11 +57,12 @@ def png_info(data):
     chunks, pos = {}, 8
     while pos + 12 <= len(data):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        if pos + 12 + length > len(data):
+            return f"PNG chunk {kind!r} is cut short"
         body = data[pos + 8:pos + 8 + length]
-        crc, = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length] or b"\0\0\0\0")
-        if len(body) != length or zlib.crc32(kind + body) != crc:
-            return f"PNG chunk {kind!r} is cut or corrupt"
-        chunks.setdefault(kind.decode("latin-1"), body)
+        if zlib.crc32(kind + body) != struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])[0]:
+            return f"PNG chunk {kind!r} is corrupt"
+        chunks[kind.decode("latin-1")] = chunks.get(kind.decode("latin-1"), b"") + body  # IDATs join
         pos += 12 + length
         if kind == b"IEND":
             break
@@ -81,8 +82,18 @@ def check_png(data, size, colour_type):
         errors.append(f"{w}x{h}, expected {size[0]}x{size[1]}")
     if (depth, colour) != (8, colour_type):
         errors.append(f"bit depth {depth} colour type {colour}, expected 8-bit type {colour_type}")
-    if colour_type == 3 and not chunks.get("tRNS", b"\xff")[:1] == b"\x00":
+    if colour_type == 3 and (not chunks.get("PLTE") or len(chunks["PLTE"]) % 3):
+        errors.append("palette PNG without a proper palette")
+    if colour_type == 3 and chunks.get("tRNS", b"\xff")[:1] != b"\x00":
         errors.append("palette entry 0 is not transparent")
+    if not errors and chunks["IHDR"][12] == 0:  # non-interlaced: rows of a filter byte and the pixels
+        want = h * (1 + w * (4 if colour_type == 6 else 1))
+        try:
+            got = len(zlib.decompress(chunks.get("IDAT", b"")))
+        except zlib.error:
+            got = "undecodable"
+        if got != want:
+            errors.append(f"image data holds {got} bytes, {w}x{h} needs {want}")
     return errors
 
 
@@ -93,6 +104,8 @@ def check_jpeg(data, size):
     while pos + 4 <= len(data) and data[pos] == 0xFF:
         marker, length = data[pos + 1], struct.unpack(">H", data[pos + 2:pos + 4])[0]
         if 0xC0 <= marker <= 0xCF and marker not in (0xC4, 0xC8, 0xCC):
+            if pos + 10 > len(data):
+                break
             h, w, comps = struct.unpack(">HHB", data[pos + 5:pos + 10])
             errors = [] if marker == 0xC0 else [f"JPEG frame type SOF{marker - 0xC0}, expected baseline"]
             if (w, h) != size:

@@ -70,6 +70,7 @@ def main(good, broken):
     ihdr = lambda w, h, depth, colour: struct.pack(">IIBBBBB", w, h, depth, colour, 0, 0, 0)
     spoiled = [
         ("progressive scene", cr.check_jpeg(jpeg[:sof] + b"\xff\xc2" + jpeg[sof + 2:], (640, 360)), "baseline"),
+        ("scene cut in its frame header", cr.check_jpeg(jpeg[:sof + 6], (640, 360)), "without a frame header"),
         ("scene of another size", cr.check_jpeg(jpeg, (640, 361)), "640x360, expected 640x361"),
         ("frame without alpha", cr.check_png(with_chunk(frame, b"IHDR", ihdr(222, 359, 8, 2)), (222, 359), 6),
          "colour type 2"),
@@ -79,6 +80,10 @@ def main(good, broken):
          "entry 0"),
         ("face with a bad CRC", cr.check_png(face[:40] + bytes([face[40] ^ 1]) + face[41:], (150, 37), 3),
          "corrupt"),
+        ("face cut short", cr.check_png(face[:-30], (150, 37), 3), "cut short"),
+        ("face without palette", cr.check_png(with_chunk(face, b"PLTE", b""), (150, 37), 3), "palette"),
+        ("frame with image data cut", cr.check_png(with_chunk(frame, b"IDAT", zlib.compress(b"\0" * 999)),
+                                                   (222, 359), 6), "needs"),
         ("shipped font", cr.check_font(read("display_font.ttf")), None),
         ("CFF font", cr.check_font(b"OTTO" + read("display_font.ttf")[4:]), "sfnt version"),
         ("font without cedilla", cr.check_font(font_without("çÇ")), "no glyph for Çç"),
