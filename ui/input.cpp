@@ -3,6 +3,8 @@
 #include "app/launcher_state.h"
 #include "ui/layout.h"
 
+WidgetState g_widgets;
+
 ClickAction OnButtonRelease(WidgetState& widgets, int b, bool busy) {
   const int pressed = widgets.pressedButton;
   widgets.pressedButton = ButtonNone;

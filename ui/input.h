@@ -11,6 +11,9 @@ struct WidgetState {
   int pressedButton = -1;
 };
 
+// The window's own: read by the paint, written by the mouse handlers.
+extern WidgetState g_widgets;
+
 enum class ClickAction { None, PlayOTClient, PlayClassic, VerifyFiles, Cancel, Close, Minimize };
 
 // A release on button b (a HitTestButtons result): clears the press and says
