@@ -120,7 +120,7 @@ class Window : public ::testing::Test {
     g_workerMayEnd = true;
     if (IsWindow(window_)) DestroyWindow(window_);
     Pump(100);
-    if (g_state.worker_thread) WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 10000);
+    if (g_worker_thread) WaitForSingleObject(g_worker_thread.get(), 10000);
     Pump(100);
   }
   // Screen coordinates of a client point, for xdotool.
