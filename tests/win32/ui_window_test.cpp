@@ -203,7 +203,7 @@ TEST_F(Window, ClicksWhileBusyAreIgnoredAndCancelarCancels) {
   Click(ButtonVerify);
   EXPECT_EQ(Tasks().size(), 1u);
   EXPECT_TRUE(IsWindow(window_));
-  Shell("xwd -root -silent | convert xwd:- png:" + std::string(std::getenv("MORVEL_ROOT")) +
+  Shell("xwd -root -silent | /usr/bin/convert xwd:- png:" + std::string(std::getenv("MORVEL_ROOT")) +
         "/build/mingw/artefacts/ui/window_busy.png");
 
   Click(ButtonExit);  // "Cancelar": the worker ends the task
@@ -311,7 +311,7 @@ TEST_F(Window, FinishCloseLauncherDestroysTheWindow) {
 TEST_F(Window, EveryPortugueseTextOnScreen) {
   g_state.installed[1] = true;
   SetStatus(u"Não foi possível iniciar a tarefa.", u"Atenção: verificação e instalação concluídas à tarde", true);
-  Shell("xdotool mousemove 5 5 sleep 0.2; xwd -root -silent | convert xwd:- -crop 688x506+" +
+  Shell("xdotool mousemove 5 5 sleep 0.2; xwd -root -silent | /usr/bin/convert xwd:- -crop 688x506+" +
         std::to_string(left_) + "+" + std::to_string(top_) + " png:" + std::getenv("MORVEL_ROOT") +
         "/build/mingw/artefacts/ui/window_texts.png");
   EXPECT_TRUE(IsWindow(window_));
