@@ -52,7 +52,16 @@ LRESULT CALLBACK OnCallWindow(int code, WPARAM sent, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, sent, lParam);
 }
 
-std::string Scratch() { return std::getenv("MORVEL_TEST_SCRATCH"); }
+std::string Scratch() {
+  const char* scratch = std::getenv("MORVEL_TEST_SCRATCH");
+  return scratch ? scratch : "/tmp";
+}
+// The screenshots' folder, made by the shell command that writes into it.
+std::string Artefact(const char* convertOptions) {
+  const char* root = std::getenv("MORVEL_ROOT");
+  const std::string dir = std::string(root ? root : ".") + "/build/mingw/artefacts/ui";
+  return "mkdir -p " + dir + " && xwd -root -silent | /usr/bin/convert xwd:- " + convertOptions + " png:" + dir + "/";
+}
 std::wstring WinPath(const std::string& unixPath) {
   std::wstring path = L"Z:";
   for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
@@ -80,7 +89,6 @@ bool Pump(DWORD ms) {
 void Shell(const std::string& command) {
   static int n = 0;
   const std::string done = Scratch() + "/shell_done_" + std::to_string(++n);
-  const DWORD begin = GetTickCount();
   std::wstring line = L"/bin/sh -c \"";
   for (char c : command + "; touch " + done) line += static_cast<wchar_t>(c);
   line += L"\"";
@@ -94,7 +102,6 @@ void Shell(const std::string& command) {
     if (!Pump(10)) break;
   }
   Pump(120);  // the last events and one repaint tick
-  if (std::getenv("UI_TRACE")) std::printf("%5lu ms  %s\n", GetTickCount() - begin, command.c_str());
 }
 
 class Window : public ::testing::Test {
@@ -203,8 +210,7 @@ TEST_F(Window, ClicksWhileBusyAreIgnoredAndCancelarCancels) {
   Click(ButtonVerify);
   EXPECT_EQ(Tasks().size(), 1u);
   EXPECT_TRUE(IsWindow(window_));
-  Shell("xwd -root -silent | /usr/bin/convert xwd:- png:" + std::string(std::getenv("MORVEL_ROOT")) +
-        "/build/mingw/artefacts/ui/window_busy.png");
+  Shell(Artefact("") + "window_busy.png");
 
   Click(ButtonExit);  // "Cancelar": the worker ends the task
   const StatusTexts texts = CopyStatus();
@@ -311,9 +317,8 @@ TEST_F(Window, FinishCloseLauncherDestroysTheWindow) {
 TEST_F(Window, EveryPortugueseTextOnScreen) {
   g_state.installed[1] = true;
   SetStatus(u"Não foi possível iniciar a tarefa.", u"Atenção: verificação e instalação concluídas à tarde", true);
-  Shell("xdotool mousemove 5 5 sleep 0.2; xwd -root -silent | /usr/bin/convert xwd:- -crop 688x506+" +
-        std::to_string(left_) + "+" + std::to_string(top_) + " png:" + std::getenv("MORVEL_ROOT") +
-        "/build/mingw/artefacts/ui/window_texts.png");
+  const std::string crop = "-crop 688x506+" + std::to_string(left_) + "+" + std::to_string(top_);
+  Shell("xdotool mousemove 5 5 sleep 0.2; " + Artefact(crop.c_str()) + "window_texts.png");
   EXPECT_TRUE(IsWindow(window_));
   g_state.installed[1] = false;
 }
