@@ -91,7 +91,6 @@ wine_make_template "$ca_tool" "Z:${run//\//\\}\\tls\\ca.der"
 export WINEPREFIX=$run/template/prefix HOME=$run/template/home
 users=$WINEPREFIX/drive_c/users
 install_dir="$users/$(ls "$users" | grep -v -x Public | head -1)/AppData/Local/Morvel Global"
-floor_dir=$WINEPREFIX/drive_c/floor
 win_manifest="Z:${manifest//\//\\}"
 
 settle() { sync; sleep 1; }
@@ -134,8 +133,8 @@ install_once() {  # OUT [PORT]: a fresh install; its seconds go to stdout
 
 levels="get inflate sha256 files move"
 floor_once() {  # LEVEL OUT
-  rm -rf "$floor_dir"; settle
-  timeout 300 wine "$floor_exe" "$win_manifest" "$1" 'C:\floor' >"$2" ||
+  rm -rf "$install_dir"; settle
+  timeout 300 wine "$floor_exe" "$win_manifest" "$1" >"$2" ||
     { cat "$2" >&2; echo "download.sh: download_floor $1 failed" >&2; exit 1; }
   [ "$(field files "$2")" = "$files" ] || { echo "download.sh: download_floor $1 fetched too few files" >&2; exit 1; }
   field setup_seconds "$2" >>"$run/setup.txt"
@@ -257,13 +256,12 @@ row "check pass under Wine, nothing to fetch" "$run/check-ours.txt"
 row "openssl dgst -sha256 of the same files" "$run/check-openssl.txt"
 row "context: sha256sum -c" "$run/check-sums.txt"
 ratio_line "check pass speed / openssl speed, per pair:" "$run/check-ratio.txt"
-read -r ours _ _ <<<"$(stats "$run/ours.txt")"
-rtt=$(echo "2 * $delay_ms / 1000" | bc -l)
-estimate=$(echo "$ours + $files * $rtt" | bc -l)
-printf 'install through the relay, no delay:                  %7.2f s\n' "$relay0"
-printf 'install through the relay, %s ms each way:            %7.2f s\n' "$delay_ms" "$relayed"
-printf 'estimate: %.2f s (bodies / loopback bandwidth) + %s files x %.0f ms = %.2f s\n' "$ours" "$files" \
-  "$(echo "$rtt * 1000" | bc -l)" "$estimate"
+rtt_ms=$((2 * delay_ms))
+estimate=$(echo "$relay0 + $files * $rtt_ms / 1000" | bc -l)
+printf 'install through the relay, no delay (what the relay itself costs): %7.2f s\n' "$relay0"
+printf 'install through the relay, %s ms each way (%s ms round trip):      %7.2f s\n' "$delay_ms" "$rtt_ms" "$relayed"
+printf 'estimate, bytes / bandwidth + files x round trip: %.2f s + %s x %s ms = %.2f s; per request %.1f ms\n' \
+  "$relay0" "$files" "$rtt_ms" "$estimate" "$(echo "($relayed - $relay0) * 1000 / $files" | bc -l)"
 echo "peak memory of the bench program: working set $((peak_ws / 1024)) MiB (GetProcessMemoryInfo)," \
   "VmHWM $((peak_hwm / 1024)) MiB (/proc of its process); limit 32 MiB"
 [ "$ours_digest" = "$curl_digest" ]

@@ -3,14 +3,17 @@
 // launcher's Http, each level adding one of the launcher's steps to the level
 // before it:
 //   get      GET every body and discard the bytes
-//   inflate  + inflate it (one z_stream, reset between bodies)
+//   inflate  + inflate it (a gzip-only inflater and a zero-filled 262144-byte
+//              output buffer per body, as every download attempt has)
 //   sha256   + hash the inflated bytes; size and digest must be the manifest's
-//   files    + create, write and close a ".part" file per body, flat in OUTDIR
-//   move     + the file's folder (made when it differs from the last one) and
-//              the move of its ".part" over OUTDIR\<client>\<path>
-// None of the launcher's bookkeeping: no check pass, progress, status texts or
-// retries. Under Wine against nginx, like download_bench:
-//   download_floor MANIFEST_PATH LEVEL OUTDIR      (Windows paths)
+//   files    + create, write and close a ".part" file per body, all of them
+//              in the install folder
+//   move     + CreateDirectoryTree of the file's folder and the move of its
+//              ".part" over the file's place in its client folder, as every
+//              attempt does
+// None of the launcher's bookkeeping: no check pass, selection, progress, status
+// texts or retries. Under Wine against nginx, like download_bench:
+//   download_floor MANIFEST_PATH LEVEL      (a Windows path)
 // Prints "seconds" (the whole run), "setup_seconds" (start to the first byte of
 // the first body: connection, TLS handshake and the first request), "files",
 // "bytes" (bodies received) and "result".
@@ -46,44 +49,44 @@ constexpr LevelName kLevels[] = {
 // What one run keeps from body to body.
 struct Floor {
   Level level = Level::Get;
-  WideString out_dir;
+  WideString install_dir;
+  WideString client_dirs[2];
   Http http;
-  z_stream stream{};
-  std::unique_ptr<uint8_t[]> out{new uint8_t[kInflateBufferSize]};
-  WideString last_folder;
   double first_byte = -1;
   uint64_t bytes = 0;
 };
 
-// The inflated pieces of one body, through the level's steps.
+// One body on its way through the level's steps.
 struct Body {
+  z_stream stream{};
+  std::unique_ptr<uint8_t[]> out;
   Sha256 digest;
   uint64_t size = 0;
   HANDLE part = INVALID_HANDLE_VALUE;
+  bool inflating = false;
   bool ended = false;
-  bool failed = false;
 };
 
-bool TakePiece(Floor& floor, Body& body, uint32_t length) {
+bool TakePiece(Level level, Body& body, uint32_t length) {
   body.size += length;
-  if (floor.level >= Level::Sha256) body.digest.Update(floor.out.get(), length);
-  if (floor.level < Level::Files) return true;
+  if (level >= Level::Sha256) body.digest.Update(body.out.get(), length);
+  if (level < Level::Files) return true;
   DWORD wrote = 0;
-  return WriteFile(body.part, floor.out.get(), length, &wrote, nullptr) && wrote == length;
+  return WriteFile(body.part, body.out.get(), length, &wrote, nullptr) && wrote == length;
 }
 
 bool Feed(Floor& floor, Body& body, const uint8_t* data, uint32_t length) {
   if (floor.first_byte < 0) floor.first_byte = SecondsNow();
   floor.bytes += length;
   if (floor.level == Level::Get) return true;
-  floor.stream.next_in = const_cast<Bytef*>(data);
-  floor.stream.avail_in = length;
-  while (floor.stream.avail_in > 0 && !body.ended) {
-    floor.stream.next_out = floor.out.get();
-    floor.stream.avail_out = kInflateBufferSize;
-    const int status = inflate(&floor.stream, Z_NO_FLUSH);
+  body.stream.next_in = const_cast<Bytef*>(data);
+  body.stream.avail_in = length;
+  while (body.stream.avail_in > 0 && !body.ended) {
+    body.stream.next_out = body.out.get();
+    body.stream.avail_out = kInflateBufferSize;
+    const int status = inflate(&body.stream, Z_NO_FLUSH);
     if (status != Z_OK && status != Z_STREAM_END) return false;
-    if (!TakePiece(floor, body, kInflateBufferSize - floor.stream.avail_out)) return false;
+    if (!TakePiece(floor.level, body, kInflateBufferSize - body.stream.avail_out)) return false;
     body.ended = status == Z_STREAM_END;
   }
   return true;
@@ -93,15 +96,11 @@ bool FetchOne(Floor& floor, const FileEntry& entry, size_t index) {
   WideString part;
   WideString target;
   if (floor.level == Level::Move) {
-    target = floor.out_dir + u"\\" + (entry.client == 0 ? u"0\\" : u"1\\") + entry.path;
+    target = floor.client_dirs[entry.client] + u"\\" + entry.path;
     part = target + u".part";
-    const WideString folder = target.substr(0, target.rfind(u'\\'));
-    if (folder != floor.last_folder) {
-      CreateDirectoryTree(folder);
-      floor.last_folder = folder;
-    }
+    CreateDirectoryTree(target.substr(0, target.rfind(u'\\')));
   } else if (floor.level == Level::Files) {
-    part = floor.out_dir + u"\\" + Utf8ToWide(std::to_string(index)) + u".part";
+    part = floor.install_dir + u"\\" + Utf8ToWide(std::to_string(index)) + u".part";
   }
 
   Body body;
@@ -109,10 +108,19 @@ bool FetchOne(Floor& floor, const FileEntry& entry, size_t index) {
     body.part = CreateFileW(WinText(part), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (body.part == INVALID_HANDLE_VALUE) return false;
   }
-  if (floor.level >= Level::Inflate) inflateReset(&floor.stream);
+  if (floor.level >= Level::Inflate) {
+    // 31: the gzip wrapper only, as the launcher inflates.
+    body.inflating = inflateInit2(&body.stream, 31) == Z_OK;
+    body.out.reset(new uint8_t[kInflateBufferSize]());
+  }
+  if (floor.level >= Level::Inflate && !body.inflating) {
+    if (body.part != INVALID_HANDLE_VALUE) CloseHandle(body.part);
+    return false;
+  }
   const WideString request = u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
   bool ok = HttpGet(floor.http, request,
                     [&](const uint8_t* data, uint32_t length) { return Feed(floor, body, data, length); });
+  if (body.inflating) inflateEnd(&body.stream);
   if (body.part != INVALID_HANDLE_VALUE) CloseHandle(body.part);
   if (floor.level >= Level::Inflate) ok = ok && body.ended;
   if (floor.level >= Level::Sha256) ok = ok && body.size == entry.size && body.digest.FinishHex() == entry.sha256;
@@ -125,10 +133,10 @@ bool FetchOne(Floor& floor, const FileEntry& entry, size_t index) {
 int main(int argc, char** argv) {
   const LevelName* level = nullptr;
   for (const LevelName& candidate : kLevels) {
-    if (argc == 4 && std::strcmp(argv[2], candidate.name) == 0) level = &candidate;
+    if (argc == 3 && std::strcmp(argv[2], candidate.name) == 0) level = &candidate;
   }
   if (!level) {
-    std::fprintf(stderr, "usage: download_floor MANIFEST_PATH get|inflate|sha256|files|move OUTDIR\n");
+    std::fprintf(stderr, "usage: download_floor MANIFEST_PATH get|inflate|sha256|files|move\n");
     return 2;
   }
   Manifest manifest;
@@ -140,15 +148,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "download_floor: no MORVEL_TEST_HOST / MORVEL_NGINX_PORT\n");
     return 2;
   }
-  const WideString out_dir = Utf8ToWide(argv[3]);
-  CreateDirectoryTree(out_dir);
 
   const double start = SecondsNow();
   Floor floor;
   floor.level = level->level;
-  floor.out_dir = out_dir;
-  // 31: the gzip wrapper only, as the launcher inflates.
-  if (inflateInit2(&floor.stream, 31) != Z_OK) return 2;
+  floor.install_dir = InstallDir();
+  floor.client_dirs[0] = ClientDir(0);
+  floor.client_dirs[1] = ClientDir(1);
+  CreateDirectoryTree(floor.install_dir);
   size_t files = 0;
   bool ok = true;
   for (const FileEntry& entry : manifest.files) {
@@ -159,7 +166,6 @@ int main(int argc, char** argv) {
     }
     ++files;
   }
-  inflateEnd(&floor.stream);
   const double seconds = SecondsNow() - start;
   std::printf("seconds %.3f\n", seconds);
   std::printf("setup_seconds %.3f\n", floor.first_byte < 0 ? 0.0 : floor.first_byte - start);
