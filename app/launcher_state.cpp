@@ -13,6 +13,11 @@ void SetStatus(const WideString& title, const WideString& detail, bool error) {
   g_state.status_is_error.exchange(error);
 }
 
+void SetDetail(const WideString& detail) {
+  std::lock_guard<std::mutex> hold(g_state.lock);
+  g_state.detail = detail;
+}
+
 StatusTexts CopyStatus() {
   std::lock_guard<std::mutex> hold(g_state.lock);
   return {g_state.headline, g_state.detail};

@@ -36,7 +36,6 @@ struct LauncherState {
   std::atomic<bool> cancel_requested{false};
   std::atomic<bool> busy{false};
 
-  void* worker_thread = nullptr;  // HANDLE; window thread only
   void* main_window = nullptr;    // HWND; written once before any worker exists
 
   std::atomic<bool> installed[2] = {false, false};
@@ -48,6 +47,9 @@ extern LauncherState g_state;
 // stores the error flag, so the error colour never shows before the texts.
 void SetStatus(const WideString& title, const WideString& detail);
 void SetStatus(const WideString& title, const WideString& detail, bool error);
+
+// Replaces the detail only (the download's running amounts under its headline).
+void SetDetail(const WideString& detail);
 
 // Both texts copied in one hold of the lock, as the paint takes them.
 struct StatusTexts {

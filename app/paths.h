@@ -9,5 +9,7 @@ WideString InstallDir();
 WideString ClientDir(int client);
 WideString ClientExePath(int client);
 bool CreateDirectoryTree(const WideString& path);
+// A file (not a folder) is at path, whether or not it can be opened now.
+bool IsExistingFile(const WideString& path);
 std::string ReadSmallFile(const WideString& path);
 void RefreshInstalledClients();

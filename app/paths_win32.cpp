@@ -37,10 +37,13 @@ std::string ReadSmallFile(const WideString& path) {
   return TrimLineEnds(std::string(buffer, n));
 }
 
+bool IsExistingFile(const WideString& path) {
+  const DWORD attributes = GetFileAttributesW(WinText(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void RefreshInstalledClients() {
   for (int c = 0; c < 2; ++c) {
-    const DWORD attributes = GetFileAttributesW(WinText(ClientExePath(c)));
-    const bool installed = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    g_state.installed[c].store(installed, std::memory_order_relaxed);
+    g_state.installed[c].store(IsExistingFile(ClientExePath(c)), std::memory_order_relaxed);
   }
 }

@@ -4,50 +4,54 @@
 
 namespace {
 
-// Length of a valid sequence starting at s[i], or 0 when it is not valid.
-size_t ValidSequenceLength(const std::string& s, size_t i, char32_t& cp) {
-  const auto b = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
-  const uint8_t c = b(i);
-  size_t n;
-  uint8_t lo = 0x80, hi = 0xBF;
-  if (c < 0x80) { cp = c; return 1; }
-  if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
-  else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3; cp = c & 0x0F;
+// What a lead byte c announces: the sequence length n (1 for ASCII, 0 for a
+// byte no sequence starts with) and the range of the second byte, which rules
+// out overlong forms, surrogates and values past U+10FFFF.
+size_t SequenceLength(uint8_t c, uint8_t& lo, uint8_t& hi) {
+  lo = 0x80;
+  hi = 0xBF;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return 2;
+  if (c >= 0xE0 && c <= 0xEF) {
     if (c == 0xE0) lo = 0xA0;
     if (c == 0xED) hi = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4; cp = c & 0x07;
+    return 3;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
     if (c == 0xF0) lo = 0x90;
     if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
+    return 4;
   }
-  for (size_t k = 1; k < n; ++k) {
-    if (i + k >= s.size()) return 0;
-    const uint8_t t = b(i + k);
-    if (t < (k == 1 ? lo : 0x80) || t > (k == 1 ? hi : 0xBF)) return 0;
-    cp = (cp << 6) | (t & 0x3F);
-  }
-  return n;
+  return 0;
 }
 
-// How many bytes of an invalid sequence form one maximal subpart (one U+FFFD).
-size_t InvalidRunLength(const std::string& s, size_t i) {
-  const uint8_t c = static_cast<uint8_t>(s[i]);
-  size_t n = (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 1;
+// How many bytes from s[i] on continue the sequence s[i] starts, up to its length
+// n: all n for a valid sequence, else the maximal subpart (one U+FFFD).
+size_t ContinuedLength(std::string_view s, size_t i, size_t n, uint8_t lo, uint8_t hi) {
   size_t k = 1;
   while (k < n && i + k < s.size()) {
     const uint8_t t = static_cast<uint8_t>(s[i + k]);
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (k == 1 && c == 0xE0) lo = 0xA0;
-    if (k == 1 && c == 0xED) hi = 0x9F;
-    if (k == 1 && c == 0xF0) lo = 0x90;
-    if (k == 1 && c == 0xF4) hi = 0x8F;
-    if (t < lo || t > hi) break;
+    if (t < (k == 1 ? lo : 0x80) || t > (k == 1 ? hi : 0xBF)) break;
     ++k;
   }
   return k;
+}
+
+// Length of a valid sequence starting at s[i] with its code point, or 0 with
+// the length of the invalid run to replace.
+size_t ValidSequenceLength(std::string_view s, size_t i, char32_t& cp, size_t& invalid_run) {
+  const uint8_t c = static_cast<uint8_t>(s[i]);
+  uint8_t lo, hi;
+  const size_t n = SequenceLength(c, lo, hi);
+  const size_t k = n == 0 ? 1 : ContinuedLength(s, i, n, lo, hi);
+  if (k != n) {
+    invalid_run = k;
+    return 0;
+  }
+  static constexpr uint8_t kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  cp = c & kLeadBits[n];
+  for (size_t j = 1; j < n; ++j) cp = (cp << 6) | (static_cast<uint8_t>(s[i + j]) & 0x3F);
+  return n;
 }
 
 }  // namespace
@@ -58,10 +62,11 @@ WideString Utf8ToUtf16(const std::string& utf8) {
   size_t i = 0;
   while (i < utf8.size()) {
     char32_t cp = 0;
-    const size_t n = ValidSequenceLength(utf8, i, cp);
+    size_t invalid_run = 0;
+    const size_t n = ValidSequenceLength(utf8, i, cp, invalid_run);
     if (n == 0) {
       out.push_back(u'\uFFFD');
-      i += InvalidRunLength(utf8, i);
+      i += invalid_run;
       continue;
     }
     if (cp >= 0x10000) {
@@ -74,6 +79,22 @@ WideString Utf8ToUtf16(const std::string& utf8) {
     i += n;
   }
   return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    if (static_cast<uint8_t>(text[i]) < 0x80) {  // the common case in paths, without the table
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    size_t invalid_run;
+    const size_t n = ValidSequenceLength(text, i, cp, invalid_run);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
 }
 
 #ifndef _WIN32
@@ -117,11 +138,6 @@ std::string WideToUtf8(const WideString& wide) {
 
 std::vector<std::string> SplitText(const std::string& text, char separator) {
   std::vector<std::string> pieces;
-  size_t start = 0;
-  while (true) {
-    const size_t end = text.find(separator, start);
-    pieces.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return pieces;
-    start = end + 1;
-  }
+  ForEachPiece(text, separator, [&](std::string_view piece) { pieces.emplace_back(piece); });
+  return pieces;
 }

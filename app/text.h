@@ -2,6 +2,7 @@
 // Windows, in every build; Win32 modules pass it to the API through WinText().
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 using WideString = std::u16string;
@@ -19,5 +20,25 @@ std::string TrimLineEnds(std::string text);
 // UTF-16 to UTF-8, for messages and tools; never used on the launcher's own paths.
 std::string WideToUtf8(const WideString& wide);
 
-// Cuts text at every separator: n separators give n + 1 pieces, empty ones too.
+// Whether text is well-formed UTF-8 (no overlong forms, surrogates or values
+// past U+10FFFF): the sequences Utf8ToUtf16 takes without a U+FFFD.
+bool IsValidUtf8(std::string_view text);
+
+// Calls fn(piece) for each piece of text cut at every separator: n separators
+// give n + 1 pieces, empty ones too. The pieces point into text.
+template <typename Fn>
+void ForEachPiece(std::string_view text, char separator, Fn&& fn) {
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) {
+      fn(text.substr(start));
+      return;
+    }
+    fn(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+// The pieces ForEachPiece gives, as strings.
 std::vector<std::string> SplitText(const std::string& text, char separator);

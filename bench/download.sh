@@ -11,7 +11,8 @@
 #     with openssl dgst -sha256 of the same files (its hashing limit) and
 #     sha256sum -c (context);
 #  3. the install through bench/delay_relay.py, which adds a fixed delay each way
-#     on loopback, beside the estimate bytes / bandwidth + files x round trip.
+#     on loopback, in two pairs with the relay's own cost (no delay), beside the
+#     estimate bytes / bandwidth + files x round trip.
 # Every run is preceded by sync and a short pause; pairs alternate which side
 # runs first. Prints medians with min-max and the ratios per pair.
 set -euo pipefail
@@ -206,8 +207,8 @@ for pair in $(seq "$pairs"); do
   echo "$t1 - $t0" | bc -l >>"$run/check-sums.txt"
 done
 
-# --- 3. The install through the relay: first with no delay (what the relay
-# itself costs), then with the delay each way.
+# --- 3. The install through the relay, in two pairs: with no delay (what the
+# relay itself costs) and with the delay each way.
 relay_install() {  # DELAY_MS OUT
   rm -f "$run/relay.port"
   setsid python3 bench/delay_relay.py --target "$MORVEL_NGINX_PORT" --delay-ms "$1" --port-file "$run/relay.port" \
@@ -220,9 +221,14 @@ relay_install() {  # DELAY_MS OUT
   relay_pid=""
 }
 python3 bench/delay_relay_test.py || { echo "download.sh: the relay is not sound" >&2; exit 1; }
-relay_install 0 "$run/relay-0.txt" >"$run/relay-0.s"
-relay_install "$delay_ms" "$run/relay-$delay_ms.txt" >"$run/relay-$delay_ms.s"
-relay0=$(cat "$run/relay-0.s") relayed=$(cat "$run/relay-$delay_ms.s")
+rm -f "$run"/relay-*.s "$run/relay-cost.txt"
+for pair in 1 2; do
+  for delay in $([ "$pair" = 1 ] && echo "0 $delay_ms" || echo "$delay_ms 0"); do
+    relay_install "$delay" "$run/relay-$delay-$pair.out" >>"$run/relay-$delay.s"
+  done
+  echo "($(tail -1 "$run/relay-$delay_ms.s") - $(tail -1 "$run/relay-0.s")) * 1000 / $files" | bc -l >>"$run/relay-cost.txt"
+done
+read -r relay0 _ _ <<<"$(stats "$run/relay-0.s")"
 
 # --- Report.
 mib=$(echo "$size_bytes / 1048576" | bc -l)
@@ -257,11 +263,12 @@ row "openssl dgst -sha256 of the same files" "$run/check-openssl.txt"
 row "context: sha256sum -c" "$run/check-sums.txt"
 ratio_line "check pass speed / openssl speed, per pair:" "$run/check-ratio.txt"
 rtt_ms=$((2 * delay_ms))
-estimate=$(echo "$relay0 + $files * $rtt_ms / 1000" | bc -l)
-printf 'install through the relay, no delay (what the relay itself costs): %7.2f s\n' "$relay0"
-printf 'install through the relay, %s ms each way (%s ms round trip):      %7.2f s\n' "$delay_ms" "$rtt_ms" "$relayed"
-printf 'estimate, bytes / bandwidth + files x round trip: %.2f s + %s x %s ms = %.2f s; per request %.1f ms\n' \
-  "$relay0" "$files" "$rtt_ms" "$estimate" "$(echo "($relayed - $relay0) * 1000 / $files" | bc -l)"
+row "install through the relay, no delay (what the relay costs)" "$run/relay-0.s"
+row "install through the relay, $delay_ms ms each way ($rtt_ms ms round trip)" "$run/relay-$delay_ms.s"
+printf 'estimate, bytes / bandwidth + files x round trip: %.2f s + %s x %s ms = %.2f s\n' \
+  "$relay0" "$files" "$rtt_ms" "$(echo "$relay0 + $files * $rtt_ms / 1000" | bc -l)"
+read -r m lo hi <<<"$(stats "$run/relay-cost.txt")"
+printf 'what the delay added per request, per pair: %.1f ms (%.1f-%.1f ms) for a %s ms round trip\n' "$m" "$lo" "$hi" "$rtt_ms"
 echo "peak memory of the bench program: working set $((peak_ws / 1024)) MiB (GetProcessMemoryInfo)," \
   "VmHWM $((peak_hwm / 1024)) MiB (/proc of its process); limit 32 MiB"
 [ "$ours_digest" = "$curl_digest" ]

@@ -8,6 +8,7 @@
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/download.h"
 #include "update/download_plan.h"
@@ -32,11 +33,6 @@ WideString FoldCase(const WideString& path) {
   return folded;
 }
 
-bool IsExistingFile(const WideString& path) {
-  const DWORD attributes = GetFileAttributesW(WinText(path));
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Hashes the rest of an open file; a cancel or a failed read leaves a partial
 // digest, which does not match.
 bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
@@ -53,26 +49,19 @@ bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
 
 // One entry of the check pass: whether the file at target is the manifest's.
 bool EntryIsInPlace(const FileEntry& entry, const WideString& target) {
-  HANDLE file = CreateFileW(WinText(target), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const ScopedFile file(CreateFileW(WinText(target), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) {
     // A kept file (the player's own settings) that exists but is locked or
     // unreadable right now is still the player's: fetching it would move the
     // server's copy over it as soon as the lock goes.
     return entry.keep_existing && IsExistingFile(target);
   }
-  if (entry.keep_existing) {
-    CloseHandle(file);
-    return true;
-  }
+  if (entry.keep_existing) return true;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) != entry.size) {
-    CloseHandle(file);
-    return false;
-  }
-  const bool matches = ContentMatches(file, entry.sha256);
-  CloseHandle(file);
-  return matches;
+  if (!GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) != entry.size) return false;
+  return ContentMatches(file.get(), entry.sha256);
 }
 
 void ReportCheckCancelled() { SetStatus(u"Cancelado.", u"", false); }
@@ -107,15 +96,16 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
 
   // No sharing: nothing else reads a half-written file. An old ".part" left by
   // a crash is truncated here.
-  HANDLE part = CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (part == INVALID_HANDLE_VALUE) return DownloadResult::WriteError;
+  ScopedFile part(
+      CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!part) return DownloadResult::WriteError;
 
-  InflateVerifier verifier(entry.size, [part](const uint8_t* data, uint32_t length) {
+  InflateVerifier verifier(entry.size, [&part](const uint8_t* data, uint32_t length) {
     DWORD wrote = 0;
-    return WriteFile(part, data, length, &wrote, nullptr) && wrote == length;
+    return WriteFile(part.get(), data, length, &wrote, nullptr) && wrote == length;
   });
   if (!verifier.Start()) {
-    CloseHandle(part);
+    part.reset();
     DeleteFileW(WinText(part_path));
     return DownloadResult::WriteError;
   }
@@ -141,14 +131,11 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
     g_state.file_permille.exchange(FilePermille(received, entry.download_size));
     const uint64_t current = TransferCurrent(done, received, entry.download_size);
     g_state.total_permille.exchange(Permille(current, total_transfer));
-    {
-      std::lock_guard<std::mutex> hold(g_state.lock);
-      g_state.detail = TransferDetail(current, total_transfer);
-    }
+    SetDetail(TransferDetail(current, total_transfer));
     return true;
   });
   verifier.End();
-  CloseHandle(part);
+  part.reset();
 
   if (ok && verifier.Finish(entry.sha256)) {
     if (MoveFileExW(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
@@ -192,7 +179,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     }
     const WideString title = CheckPassTitle(i, count);
     if (!title.empty()) SetStatus(title, u"", false);
-    g_state.total_permille.exchange(static_cast<uint32_t>(static_cast<uint64_t>(i) * 1000 / count));
+    g_state.total_permille.exchange(Permille(i, count));
     g_state.file_permille.exchange(0);
     const FileEntry& entry = manifest.files[selected[i]];
     if (!EntryIsInPlace(entry, target_of(entry))) to_fetch.push_back(selected[i]);

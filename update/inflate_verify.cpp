@@ -28,7 +28,10 @@ ChunkOutcome InflateVerifier::Feed(const uint8_t* data, uint32_t length) {
   stream_.avail_in = length;
   while (stream_.avail_in > 0) {
     // Whatever follows the first gzip member is not part of the file.
-    if (ended_) break;
+    if (ended_) {
+      trailing_ = true;
+      break;
+    }
     stream_.next_out = out_.get();
     stream_.avail_out = kInflateBufferSize;
     const int status = inflate(&stream_, Z_NO_FLUSH);

@@ -42,16 +42,24 @@ class InflateVerifier {
 
   bool stream_ended() const { return ended_; }
   uint64_t written() const { return written_; }
+  // Bytes followed the gzip member; they are ignored, not an error, here.
+  bool saw_trailing_bytes() const { return trailing_; }
+  // zlib's reason after a Corrupt outcome, or nullptr.
+  const char* zlib_message() const { return stream_.msg; }
 
   // true only when the stream ended with exactly the expected size and its
   // digest equals expected_sha256 character for character. Call once, last.
   bool Finish(const std::string& expected_sha256);
+  // The digest of everything written so far, for a caller that reports it
+  // rather than comparing. Call once, last, instead of Finish.
+  std::string FinishDigest() { return digest_.FinishHex(); }
 
  private:
   z_stream stream_;
   bool started_ = false;
   bool ended_ = false;
   bool failed_ = false;
+  bool trailing_ = false;
   uint64_t expected_size_;
   uint64_t written_ = 0;
   Sha256 digest_;

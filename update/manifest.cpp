@@ -20,27 +20,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool IsValidUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<uint8_t>(s[i]);
-    size_t n;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (c < 0x80) { ++i; continue; }
-    if (c >= 0xC2 && c <= 0xDF) n = 2;
-    else if (c >= 0xE0 && c <= 0xEF) { n = 3; if (c == 0xE0) lo = 0xA0; if (c == 0xED) hi = 0x9F; }
-    else if (c >= 0xF0 && c <= 0xF4) { n = 4; if (c == 0xF0) lo = 0x90; if (c == 0xF4) hi = 0x8F; }
-    else return false;
-    if (s.size() - i < n) return false;
-    for (size_t k = 1; k < n; ++k) {
-      const auto t = static_cast<uint8_t>(s[i + k]);
-      if (t < (k == 1 ? lo : 0x80) || t > (k == 1 ? hi : 0xBF)) return false;
-    }
-    i += n;
-  }
-  return true;
-}
-
 // Windows opens a device, not a file, for these names, with or without an
 // extension and trailing spaces ("nul", "Com1.txt", "AUX .log").
 bool IsReservedDeviceName(std::string_view piece) {
@@ -68,21 +47,6 @@ const char* PiecesProblem(std::string_view path) {
     if (IsReservedDeviceName(piece)) return "path piece is a Windows device name";
     if (slash == std::string_view::npos) return nullptr;
     start = slash + 1;
-  }
-}
-
-// Cuts at one separator; n separators give n + 1 pieces, empty ones included.
-template <typename Fn>
-void ForEachPiece(std::string_view text, char separator, Fn&& fn) {
-  size_t start = 0;
-  while (true) {
-    const size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      fn(text.substr(start));
-      return;
-    }
-    fn(text.substr(start, end - start));
-    start = end + 1;
   }
 }
 
@@ -145,6 +109,11 @@ int32_t ReadInt32(std::string_view field) {
   return static_cast<int32_t>(value);
 }
 
+bool IsLauncherRequestPath(std::string_view path) {
+  return path.substr(0, 10) == "/arquivos/" && path.find("..") == std::string_view::npos &&
+         path.find('\\') == std::string_view::npos;
+}
+
 const char* ManifestPathProblem(std::string_view path) {
   if (path.empty()) return "empty path";
   if (path.find('\0') != std::string_view::npos) return "NUL byte in path";
@@ -178,7 +147,7 @@ bool ParseManifest(const std::string& text, Manifest& manifest) {
     });
 
     if (header) {
-      if (count != 2 || fields[0] != "morvel-launcher" || fields[1] != "1") return false;
+      if (line != kManifestHeader) return false;
       header = false;
       continue;
     }
@@ -188,10 +157,7 @@ bool ParseManifest(const std::string& text, Manifest& manifest) {
       manifest.launcher_version = ReadInt32(fields[1]);
     } else if (kind == "self" && count == 4) {
       const std::string_view path = fields[3];
-      if (!IsLowerHex64(fields[1]) || path.substr(0, 10) != "/arquivos/" || path.find("..") != std::string_view::npos ||
-          path.find('\\') != std::string_view::npos) {
-        continue;
-      }
+      if (!IsLowerHex64(fields[1]) || !IsLauncherRequestPath(path)) continue;
       manifest.launcher_sha256.assign(fields[1]);
       manifest.launcher_size = ReadUnsigned64(fields[2]);
       manifest.launcher_path = Utf8ToWide(std::string(path));

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// The first line of every manifest, without its line feed.
+constexpr std::string_view kManifestHeader = "morvel-launcher\t1";
+
 // Exactly 64 characters from "0123456789abcdef".
 bool IsLowerHex64(std::string_view field);
 
@@ -16,6 +19,11 @@ uint64_t ReadUnsigned64(std::string_view field);
 // atoi, except that a value outside the 32-bit range is clamped to it instead
 // of being undefined (C) or wrapping (glibc).
 int32_t ReadInt32(std::string_view field);
+
+// Whether the launcher fetches its own new executable from a "self" line's
+// request path: under "/arquivos/", with no ".." and no backslash. The launcher
+// ignores a "self" line with any other path.
+bool IsLauncherRequestPath(std::string_view path);
 
 // Why the launcher refuses an "f" path (UTF-8, "/"-separated), or nullptr when
 // it accepts it. Besides the format's own rules this refuses what Windows would

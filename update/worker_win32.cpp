@@ -28,8 +28,7 @@ FinishAction CheckUpdatesJob(Http& http, const Manifest& manifest, bool obtained
 FinishAction PlayJob(Http& http, const Manifest& manifest, bool obtained, int client) {
   const bool selection[2] = {client == 0, client == 1};
   if (!obtained) {
-    const DWORD attributes = GetFileAttributesW(WinText(ClientExePath(client)));
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!IsExistingFile(ClientExePath(client))) {
       SetStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
       return FinishKeepOpen;
     }

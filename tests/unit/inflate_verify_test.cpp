@@ -49,6 +49,7 @@ struct Outcome {
   uint32_t largest_piece = 0;
   uint64_t written = 0;
   bool ended = false;
+  bool trailing = false;
   bool verified = false;
 
   ChunkOutcome last() const { return outcomes.empty() ? ChunkOutcome::Accepted : outcomes.back(); }
@@ -73,6 +74,7 @@ Outcome Feed(const std::string& body, uint64_t size, const std::string& sha, siz
   v.End();
   run.written = v.written();
   run.ended = v.stream_ended();
+  run.trailing = v.saw_trailing_bytes();
   run.verified = v.Finish(sha);
   return run;
 }
@@ -84,6 +86,7 @@ TEST(InflateVerifier, AcceptsAGzipBodyWhateverItsChunking) {
     const Outcome run = Feed(body, file.size(), Sha(file), chunk);
     EXPECT_EQ(run.last(), ChunkOutcome::Accepted) << chunk;
     EXPECT_TRUE(run.ended);
+    EXPECT_FALSE(run.trailing);
     EXPECT_EQ(run.written, file.size());
     EXPECT_TRUE(run.sunk == file) << chunk;
     EXPECT_TRUE(run.verified) << chunk;
@@ -118,6 +121,7 @@ TEST(InflateVerifier, IgnoresWhateverFollowsTheFirstGzipMember) {
       const Outcome run = Feed(Gzip(file) + tail, file.size(), Sha(file), chunk);
       EXPECT_EQ(run.last(), ChunkOutcome::Accepted);
       EXPECT_TRUE(run.verified) << chunk;
+      EXPECT_TRUE(run.trailing) << "seen, for the publishing tool to refuse";
       EXPECT_TRUE(run.sunk == file);
     }
   }

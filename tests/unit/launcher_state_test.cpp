@@ -33,6 +33,16 @@ TEST(LauncherState, ThreeArgumentSetStatusWritesTheFlagBothWays) {
   g_state.status_is_error = false;
 }
 
+TEST(LauncherState, SetDetailKeepsTheHeadlineAndTheFlag) {
+  SetStatus(u"Baixando a.dat", u"", true);
+  SetDetail(u"1,0 MB de 2,0 MB");
+  const StatusTexts texts = CopyStatus();
+  EXPECT_EQ(texts.headline, u"Baixando a.dat");
+  EXPECT_EQ(texts.detail, u"1,0 MB de 2,0 MB");
+  EXPECT_TRUE(g_state.status_is_error);
+  g_state.status_is_error = false;
+}
+
 // A reader copying under the lock must never see the title of one update with
 // the detail of another.
 TEST(LauncherState, PairsAreNeverTornUnderConcurrentWriters) {

@@ -13,6 +13,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
+#include "tests/win32/support/expect_status.h"
 #include "tests/win32/support/test_disk.h"
 #include "tests/win32/support/test_services.h"
 #include "update/download.h"
@@ -90,13 +91,6 @@ inline bool Update(const Manifest& manifest, bool otc, bool classic) {
   Http http;
   const bool selection[2] = {otc, classic};
   return UpdateClientFiles(http, manifest, selection);
-}
-
-inline void ExpectStatus(const WideString& headline, const WideString& detail, bool error) {
-  const StatusTexts status = CopyStatus();
-  EXPECT_EQ(WideToUtf8(status.headline), WideToUtf8(headline));
-  EXPECT_EQ(WideToUtf8(status.detail), WideToUtf8(detail));
-  EXPECT_EQ(g_state.status_is_error.load(), error);
 }
 
 // Every entry of the selected clients is on disk with its published content.

@@ -11,9 +11,11 @@
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/task_handoff.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
+#include "tests/win32/support/expect_status.h"
 #include "task_runner.h"
 #include "tests/win32/support/test_services.h"
 #include "update/file_host.h"
@@ -25,23 +27,6 @@ using namespace tasks_test;
 
 WideString SourceFolder(int client) { return ServedRoot() + (client == 0 ? u"\\tasks-src\\otc" : u"\\tasks-src\\classic"); }
 
-// Copies a published source tree into place, as an earlier installation would have.
-void CopyTree(const WideString& from, const WideString& to) {
-  CreateDirectoryTree(to);
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(WinText(from + u"\\*"), &found);
-  ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no published source at " << WideToUtf8(from);
-  do {
-    const WideString name = FromWinText(found.cFileName);
-    if (name == u"." || name == u"..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      CopyTree(from + u"\\" + name, to + u"\\" + name);
-    } else {
-      ASSERT_TRUE(CopyFileW(WinText(from + u"\\" + name), WinText(to + u"\\" + name), FALSE));
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-}
 
 class WorkerTest : public ::testing::Test {
  protected:
@@ -78,14 +63,12 @@ class WorkerTest : public ::testing::Test {
     ASSERT_TRUE(UseFaultServer());
     ASSERT_TRUE(SetFaultRules({"* status 503"}));
   }
-  static void Install(int client) { CopyTree(SourceFolder(client), ClientDir(client)); }
-
-  static void ExpectStatus(const char16_t* headline, const char16_t* detail, bool error) {
-    const StatusTexts texts = CopyStatus();
-    EXPECT_EQ(WideToUtf8(texts.headline), WideToUtf8(headline));
-    EXPECT_EQ(WideToUtf8(texts.detail), WideToUtf8(detail));
-    EXPECT_EQ(g_state.status_is_error.load(), error);
+  // A published source tree put in place, as an earlier installation would have.
+  static void Install(int client) {
+    ASSERT_TRUE(CopyTree(SourceFolder(client), ClientDir(client)))
+        << "no published source at " << WideToUtf8(SourceFolder(client));
   }
+
   static void ExpectOneFinish(const Finished& f, FinishAction action) {
     EXPECT_EQ(f.count, 1);
     EXPECT_EQ(f.action, static_cast<WPARAM>(action));
@@ -269,7 +252,7 @@ TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
   ResetPlayer(IDYES);
   DestroyWindow(window_);  // the player closed the launcher; main_window now names no window
   StartTask(TaskKind::Play, ClientKind::OTClient);
-  ASSERT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(g_worker_thread.get(), 30000), WAIT_OBJECT_0);
   ExpectNoQuestion();
   ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
   Sleep(300);
@@ -334,43 +317,43 @@ TEST_F(WorkerTest, ASecondStartWhileBusyStartsNothing) {
   Install(0);
   GoOffline();
   ResetPlayer(IDNO);
-  ThePlayer().hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ThePlayer().asked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ThePlayer().hold.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ThePlayer().asked.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   TheFinished() = Finished();
 
   g_state.cancel_requested = true;
   g_state.status_is_error = true;
   StartTask(TaskKind::Play, ClientKind::OTClient);
   EXPECT_FALSE(g_state.cancel_requested) << "a new task starts without the old cancel";
-  const HANDLE first = static_cast<HANDLE>(g_state.worker_thread);
+  const HANDLE first = g_worker_thread.get();
   ASSERT_NE(first, nullptr);
-  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked.get(), 30000), WAIT_OBJECT_0);
   EXPECT_TRUE(g_state.busy);
 
   StartTask(TaskKind::VerifyFiles, ClientKind::None);
   StartTask(TaskKind::Play, ClientKind::Classic);
-  EXPECT_EQ(g_state.worker_thread, first) << "no second worker";
-  SetEvent(ThePlayer().hold);
+  EXPECT_EQ(g_worker_thread.get(), first) << "no second worker";
+  SetEvent(ThePlayer().hold.get());
   const Finished f = AwaitFinish();
   ExpectOneFinish(f, FinishKeepOpen);
   EXPECT_EQ(ThePlayer().questions.size(), 1u);
   ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
 
   // The next start closes the finished thread's handle and starts anew.
-  ThePlayer().hold = nullptr;
+  ThePlayer().hold.reset();
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
-  EXPECT_NE(g_state.worker_thread, nullptr);
+  EXPECT_TRUE(g_worker_thread);
   EXPECT_EQ(ThePlayer().questions.size(), 2u);
 }
 
 TEST_F(WorkerTest, CloseWhileAQuestionBlocksTheWorkerWaitsAboutThreeSeconds) {
   Install(0);
   GoOffline();
-  ThePlayer().hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ThePlayer().asked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ThePlayer().hold.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ThePlayer().asked.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   TheFinished() = Finished();
   StartTask(TaskKind::Play, ClientKind::OTClient);
-  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked.get(), 30000), WAIT_OBJECT_0);
 
   const DWORD start = GetTickCount();
   RequestClose(window_);
@@ -381,8 +364,8 @@ TEST_F(WorkerTest, CloseWhileAQuestionBlocksTheWorkerWaitsAboutThreeSeconds) {
   EXPECT_TRUE(g_state.cancel_requested);
 
   // Let the worker end; its message goes nowhere.
-  SetEvent(ThePlayer().hold);
-  EXPECT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 30000), WAIT_OBJECT_0);
+  SetEvent(ThePlayer().hold.get());
+  EXPECT_EQ(WaitForSingleObject(g_worker_thread.get(), 30000), WAIT_OBJECT_0);
   Pump(100);
   EXPECT_EQ(TheFinished().count, 0);
   g_state.busy = false;
@@ -401,7 +384,7 @@ TEST_F(WorkerTest, CloseWhileTheServerStallsWaitsAboutThreeSeconds) {
   EXPECT_LT(waited, 4500u);
   EXPECT_FALSE(IsWindow(window_));
   // The worker runs into the stall's end and finishes on its own.
-  EXPECT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 60000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(g_worker_thread.get(), 60000), WAIT_OBJECT_0);
   g_state.busy = false;
 }
 
@@ -412,16 +395,16 @@ DWORD WINAPI Stuck(LPVOID event) {
 
 TEST_F(WorkerTest, CloseWhileIdleDoesNotWait) {
   // A previous worker still in its last clean-up: its handle is kept, busy is clear.
-  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const HANDLE thread = CreateThread(nullptr, 0, Stuck, release, 0, nullptr);
+  const ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const HANDLE thread = CreateThread(nullptr, 0, Stuck, release.get(), 0, nullptr);
   ASSERT_NE(thread, nullptr);
-  g_state.worker_thread = thread;
+  g_worker_thread.reset(thread);
   g_state.busy = false;
   const DWORD start = GetTickCount();
   RequestClose(window_);
   EXPECT_LT(GetTickCount() - start, 1000u);
   EXPECT_FALSE(IsWindow(window_));
-  SetEvent(release);
+  SetEvent(release.get());
   WaitForSingleObject(thread, 10000);
 }
 
@@ -451,12 +434,12 @@ class AddressSpaceFill {
 TEST_F(WorkerTest, AThreadThatCannotBeCreatedReportsItAndFreesTheButtons) {
   UseManifest(u"ready");
   TheFinished() = Finished();
-  g_state.worker_thread = nullptr;
+  g_worker_thread.reset();
   {
     AddressSpaceFill fill;
     StartTask(TaskKind::CheckUpdates, ClientKind::None);
   }
-  EXPECT_EQ(g_state.worker_thread, nullptr);
+  EXPECT_FALSE(g_worker_thread);
   EXPECT_FALSE(g_state.busy);
   ExpectStatus(u"Não foi possível iniciar a tarefa.", u"", true);
   Pump(300);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "update/inflate_verify.h"
 #include "update/sha256.h"
 
 namespace publish {
@@ -124,16 +125,14 @@ bool InflateBody(const fs::path& body, uint64_t expected_size, Digest& inflated,
     problem = "cannot open: " + LastErrorText();
     return false;
   }
-  z_stream z;
-  std::memset(&z, 0, sizeof z);
-  if (inflateInit2(&z, 15 + 16) != Z_OK) {
+  // The launcher's own verifier, with a sink that keeps nothing: it hashes
+  // what it inflates itself.
+  InflateVerifier verifier(expected_size, [](const uint8_t*, uint32_t) { return true; });
+  if (!verifier.Start()) {
     problem = "zlib: inflateInit2 failed";
     return false;
   }
-  std::vector<uint8_t> input(kChunk), output(kChunk);
-  Sha256 sha;
-  inflated.size = 0;
-  bool ended = false;
+  std::vector<uint8_t> input(kChunk);
   bool ok = true;
   while (ok) {
     const int64_t got = in.Read(input.data(), kChunk);
@@ -144,43 +143,27 @@ bool InflateBody(const fs::path& body, uint64_t expected_size, Digest& inflated,
     }
     if (counter) *counter += static_cast<uint64_t>(got);
     if (got == 0) break;
-    if (ended) {
-      problem = "data after the end of the gzip member";
+    const ChunkOutcome outcome = verifier.Feed(input.data(), static_cast<uint32_t>(got));
+    if (outcome == ChunkOutcome::TooLong) {
+      problem = "inflates to more than the " + std::to_string(expected_size) + " bytes listed";
       ok = false;
-      break;
-    }
-    z.next_in = input.data();
-    z.avail_in = static_cast<uInt>(got);
-    while (z.avail_in > 0 && !ended) {
-      z.next_out = output.data();
-      z.avail_out = kChunk;
-      const int status = inflate(&z, Z_NO_FLUSH);
-      if (status != Z_OK && status != Z_STREAM_END) {
-        problem = std::string("not a valid gzip stream (") + (z.msg ? z.msg : "zlib error " + std::to_string(status)) + ")";
-        ok = false;
-        break;
-      }
-      const uint32_t produced = kChunk - z.avail_out;
-      if (inflated.size + produced > expected_size) {
-        problem = "inflates to more than the " + std::to_string(expected_size) + " bytes listed";
-        ok = false;
-        break;
-      }
-      sha.Update(output.data(), produced);
-      inflated.size += produced;
-      if (status == Z_STREAM_END) ended = true;
-    }
-    if (ok && ended && z.avail_in > 0) {
+    } else if (outcome != ChunkOutcome::Accepted) {
+      const char* reason = verifier.zlib_message();
+      problem = std::string("not a valid gzip stream (") + (reason ? reason : "zlib error") + ")";
+      ok = false;
+    } else if (verifier.saw_trailing_bytes()) {
+      // The launcher would ignore them; a published body has none.
       problem = "data after the end of the gzip member";
       ok = false;
     }
   }
-  inflateEnd(&z);
-  if (ok && !ended) {
+  verifier.End();
+  if (ok && !verifier.stream_ended()) {
     problem = "gzip stream is truncated";
     ok = false;
   }
-  inflated.sha256 = sha.FinishHex();
+  inflated.size = verifier.written();
+  inflated.sha256 = verifier.FinishDigest();
   return ok;
 }
 

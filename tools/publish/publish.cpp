@@ -15,6 +15,7 @@
 #include "tools/publish/progress.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
+#include "update/manifest_rules.h"
 #include "update/sha256.h"
 
 namespace publish {
@@ -306,7 +307,7 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
   }
 
   // The manifest, in a fixed order: client, then path.
-  std::string text = "morvel-launcher\t1\n";
+  std::string text = std::string(kManifestHeader) + "\n";
   if (with_launcher) {
     text += "launcher\t" + std::to_string(options.launcher_version) + "\n";
     text += "self\t" + launcher.sha256 + "\t" + std::to_string(launcher.size) + "\t" + self_path + "\n";

@@ -29,7 +29,7 @@ void ExplainLines(const std::string& text, VerifyReport& report) {
     const std::string at = "manifest line " + std::to_string(++number) + ": ";
     const std::vector<std::string> f = SplitText(line, '\t');
     if (number == 1) {
-      if (line != "morvel-launcher\t1") {
+      if (line != kManifestHeader) {
         report.problems.push_back(at + "the header must be \"morvel-launcher<TAB>1\"" +
                                   (!line.empty() && line.back() == '\r' ? " (the file has CR LF line ends)" : ""));
       }
@@ -48,8 +48,7 @@ void ExplainLines(const std::string& text, VerifyReport& report) {
     } else if (f[0] == "self") {
       if (f.size() != 4) {
         report.problems.push_back(at + "\"self\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
-      } else if (!IsLowerHex64(f[1]) || f[3].compare(0, 10, "/arquivos/") != 0 || f[3].find("..") != std::string::npos ||
-                 f[3].find('\\') != std::string::npos) {
+      } else if (!IsLowerHex64(f[1]) || !IsLauncherRequestPath(f[3])) {
         report.problems.push_back(at + "bad hash or path in the \"self\" line; the launcher ignores it");
       }
     } else if (f[0] == "launcher") {

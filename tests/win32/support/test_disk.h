@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/text.h"
 #include "app/win32_text.h"
 
@@ -50,8 +52,8 @@ inline std::string ReadBytes(const WideString& path) {
 template <typename Visit>
 void Walk(const WideString& folder, const Visit& visit) {
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(WinText(folder + u"\\*"), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
+  const ScopedFind search(FindFirstFileW(WinText(folder + u"\\*"), &found));
+  if (!search) return;
   do {
     const WideString name = FromWinText(found.cFileName);
     if (name == u"." || name == u"..") continue;
@@ -59,8 +61,22 @@ void Walk(const WideString& folder, const Visit& visit) {
     const bool is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (is_folder) Walk(child, visit);
     visit(child, is_folder);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &found));
+}
+
+// Copies every file below `from` to the same place below `to`, making the
+// folders on the way; false when `from` holds no file or a copy fails.
+inline bool CopyTree(const WideString& from, const WideString& to) {
+  bool copied = false;
+  bool ok = true;
+  Walk(from, [&](const WideString& path, bool is_folder) {
+    if (is_folder) return;
+    const WideString copy = to + path.substr(from.size());
+    CreateDirectoryTree(copy.substr(0, copy.rfind(u'\\')));
+    ok = CopyFileW(WinText(path), WinText(copy), FALSE) && ok;
+    copied = true;
+  });
+  return copied && ok;
 }
 
 // Empties a folder; the folder itself stays (it may be a mount point).

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/win32_text.h"
+#include "tests/win32/support/test_disk.h"
 #include "update/file_host.h"
 #include "update/file_host_url.h"
 
@@ -54,17 +55,10 @@ WideString FaultFile(const char16_t* name) {
   return dir.empty() ? WideString() : dir + u"\\" + name;
 }
 
-bool WriteWholeFile(const WideString& path, const std::string& bytes) {
-  FILE* f = _wfopen(WinText(path), L"wb");
-  if (!f) return false;
-  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
-}
-
 // Written beside the target and renamed over it, so the server never reads half a file.
 bool ReplaceFile(const WideString& path, const std::string& bytes) {
   const WideString temp = path + u".tmp";
-  if (!WriteWholeFile(temp, bytes)) return false;
+  if (!test_disk::WriteBytes(temp, bytes)) return false;
   return MoveFileExW(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
@@ -74,17 +68,6 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   }
   return true;
-}
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
 }
 
 }  // namespace
@@ -147,19 +130,14 @@ const std::string* LoggedRequest::Header(const std::string& name) const {
 
 std::vector<LoggedRequest> ReadRequestLog() {
   std::vector<LoggedRequest> requests;
-  FILE* f = _wfopen(WinText(FaultFile(u"requests.log")), L"rb");
-  if (!f) return requests;
-  std::string text;
-  char block[4096];
-  size_t n;
-  while ((n = fread(block, 1, sizeof block, f)) > 0) text.append(block, n);
-  fclose(f);
+  // A missing log reads as "<missing>", which has no line end: no requests.
+  const std::string text = test_disk::ReadBytes(FaultFile(u"requests.log"));
 
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) break;  // a line still being written
-    const std::vector<std::string> fields = SplitTabs(text.substr(start, end - start));
+    const std::vector<std::string> fields = SplitText(text.substr(start, end - start), '\t');
     start = end + 1;
     if (fields.size() < 3) continue;
     LoggedRequest request{fields[0], fields[1], fields[2], {}};
