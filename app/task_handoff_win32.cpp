@@ -1,8 +1,8 @@
-#include "app/task_handoff.h"
+#include "app/task_handoff_win32.h"
 
 #include <new>
 
-#include "update/worker.h"
+#include "update/worker_win32.h"
 
 ScopedHandle g_worker_thread;
 

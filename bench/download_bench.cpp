@@ -15,7 +15,7 @@
 #include "bench/bench_support.h"
 #include "tests/win32/support/test_services.h"
 #include "update/download.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

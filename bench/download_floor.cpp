@@ -29,7 +29,7 @@
 #include "app/win32_text.h"
 #include "bench/bench_support.h"
 #include "tests/win32/support/test_services.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/sha256.h"
 

@@ -30,6 +30,3 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
 
 // ClientDir of the entry's client + "\" + its path, without normalisation.
 WideString ClientFilePath(const FileEntry& entry);
-
-// Bytes as megabytes with one decimal and a decimal comma: "1,5 MB".
-WideString FormatMegabytes(uint64_t bytes);

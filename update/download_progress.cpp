@@ -4,7 +4,6 @@
 #include <limits>
 #include <string>
 
-#include "update/download.h"
 
 namespace {
 

@@ -21,6 +21,9 @@ uint32_t FilePermille(uint64_t received, uint64_t download_size);
 // one's received bytes, never more than its download size.
 uint64_t TransferCurrent(uint64_t done, uint64_t received, uint64_t download_size);
 
+// Bytes as megabytes with one decimal and a decimal comma: "1,5 MB".
+WideString FormatMegabytes(uint64_t bytes);
+
 // "12,3 MB de 456,7 MB".
 WideString TransferDetail(uint64_t current, uint64_t total_transfer);
 

@@ -13,7 +13,7 @@
 #include "update/download.h"
 #include "update/download_plan.h"
 #include "update/download_progress.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/sha256.h"
 

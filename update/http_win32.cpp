@@ -7,7 +7,7 @@
 
 #include "app/win32_text.h"
 #include "update/file_host.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 
 namespace {
 

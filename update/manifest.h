@@ -2,11 +2,10 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/text.h"
-
-class Http;
 
 struct FileEntry {
   int32_t client = 0;      // ClientKind, 0 or 1
@@ -27,5 +26,17 @@ struct Manifest {
 
 constexpr uint64_t kManifestLimit = 8388608;  // bytes held before the last chunk
 
+// Reading and writing manifest.txt (update/manifest_text.cpp).
 bool ParseManifest(const std::string& text, Manifest& manifest);
-bool FetchManifest(Http& http, Manifest& manifest);
+
+// The text of a manifest, lines in its order: the header, "launcher" when
+// launcher_version is set, "self" when launcher_sha256 is, then one "f" line per
+// file. ParseManifest reads it back as the same manifest.
+std::string FormatManifest(const Manifest& manifest);
+
+// Field for field, files in order.
+bool SameManifest(const Manifest& a, const Manifest& b);
+
+// A FileEntry path and the manifest's form of it (UTF-8, "/"-separated).
+WideString EntryPath(std::string_view manifest_path);
+std::string ManifestPath(const WideString& entry_path);

@@ -1,6 +1,8 @@
+#include "update/manifest_fetch.h"
+
 #include <string>
 
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/manifest.h"
 
 bool FetchManifest(Http& http, Manifest& manifest) {

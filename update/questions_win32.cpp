@@ -1,4 +1,4 @@
-#include "update/questions.h"
+#include "update/questions_win32.h"
 
 #include <shellapi.h>
 

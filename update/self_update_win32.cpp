@@ -1,4 +1,4 @@
-#include "update/self_update.h"
+#include "update/self_update_win32.h"
 
 #include <windows.h>
 
@@ -6,9 +6,9 @@
 #include "app/win32_text.h"
 #include "update/download_progress.h"
 #include "update/file_host.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/manifest.h"
-#include "update/questions.h"
+#include "update/questions_win32.h"
 #include "update/sha256.h"
 
 MoveFileFn g_move_file = MoveFileExW;

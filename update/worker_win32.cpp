@@ -1,4 +1,4 @@
-#include "update/worker.h"
+#include "update/worker_win32.h"
 
 #include "app/client_table.h"
 #include "app/launcher_state.h"
@@ -6,10 +6,11 @@
 #include "app/win32_text.h"
 #include "clients/launch.h"
 #include "update/download.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/manifest.h"
-#include "update/questions.h"
-#include "update/self_update.h"
+#include "update/manifest_fetch.h"
+#include "update/questions_win32.h"
+#include "update/self_update_win32.h"
 
 namespace {
 

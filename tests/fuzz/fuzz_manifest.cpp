@@ -60,21 +60,6 @@ void CheckPathStaysInside(const WideString& path) {
   }
 }
 
-bool SameManifest(const Manifest& a, const Manifest& b) {
-  if (a.launcher_version != b.launcher_version || a.launcher_sha256 != b.launcher_sha256 ||
-      a.launcher_size != b.launcher_size || a.launcher_path != b.launcher_path || a.files.size() != b.files.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.files.size(); ++i) {
-    const FileEntry &x = a.files[i], &y = b.files[i];
-    if (x.client != y.client || x.sha256 != y.sha256 || x.size != y.size || x.download_size != y.download_size ||
-        x.keep_existing != y.keep_existing || x.path != y.path) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,7 +7,6 @@
 #include <random>
 #include <string>
 
-#include "update/download.h"
 #include "update/download_plan.h"
 #include "update/download_progress.h"
 

@@ -18,7 +18,7 @@
 #include "tests/win32/support/test_services.h"
 #include "update/download.h"
 #include "update/download_progress.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/manifest.h"
 
 namespace download_test {

@@ -14,8 +14,9 @@
 #include "tests/win32/support/test_disk.h"
 #include "tests/win32/support/test_services.h"
 #include "update/file_host.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/manifest.h"
+#include "update/manifest_fetch.h"
 
 namespace {
 

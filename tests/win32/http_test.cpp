@@ -14,8 +14,9 @@
 
 #include "app/win32_text.h"
 #include "tests/win32/support/test_services.h"
-#include "update/http.h"
+#include "update/http_win32.h"
 #include "update/manifest.h"
+#include "update/manifest_fetch.h"
 
 // Http's friend: outside the unnamed namespace, as the friend declaration names it.
 struct HttpTestAccess {

@@ -19,7 +19,7 @@
 #include "task_runner.h"
 #include "tests/win32/support/test_services.h"
 #include "update/file_host.h"
-#include "update/self_update.h"
+#include "update/self_update_win32.h"
 
 namespace {
 
@@ -78,14 +78,11 @@ int RunAsLauncher(const std::string& scenario) {
 
 // --- The tests ----------------------------------------------------------------------
 
-class SelfUpdateTest : public ::testing::Test {
+class SelfUpdateTest : public TasksTest {
  protected:
-  static void SetUpTestSuite() { served_manifest_.Save(); }
-  static void TearDownTestSuite() { served_manifest_.Restore(); }
-
   void SetUp() override {
-    ASSERT_FALSE(ServedRoot().empty()) << "the test services are not running";
-    ASSERT_TRUE(UseNginx());
+    TasksTest::SetUp();
+    if (HasFatalFailure()) return;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     folder_ = FromWinText(temp) + u"morvel-self-update";
@@ -142,9 +139,7 @@ class SelfUpdateTest : public ::testing::Test {
 
   WideString folder_, launcher_;
   std::string original_, published_;
-  static ServedManifestKeeper served_manifest_;
 };
-ServedManifestKeeper SelfUpdateTest::served_manifest_;
 
 TEST_F(SelfUpdateTest, ANewerLauncherReplacesTheRunningOneAndAsksForARestart) {
   // Leftovers of earlier attempts: a longer ".novo" and an old ".old".

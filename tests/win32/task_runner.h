@@ -12,9 +12,9 @@
 
 #include "app/launcher_state.h"
 #include "app/scoped_win32.h"
-#include "app/task_handoff.h"
+#include "app/task_handoff_win32.h"
 #include "app/win32_text.h"
-#include "update/questions.h"
+#include "update/questions_win32.h"
 
 namespace tasks_test {
 

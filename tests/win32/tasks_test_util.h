@@ -35,17 +35,25 @@ inline bool ServeTasksManifest(const char16_t* scenario) {
                    WinText(ManifestFolder() + u"\\manifest.txt"), FALSE) != 0;
 }
 
-// Keeps the served manifest.txt of other tests' fixtures across a test suite
-// that serves its own scenarios.
-class ServedManifestKeeper {
- public:
-  void Save() { saved_ = ReadBytes(ManifestFolder() + u"\\manifest.txt"); }
-  void Restore() const {
-    if (saved_ != "<missing>") WriteBytes(ManifestFolder() + u"\\manifest.txt", saved_);
+// A suite that serves the tasks fixture's scenarios against nginx: the served
+// manifest.txt of other tests' fixtures is kept across it. A SetUp of a derived
+// suite calls this one first and stops on its fatal failure.
+class TasksTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { Saved() = ReadBytes(ManifestFolder() + u"\\manifest.txt"); }
+  static void TearDownTestSuite() {
+    if (Saved() != "<missing>") WriteBytes(ManifestFolder() + u"\\manifest.txt", Saved());
+  }
+  void SetUp() override {
+    ASSERT_FALSE(ServedRoot().empty()) << "the test services are not running";
+    ASSERT_TRUE(UseNginx());
   }
 
  private:
-  std::string saved_ = "<missing>";
+  static std::string& Saved() {
+    static std::string saved = "<missing>";
+    return saved;
+  }
 };
 
 }  // namespace tasks_test

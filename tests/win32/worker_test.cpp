@@ -12,7 +12,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
-#include "app/task_handoff.h"
+#include "app/task_handoff_win32.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
 #include "tests/win32/support/expect_status.h"
@@ -27,15 +27,11 @@ using namespace tasks_test;
 
 WideString SourceFolder(int client) { return ServedRoot() + (client == 0 ? u"\\tasks-src\\otc" : u"\\tasks-src\\classic"); }
 
-
-class WorkerTest : public ::testing::Test {
+class WorkerTest : public TasksTest {
  protected:
-  static void SetUpTestSuite() { served_manifest_.Save(); }
-  static void TearDownTestSuite() { served_manifest_.Restore(); }
-
   void SetUp() override {
-    ASSERT_FALSE(ServedRoot().empty()) << "the test services are not running";
-    ASSERT_TRUE(UseNginx());
+    TasksTest::SetUp();
+    if (HasFatalFailure()) return;
     ClearFaultRules();
     RemoveTree(InstallDir());
     RemoveTree(TibiaFolder());
@@ -79,9 +75,7 @@ class WorkerTest : public ::testing::Test {
   static bool Launched(int client) { return WaitForFile(ClientDir(client) + u"\\launch-record.txt", 15000); }
 
   HWND window_ = nullptr;
-  static ServedManifestKeeper served_manifest_;
 };
-ServedManifestKeeper WorkerTest::served_manifest_;
 
 // --- Start-up ------------------------------------------------------------------
 

@@ -87,20 +87,52 @@ ExitCode Fail(PublishReport& report, ExitCode code, const std::string& error) {
   return code;
 }
 
-}  // namespace
+// One run of Publish, filled in step by step.
+struct Run {
+  Run(const PublishOptions& o, PublishReport& r) : options(o), report(r) {}
+  const PublishOptions& options;
+  PublishReport& report;
+  std::vector<PathPattern> keep, exclude;
+  bool with_launcher = false;
+  fs::path launcher_dir, bodies_dir, manifest_path;
+  std::vector<SourceFile> files;
+  std::vector<Digest> digests;                   // by file
+  std::map<std::string, size_t> body_of_sha;     // into bodies
+  std::vector<Body> bodies;                      // one per distinct content
+  std::vector<size_t> to_make;                   // bodies the host lacks, largest first
+  Digest launcher;
+  std::string self_path;
+};
 
-std::string LauncherFileName(int32_t version, const std::string& sha256) {
-  return "MorvelGlobalLauncher-" + std::to_string(version) + "-" + sha256.substr(0, 8) + ".exe";
+// A file written under a temporary name goes into place only when it was
+// written whole (done); otherwise, or when the rename fails, the temporary file
+// goes. false with `error` set then.
+bool MoveTempIntoPlace(const fs::path& temp, const fs::path& target, bool done, std::string& error) {
+  if (done && !MoveIntoPlace(temp, target)) {
+    error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
+    done = false;
+  }
+  if (!done) {
+    std::error_code ignore;
+    fs::remove(temp, ignore);
+  }
+  return done;
 }
 
-ExitCode Publish(const PublishOptions& options, PublishReport& report) {
-  report = PublishReport();
-  std::error_code ec;
+// What was read while copying or compressing must be what was hashed before.
+bool UnchangedSince(const Digest& read, const std::string& sha256, uint64_t size, const fs::path& source,
+                    std::string& error) {
+  if (read.sha256 == sha256 && read.size == size) return true;
+  error = DisplayPath(source) + " changed while it was being published; publish again";
+  return false;
+}
 
-  // Options.
+ExitCode CheckOptions(Run& run) {
+  const PublishOptions& options = run.options;
+  PublishReport& report = run.report;
+  std::error_code ec;
   if (options.level < 1 || options.level > 9) return Fail(report, kExitUsage, "the gzip level must be 1 to 9");
-  std::vector<PathPattern> keep, exclude;
-  for (const auto& [texts, patterns] : {std::make_pair(&options.keep, &keep), std::make_pair(&options.exclude, &exclude)}) {
+  for (const auto& [texts, patterns] : {std::make_pair(&options.keep, &run.keep), std::make_pair(&options.exclude, &run.exclude)}) {
     for (const std::string& text : *texts) {
       PathPattern p;
       std::string error;
@@ -120,8 +152,8 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
       return Fail(report, kExitUsage, "the tree " + DisplayPath(options.out) + " lies inside the client folder " + DisplayPath(dir));
     }
   }
-  const bool with_launcher = !options.launcher_exe.empty();
-  if (with_launcher) {
+  run.with_launcher = !options.launcher_exe.empty();
+  if (run.with_launcher) {
     if (!fs::is_regular_file(options.launcher_exe, ec)) {
       return Fail(report, kExitUsage, "not a file: " + DisplayPath(options.launcher_exe));
     }
@@ -129,11 +161,18 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
   } else if (options.launcher_version != 0) {
     return Fail(report, kExitUsage, "--launcher-version needs --launcher EXE: a version without its file makes players download by hand");
   }
+  run.launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
+  run.bodies_dir = run.launcher_dir / kBodiesFolder;
+  run.manifest_path = run.launcher_dir / kManifestName;
+  return kExitOk;
+}
 
-  // Every file, and every reason to refuse one, before anything is written.
+// Every file, and every reason to refuse one, before anything is written.
+ExitCode ScanSources(Run& run) {
+  PublishReport& report = run.report;
   ScanResult scan;
   for (int c = 0; c < 2; ++c) {
-    if (!options.client_dirs[c].empty()) ScanClientFolder(options.client_dirs[c], c, exclude, scan);
+    if (!run.options.client_dirs[c].empty()) ScanClientFolder(run.options.client_dirs[c], c, run.exclude, scan);
   }
   CheckWindowsNames(scan);
   report.warnings = scan.warnings;
@@ -142,55 +181,58 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
     std::sort(report.problems.begin(), report.problems.end());
     return kExitProblems;
   }
-  std::vector<SourceFile>& files = scan.files;
-  if (files.empty()) {
+  run.files = std::move(scan.files);
+  if (run.files.empty()) {
     report.problems.push_back("no files to publish: the launcher treats a manifest without files as unusable");
     return kExitProblems;
   }
-  std::vector<bool> pattern_used(keep.size(), false);
-  for (SourceFile& f : files) {
-    for (size_t k = 0; k < keep.size(); ++k) {
-      if (PatternMatches(keep[k], f.client, f.path)) {
+  std::vector<bool> pattern_used(run.keep.size(), false);
+  for (SourceFile& f : run.files) {
+    for (size_t k = 0; k < run.keep.size(); ++k) {
+      if (PatternMatches(run.keep[k], f.client, f.path)) {
         f.keep = true;
         pattern_used[k] = true;
       }
     }
   }
-  for (size_t k = 0; k < keep.size(); ++k) {
-    if (!pattern_used[k]) report.warnings.push_back("keep pattern \"" + keep[k].text + "\" matches no file");
+  for (size_t k = 0; k < run.keep.size(); ++k) {
+    if (!pattern_used[k]) report.warnings.push_back("keep pattern \"" + run.keep[k].text + "\" matches no file");
   }
+  return kExitOk;
+}
 
-  const fs::path launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
-  const fs::path bodies_dir = launcher_dir / kBodiesFolder;
-  const fs::path manifest_path = launcher_dir / kManifestName;
-  report.manifest = manifest_path;
-  if (!with_launcher) {
-    std::string old;
-    Manifest previous;
-    InFile in;
-    if (in.Open(manifest_path)) {
-      char buffer[65536];
-      int64_t got;
-      while ((got = in.Read(buffer, sizeof buffer)) > 0 && old.size() < kManifestLimit) old.append(buffer, static_cast<size_t>(got));
-      if (ParseManifest(old, previous) && !previous.launcher_sha256.empty()) {
-        report.warnings.push_back("the current manifest announces launcher " + std::to_string(previous.launcher_version) +
-                                  "; without --launcher the new one drops it");
-      }
+// A run without --launcher drops the "self" line the host may have now.
+ExitCode WarnIfLauncherDropped(Run& run) {
+  run.report.manifest = run.manifest_path;
+  if (run.with_launcher) return kExitOk;
+  std::string old;
+  Manifest previous;
+  InFile in;
+  if (in.Open(run.manifest_path)) {
+    char buffer[65536];
+    int64_t got;
+    while ((got = in.Read(buffer, sizeof buffer)) > 0 && old.size() < kManifestLimit) old.append(buffer, static_cast<size_t>(got));
+    if (ParseManifest(old, previous) && !previous.launcher_sha256.empty()) {
+      run.report.warnings.push_back("the current manifest announces launcher " + std::to_string(previous.launcher_version) +
+                                    "; without --launcher the new one drops it");
     }
   }
+  return kExitOk;
+}
 
-  // Content digests.
-  const unsigned jobs = JobCount(options.jobs);
+// Content digests, then one body per distinct content.
+ExitCode HashSources(Run& run) {
+  const std::vector<SourceFile>& files = run.files;
   uint64_t total_bytes = 0;
   for (const SourceFile& f : files) total_bytes += f.size;
-  std::vector<Digest> digests(files.size());
+  run.digests.resize(files.size());
   std::mutex error_lock;
   std::string first_error;
   {
-    Progress progress(options.progress, "hashing", files.size(), total_bytes);
-    const bool ok = ParallelFor(files.size(), jobs, [&](size_t i) {
+    Progress progress(run.options.progress, "hashing", files.size(), total_bytes);
+    const bool ok = ParallelFor(files.size(), JobCount(run.options.jobs), [&](size_t i) {
       std::string error;
-      if (!HashFile(files[i].full, digests[i], error, &progress.bytes())) {
+      if (!HashFile(files[i].full, run.digests[i], error, &progress.bytes())) {
         std::lock_guard<std::mutex> hold(error_lock);
         if (first_error.empty()) first_error = error;
         return false;
@@ -198,28 +240,29 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
       progress.AddItem();
       return true;
     });
-    if (!ok) return Fail(report, kExitIoError, first_error);
+    if (!ok) return Fail(run.report, kExitIoError, first_error);
   }
-
-  std::map<std::string, size_t> body_of_sha;
-  std::vector<Body> bodies;
   for (size_t i = 0; i < files.size(); ++i) {
-    report.bytes += digests[i].size;
-    if (body_of_sha.emplace(digests[i].sha256, bodies.size()).second) {
-      bodies.push_back(Body{digests[i].sha256, digests[i].size, i, 0});
+    run.report.bytes += run.digests[i].size;
+    if (run.body_of_sha.emplace(run.digests[i].sha256, run.bodies.size()).second) {
+      run.bodies.push_back(Body{run.digests[i].sha256, run.digests[i].size, i, 0});
     }
   }
-  report.files = files.size();
-  report.bodies = bodies.size();
+  run.report.files = files.size();
+  run.report.bodies = run.bodies.size();
+  return kExitOk;
+}
 
-  // Bodies: reuse what the host has, make the rest.
-  fs::create_directories(bodies_dir, ec);
-  if (ec) return Fail(report, kExitIoError, "cannot create " + DisplayPath(bodies_dir) + ": " + ec.message());
-  std::vector<size_t> to_make;
-  uint64_t make_bytes = 0;
-  for (size_t b = 0; b < bodies.size(); ++b) {
-    const fs::path target = bodies_dir / (bodies[b].sha256 + ".dl");
-    if (BodyLooksPlausible(target, bodies[b].size, bodies[b].body_size)) {
+// Reuses what the host has; lists the rest to be made.
+ExitCode PlanBodies(Run& run) {
+  PublishReport& report = run.report;
+  std::error_code ec;
+  fs::create_directories(run.bodies_dir, ec);
+  if (ec) return Fail(report, kExitIoError, "cannot create " + DisplayPath(run.bodies_dir) + ": " + ec.message());
+  for (size_t b = 0; b < run.bodies.size(); ++b) {
+    Body& body = run.bodies[b];
+    const fs::path target = run.bodies_dir / (body.sha256 + ".dl");
+    if (BodyLooksPlausible(target, body.size, body.body_size)) {
       ++report.bodies_reused;
       continue;
     }
@@ -229,138 +272,146 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
     }
     if (fs::exists(status)) {
       ++report.bodies_replaced;
-      report.warnings.push_back("body " + bodies[b].sha256 + ".dl was damaged (size or header); made again");
+      report.warnings.push_back("body " + body.sha256 + ".dl was damaged (size or header); made again");
     }
-    to_make.push_back(b);
-    make_bytes += bodies[b].size;
+    run.to_make.push_back(b);
   }
   // Largest first, so one big file does not run alone at the end.
-  std::sort(to_make.begin(), to_make.end(), [&](size_t a, size_t b) { return bodies[a].size > bodies[b].size; });
-  {
-    Progress progress(options.progress, "compressing", to_make.size(), make_bytes);
-    std::atomic<uint64_t> out_bytes{0};
-    const bool ok = ParallelFor(to_make.size(), jobs, [&](size_t k) {
-      Body& body = bodies[to_make[k]];
-      const SourceFile& source = files[body.source];
-      const std::string name = body.sha256 + ".dl";
-      const fs::path temp = bodies_dir / TempName(name);
-      Digest read;
-      std::string error;
-      bool done = CompressFile(source.full, temp, options.level, read, body.body_size, error, &progress.bytes());
-      if (done && (read.sha256 != body.sha256 || read.size != body.size)) {
-        error = DisplayPath(source.full) + " changed while it was being published; publish again";
-        done = false;
-      }
-      if (done && !MoveIntoPlace(temp, bodies_dir / name)) {
-        error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-        done = false;
-      }
-      if (!done) {
-        std::error_code ignore;
-        fs::remove(temp, ignore);
-        std::lock_guard<std::mutex> hold(error_lock);
-        if (first_error.empty()) first_error = error;
-        return false;
-      }
-      out_bytes += body.body_size;
-      progress.AddItem();
-      return true;
-    });
-    if (!ok) return Fail(report, kExitIoError, first_error);
-    report.bodies_compressed = to_make.size();
-    report.compressed_in = make_bytes;
-    report.compressed_out = out_bytes.load();
-  }
+  std::sort(run.to_make.begin(), run.to_make.end(),
+            [&](size_t a, size_t b) { return run.bodies[a].size > run.bodies[b].size; });
+  return kExitOk;
+}
 
-  // The launcher executable, under a name no other build shares.
-  Digest launcher;
-  std::string self_path;
-  if (with_launcher) {
+ExitCode CompressBodies(Run& run) {
+  uint64_t make_bytes = 0;
+  for (size_t b : run.to_make) make_bytes += run.bodies[b].size;
+  Progress progress(run.options.progress, "compressing", run.to_make.size(), make_bytes);
+  std::atomic<uint64_t> out_bytes{0};
+  std::mutex error_lock;
+  std::string first_error;
+  const bool ok = ParallelFor(run.to_make.size(), JobCount(run.options.jobs), [&](size_t k) {
+    Body& body = run.bodies[run.to_make[k]];
+    const SourceFile& source = run.files[body.source];
+    const std::string name = body.sha256 + ".dl";
+    const fs::path temp = run.bodies_dir / TempName(name);
+    Digest read;
     std::string error;
-    if (!HashFile(options.launcher_exe, launcher, error)) return Fail(report, kExitIoError, error);
-    if (launcher.size == 0) return Fail(report, kExitUsage, "the launcher file is empty: " + DisplayPath(options.launcher_exe));
-    const std::string name = LauncherFileName(options.launcher_version, launcher.sha256);
-    const fs::path target = launcher_dir / name;
-    self_path = std::string("/") + kLauncherFolder + "/" + name;
-    Digest present;
-    std::string ignore;
-    if (!(fs::is_regular_file(fs::symlink_status(target, ec)) && HashFile(target, present, ignore) &&
-          present.sha256 == launcher.sha256 && present.size == launcher.size)) {
-      const fs::path temp = launcher_dir / TempName(name);
-      Digest copied;
-      bool done = CopyDurably(options.launcher_exe, temp, copied, error);
-      if (done && (copied.sha256 != launcher.sha256 || copied.size != launcher.size)) {
-        error = DisplayPath(options.launcher_exe) + " changed while it was being published; publish again";
-        done = false;
-      }
-      if (done && !MoveIntoPlace(temp, target)) {
-        error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-        done = false;
-      }
-      if (!done) {
-        fs::remove(temp, ec);
-        return Fail(report, kExitIoError, error);
-      }
-      report.launcher_copied = true;
+    const bool written =
+        CompressFile(source.full, temp, run.options.level, read, body.body_size, error, &progress.bytes()) &&
+        UnchangedSince(read, body.sha256, body.size, source.full, error);
+    if (!MoveTempIntoPlace(temp, run.bodies_dir / name, written, error)) {
+      std::lock_guard<std::mutex> hold(error_lock);
+      if (first_error.empty()) first_error = error;
+      return false;
     }
-    report.launcher_request_path = self_path;
-  }
+    out_bytes += body.body_size;
+    progress.AddItem();
+    return true;
+  });
+  if (!ok) return Fail(run.report, kExitIoError, first_error);
+  run.report.bodies_compressed = run.to_make.size();
+  run.report.compressed_in = make_bytes;
+  run.report.compressed_out = out_bytes.load();
+  return kExitOk;
+}
 
-  // The manifest, in a fixed order: client, then path.
-  std::string text = std::string(kManifestHeader) + "\n";
-  if (with_launcher) {
-    text += "launcher\t" + std::to_string(options.launcher_version) + "\n";
-    text += "self\t" + launcher.sha256 + "\t" + std::to_string(launcher.size) + "\t" + self_path + "\n";
+// The launcher executable, under a name no other build shares.
+ExitCode PlaceLauncher(Run& run) {
+  if (!run.with_launcher) return kExitOk;
+  const PublishOptions& options = run.options;
+  std::error_code ec;
+  std::string error;
+  if (!HashFile(options.launcher_exe, run.launcher, error)) return Fail(run.report, kExitIoError, error);
+  if (run.launcher.size == 0) return Fail(run.report, kExitUsage, "the launcher file is empty: " + DisplayPath(options.launcher_exe));
+  const std::string name = LauncherFileName(options.launcher_version, run.launcher.sha256);
+  const fs::path target = run.launcher_dir / name;
+  run.self_path = std::string("/") + kLauncherFolder + "/" + name;
+  Digest present;
+  std::string ignore;
+  if (!(fs::is_regular_file(fs::symlink_status(target, ec)) && HashFile(target, present, ignore) &&
+        present.sha256 == run.launcher.sha256 && present.size == run.launcher.size)) {
+    const fs::path temp = run.launcher_dir / TempName(name);
+    Digest copied;
+    const bool written = CopyDurably(options.launcher_exe, temp, copied, error) &&
+                         UnchangedSince(copied, run.launcher.sha256, run.launcher.size, options.launcher_exe, error);
+    if (!MoveTempIntoPlace(temp, target, written, error)) return Fail(run.report, kExitIoError, error);
+    run.report.launcher_copied = true;
   }
-  for (size_t i = 0; i < files.size(); ++i) {
-    const Body& body = bodies[body_of_sha.at(digests[i].sha256)];
-    text += std::string("f\t") + ClientTable[files[i].client].key + "\t" + digests[i].sha256 + "\t" +
-            std::to_string(digests[i].size) + "\t" + std::to_string(body.body_size) + "\t" + (files[i].keep ? "1" : "0") +
-            "\t" + files[i].path + "\n";
+  run.report.launcher_request_path = run.self_path;
+  return kExitOk;
+}
+
+// The manifest the run has made, in a fixed order: client, then path.
+Manifest RunManifest(const Run& run) {
+  Manifest manifest;
+  if (run.with_launcher) {
+    manifest.launcher_version = run.options.launcher_version;
+    manifest.launcher_sha256 = run.launcher.sha256;
+    manifest.launcher_size = run.launcher.size;
+    manifest.launcher_path = Utf8ToWide(run.self_path);
   }
+  manifest.files.reserve(run.files.size());
+  for (size_t i = 0; i < run.files.size(); ++i) {
+    FileEntry& entry = manifest.files.emplace_back();
+    entry.client = run.files[i].client;
+    entry.sha256 = run.digests[i].sha256;
+    entry.size = run.digests[i].size;
+    entry.download_size = run.bodies[run.body_of_sha.at(entry.sha256)].body_size;
+    entry.keep_existing = run.files[i].keep;
+    entry.path = EntryPath(run.files[i].path);
+  }
+  return manifest;
+}
+
+// Bodies first, durably; then the manifest replaces the old one in one step.
+ExitCode WriteManifest(Run& run) {
+  PublishReport& report = run.report;
+  const Manifest manifest = RunManifest(run);
+  const std::string text = FormatManifest(manifest);
 
   // The launcher's own parser has the last word on what goes out.
   Manifest parsed;
-  bool same = ParseManifest(text, parsed) && parsed.files.size() == files.size();
-  for (size_t i = 0; same && i < files.size(); ++i) {
-    WideString expected = Utf8ToWide(files[i].path);
-    std::replace(expected.begin(), expected.end(), u'/', u'\\');
-    same = parsed.files[i].path == expected && parsed.files[i].sha256 == digests[i].sha256 &&
-           parsed.files[i].size == digests[i].size;
+  if (!ParseManifest(text, parsed) || !SameManifest(parsed, manifest)) {
+    return Fail(report, kExitIoError, "internal error: the launcher would read the new manifest differently");
   }
-  if (with_launcher) {
-    same = same && parsed.launcher_version == options.launcher_version && parsed.launcher_sha256 == launcher.sha256 &&
-           parsed.launcher_size == launcher.size;
-  }
-  if (!same) return Fail(report, kExitIoError, "internal error: the launcher would read the new manifest differently");
   if (text.size() > kManifestLimit) {
     report.problems.push_back("the manifest would be " + std::to_string(text.size()) +
                               " bytes; the launcher reads at most " + std::to_string(kManifestLimit));
     return kExitProblems;
   }
 
-  // Bodies first, durably; then the manifest replaces the old one in one step.
-  if (!SyncDirectory(bodies_dir) || !SyncDirectory(launcher_dir)) {
-    return Fail(report, kExitIoError, "cannot flush " + DisplayPath(bodies_dir) + ": " + LastErrorText());
+  if (!SyncDirectory(run.bodies_dir) || !SyncDirectory(run.launcher_dir)) {
+    return Fail(report, kExitIoError, "cannot flush " + DisplayPath(run.bodies_dir) + ": " + LastErrorText());
   }
-  const fs::path temp = launcher_dir / TempName(kManifestName);
+  const fs::path temp = run.launcher_dir / TempName(kManifestName);
   OutFile out;
-  bool done = out.Create(temp) && out.Write(text.data(), text.size()) && out.Sync();
-  std::string error = done ? "" : "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
-  if (!out.Close() && done) {
+  bool written = out.Create(temp) && out.Write(text.data(), text.size()) && out.Sync();
+  std::string error = written ? "" : "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
+  if (!out.Close() && written) {
     error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
-    done = false;
+    written = false;
   }
-  if (done && !MoveIntoPlace(temp, manifest_path)) {
-    error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-    done = false;
+  if (!MoveTempIntoPlace(temp, run.manifest_path, written, error)) return Fail(report, kExitIoError, error);
+  if (!SyncDirectory(run.launcher_dir)) {
+    return Fail(report, kExitIoError, "cannot flush " + DisplayPath(run.launcher_dir) + ": " + LastErrorText());
   }
-  if (!done) {
-    fs::remove(temp, ec);
-    return Fail(report, kExitIoError, error);
-  }
-  if (!SyncDirectory(launcher_dir)) {
-    return Fail(report, kExitIoError, "cannot flush " + DisplayPath(launcher_dir) + ": " + LastErrorText());
+  return kExitOk;
+}
+
+}  // namespace
+
+std::string LauncherFileName(int32_t version, const std::string& sha256) {
+  return "MorvelGlobalLauncher-" + std::to_string(version) + "-" + sha256.substr(0, 8) + ".exe";
+}
+
+ExitCode Publish(const PublishOptions& options, PublishReport& report) {
+  report = PublishReport();
+  Run run(options, report);
+  using Step = ExitCode (*)(Run&);
+  for (const Step step : {CheckOptions, ScanSources, WarnIfLauncherDropped, HashSources, PlanBodies, CompressBodies,
+                          PlaceLauncher, WriteManifest}) {
+    const ExitCode code = step(run);
+    if (code != kExitOk) return code;
   }
   return kExitOk;
 }

@@ -61,87 +61,68 @@ void ExplainLines(const std::string& text, VerifyReport& report) {
   }
 }
 
-std::string ForwardSlashes(const WideString& path) {
-  std::string utf8 = WideToUtf8(path);
-  std::replace(utf8.begin(), utf8.end(), '\\', '/');
-  return utf8;
-}
-
-}  // namespace
-
-ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
-  report = VerifyReport();
-  const fs::path launcher_dir = tree / fs::path(kLauncherFolder).make_preferred();
-  const fs::path bodies_dir = launcher_dir / kBodiesFolder;
-  const fs::path manifest_path = launcher_dir / kManifestName;
-
+// The manifest's text, at most a few times the launcher's limit.
+ExitCode ReadManifestText(const fs::path& manifest_path, std::string& text, VerifyReport& report) {
   std::error_code ec;
   if (!fs::is_regular_file(manifest_path, ec)) {
     report.problems.push_back("no manifest at " + DisplayPath(manifest_path));
     return kExitProblems;
   }
-  std::string text;
-  {
-    InFile in;
-    if (!in.Open(manifest_path)) {
-      report.problems.push_back("cannot open " + DisplayPath(manifest_path) + ": " + LastErrorText());
-      return kExitIoError;
-    }
-    std::vector<char> buffer(65536);
-    int64_t got;
-    while ((got = in.Read(buffer.data(), static_cast<uint32_t>(buffer.size()))) > 0) {
-      text.append(buffer.data(), static_cast<size_t>(got));
-      if (text.size() > 4 * kManifestLimit) break;  // plenty to report; no need to hold all of it
-    }
-    if (got < 0) {
-      report.problems.push_back("cannot read " + DisplayPath(manifest_path) + ": " + LastErrorText());
-      return kExitIoError;
-    }
+  InFile in;
+  if (!in.Open(manifest_path)) {
+    report.problems.push_back("cannot open " + DisplayPath(manifest_path) + ": " + LastErrorText());
+    return kExitIoError;
+  }
+  std::vector<char> buffer(65536);
+  int64_t got;
+  while ((got = in.Read(buffer.data(), static_cast<uint32_t>(buffer.size()))) > 0) {
+    text.append(buffer.data(), static_cast<size_t>(got));
+    if (text.size() > 4 * kManifestLimit) break;  // plenty to report; no need to hold all of it
+  }
+  if (got < 0) {
+    report.problems.push_back("cannot read " + DisplayPath(manifest_path) + ": " + LastErrorText());
+    return kExitIoError;
   }
   if (text.size() > kManifestLimit) {
     report.problems.push_back("the manifest has more than " + std::to_string(kManifestLimit) +
                               " bytes; the launcher stops reading it and fails");
   }
+  return kExitOk;
+}
 
-  ExplainLines(text, report);
-  Manifest manifest;
-  if (!ParseManifest(text, manifest)) {
-    report.problems.push_back("the launcher's parser rejects this manifest");
-    return kExitProblems;
-  }
-  if (manifest.files.empty()) {
-    report.problems.push_back("the manifest lists no files; the launcher treats it as unusable");
-  }
-
-  // The "self" line and its file.
+// The "self" line and its file.
+void CheckLauncherFile(const fs::path& tree, const Manifest& manifest, VerifyReport& report) {
   if (manifest.launcher_sha256.empty()) {
     if (manifest.launcher_version > kFirstLauncherVersion) {
       report.problems.push_back("the manifest announces launcher " + std::to_string(manifest.launcher_version) +
                                 " but has no usable \"self\" line; every player start would offer the download page");
     }
-  } else {
-    const fs::path exe = tree / PathFromUtf8(WideToUtf8(manifest.launcher_path).substr(1)).make_preferred();
-    Digest digest;
-    std::string error;
-    if (manifest.launcher_size == 0) {
-      report.problems.push_back("the \"self\" line gives size 0; the launcher never updates itself from it");
-    }
-    if (!fs::is_regular_file(exe, ec)) {
-      report.problems.push_back("launcher executable missing: " + DisplayPath(exe));
-    } else if (!HashFile(exe, digest, error)) {
-      report.problems.push_back(error);
-    } else if (digest.size != manifest.launcher_size || digest.sha256 != manifest.launcher_sha256) {
-      report.problems.push_back("launcher executable " + DisplayPath(exe) + " does not match the \"self\" line (size " +
-                                std::to_string(digest.size) + ", SHA-256 " + digest.sha256 + ")");
-    }
+    return;
   }
+  const fs::path exe = tree / PathFromUtf8(WideToUtf8(manifest.launcher_path).substr(1)).make_preferred();
+  std::error_code ec;
+  Digest digest;
+  std::string error;
+  if (manifest.launcher_size == 0) {
+    report.problems.push_back("the \"self\" line gives size 0; the launcher never updates itself from it");
+  }
+  if (!fs::is_regular_file(exe, ec)) {
+    report.problems.push_back("launcher executable missing: " + DisplayPath(exe));
+  } else if (!HashFile(exe, digest, error)) {
+    report.problems.push_back(error);
+  } else if (digest.size != manifest.launcher_size || digest.sha256 != manifest.launcher_sha256) {
+    report.problems.push_back("launcher executable " + DisplayPath(exe) + " does not match the \"self\" line (size " +
+                              std::to_string(digest.size) + ", SHA-256 " + digest.sha256 + ")");
+  }
+}
 
-  // Names Windows would refuse or merge.
+// Names Windows would refuse or merge.
+void CheckNames(const Manifest& manifest, VerifyReport& report) {
   ScanResult names;
   for (const FileEntry& e : manifest.files) {
     SourceFile f;
     f.client = e.client;
-    f.path = ForwardSlashes(e.path);
+    f.path = ManifestPath(e.path);
     names.files.push_back(f);
   }
   std::stable_sort(names.files.begin(), names.files.end(), [](const SourceFile& a, const SourceFile& b) {
@@ -150,15 +131,19 @@ ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
   CheckWindowsNames(names);
   report.problems.insert(report.problems.end(), names.problems.begin(), names.problems.end());
   report.warnings.insert(report.warnings.end(), names.warnings.begin(), names.warnings.end());
+}
 
-  // One check per body; every entry naming it must agree on both sizes.
-  struct BodyUse {
-    uint64_t size, download_size;
-    std::string first;  // "[client] path" of the first entry, for messages
-  };
-  std::map<std::string, BodyUse> uses;
+// How the manifest uses one body: every entry naming it must agree on both sizes.
+struct BodyUse {
+  uint64_t size, download_size;
+  std::string first;  // "[client] path" of the first entry, for messages
+};
+using BodyUses = std::map<std::string, BodyUse>;  // by SHA-256
+
+BodyUses CollectBodyUses(const Manifest& manifest, VerifyReport& report) {
+  BodyUses uses;
   for (const FileEntry& e : manifest.files) {
-    const std::string who = std::string("[") + ClientTable[e.client].key + "] " + ForwardSlashes(e.path);
+    const std::string who = std::string("[") + ClientTable[e.client].key + "] " + ManifestPath(e.path);
     report.bytes += e.size;
     const auto [it, fresh] = uses.emplace(e.sha256, BodyUse{e.size, e.download_size, who});
     if (!fresh && it->second.size != e.size) {
@@ -169,7 +154,11 @@ ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
   }
   report.files = manifest.files.size();
   report.bodies = uses.size();
+  return uses;
+}
 
+// One check per body, inflating it as the launcher does.
+void CheckBodies(const fs::path& bodies_dir, const BodyUses& uses, bool progress, VerifyReport& report) {
   std::vector<const std::pair<const std::string, BodyUse>*> list;
   uint64_t body_bytes = 0;
   for (const auto& use : uses) {
@@ -213,8 +202,11 @@ ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
   }
   std::sort(body_problems.begin(), body_problems.end());
   report.problems.insert(report.problems.end(), body_problems.begin(), body_problems.end());
+}
 
-  // What else lies in the bodies folder.
+// What else lies in the bodies folder.
+void ListOtherBodies(const fs::path& bodies_dir, const BodyUses& uses, VerifyReport& report) {
+  std::error_code ec;
   for (fs::directory_iterator it(bodies_dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = DisplayPath(it->path().filename());
     if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64))) {
@@ -223,6 +215,32 @@ ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
       report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
     }
   }
+}
+
+}  // namespace
+
+ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
+  report = VerifyReport();
+  const fs::path launcher_dir = tree / fs::path(kLauncherFolder).make_preferred();
+  const fs::path bodies_dir = launcher_dir / kBodiesFolder;
+
+  std::string text;
+  const ExitCode read = ReadManifestText(launcher_dir / kManifestName, text, report);
+  if (read != kExitOk) return read;
+  ExplainLines(text, report);
+  Manifest manifest;
+  if (!ParseManifest(text, manifest)) {
+    report.problems.push_back("the launcher's parser rejects this manifest");
+    return kExitProblems;
+  }
+  if (manifest.files.empty()) {
+    report.problems.push_back("the manifest lists no files; the launcher treats it as unusable");
+  }
+  CheckLauncherFile(tree, manifest, report);
+  CheckNames(manifest, report);
+  const BodyUses uses = CollectBodyUses(manifest, report);
+  CheckBodies(bodies_dir, uses, progress, report);
+  ListOtherBodies(bodies_dir, uses, report);
   return report.problems.empty() ? kExitOk : kExitProblems;
 }
 

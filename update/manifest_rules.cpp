@@ -1,10 +1,6 @@
-#include "update/manifest.h"
-
-#include <algorithm>
-#include <string_view>
-
-#include "app/client_table.h"
 #include "update/manifest_rules.h"
+
+#include "app/text.h"
 
 namespace {
 
@@ -50,22 +46,13 @@ const char* PiecesProblem(std::string_view path) {
   }
 }
 
-bool ClientFromKey(std::string_view key, int32_t& client) {
-  for (int32_t c = 0; c < 2; ++c) {
-    if (key == ClientTable[c].key) {
-      client = c;
-      return true;
-    }
-  }
-  return false;
-}
-
-WideString PathToWide(std::string_view path) {
-  WideString wide = Utf8ToWide(std::string(path));
-  for (char16_t& ch : wide) {
-    if (ch == u'/') ch = u'\\';
-  }
-  return wide;
+// Where the digits of a number field start, past white space and one sign.
+size_t DigitsStart(std::string_view field, bool& negative) {
+  size_t i = 0;
+  while (i < field.size() && IsCSpace(field[i])) ++i;
+  negative = false;
+  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  return i;
 }
 
 }  // namespace
@@ -79,10 +66,8 @@ bool IsLowerHex64(std::string_view field) {
 }
 
 uint64_t ReadUnsigned64(std::string_view field) {
-  size_t i = 0;
-  while (i < field.size() && IsCSpace(field[i])) ++i;
-  bool negative = false;
-  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  bool negative;
+  size_t i = DigitsStart(field, negative);
   uint64_t value = 0;
   bool overflow = false;
   for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
@@ -95,10 +80,8 @@ uint64_t ReadUnsigned64(std::string_view field) {
 }
 
 int32_t ReadInt32(std::string_view field) {
-  size_t i = 0;
-  while (i < field.size() && IsCSpace(field[i])) ++i;
-  bool negative = false;
-  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  bool negative;
+  size_t i = DigitsStart(field, negative);
   int64_t value = 0;  // stops growing once past the 32-bit range
   for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
     if (value <= INT64_C(1) << 32) value = value * 10 + (field[i] - '0');
@@ -121,57 +104,4 @@ const char* ManifestPathProblem(std::string_view path) {
   if (path.find(':') != std::string_view::npos) return "\":\" in path";
   if (!IsValidUtf8(path)) return "path is not valid UTF-8";
   return PiecesProblem(path);
-}
-
-bool ParseManifest(const std::string& text, Manifest& manifest) {
-  manifest = Manifest();
-  const std::string_view all(text);
-  // Saves the vector's regrowth on big manifests. Bounded by the shortest valid
-  // "f" line (75 bytes), so a text of empty lines cannot reserve a fortune.
-  const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-  manifest.files.reserve(std::min(lines, text.size() / 75 + 1));
-  size_t position = 0;
-  bool header = true;
-  std::string_view fields[8];
-  while (position < all.size()) {
-    size_t end = all.find('\n', position);
-    if (end == std::string_view::npos) end = all.size();
-    const std::string_view line = all.substr(position, end - position);
-    position = end + 1;
-
-    // Only the first 8 fields are kept; a count past 7 matches no line kind.
-    size_t count = 0;
-    ForEachPiece(line, '\t', [&](std::string_view field) {
-      if (count < 8) fields[count] = field;
-      ++count;
-    });
-
-    if (header) {
-      if (line != kManifestHeader) return false;
-      header = false;
-      continue;
-    }
-
-    const std::string_view kind = fields[0];
-    if (kind == "launcher" && count == 2) {
-      manifest.launcher_version = ReadInt32(fields[1]);
-    } else if (kind == "self" && count == 4) {
-      const std::string_view path = fields[3];
-      if (!IsLowerHex64(fields[1]) || !IsLauncherRequestPath(path)) continue;
-      manifest.launcher_sha256.assign(fields[1]);
-      manifest.launcher_size = ReadUnsigned64(fields[2]);
-      manifest.launcher_path = Utf8ToWide(std::string(path));
-    } else if (kind == "f" && count == 7) {
-      FileEntry& entry = manifest.files.emplace_back();
-      if (!ClientFromKey(fields[1], entry.client) || !IsLowerHex64(fields[2]) || ManifestPathProblem(fields[6])) {
-        return false;
-      }
-      entry.sha256.assign(fields[2]);
-      entry.size = ReadUnsigned64(fields[3]);
-      entry.download_size = ReadUnsigned64(fields[4]);
-      entry.keep_existing = fields[5] == "1";
-      entry.path = PathToWide(fields[6]);
-    }
-  }
-  return !header;
 }

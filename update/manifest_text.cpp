@@ -1,0 +1,116 @@
+#include "update/manifest.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "app/client_table.h"
+#include "update/manifest_rules.h"
+
+namespace {
+
+bool ClientFromKey(std::string_view key, int32_t& client) {
+  for (int32_t c = 0; c < 2; ++c) {
+    if (key == ClientTable[c].key) {
+      client = c;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+WideString EntryPath(std::string_view manifest_path) {
+  WideString wide = Utf8ToWide(std::string(manifest_path));
+  std::replace(wide.begin(), wide.end(), u'/', u'\\');
+  return wide;
+}
+
+std::string ManifestPath(const WideString& entry_path) {
+  std::string utf8 = WideToUtf8(entry_path);
+  std::replace(utf8.begin(), utf8.end(), '\\', '/');
+  return utf8;
+}
+
+bool SameManifest(const Manifest& a, const Manifest& b) {
+  if (a.launcher_version != b.launcher_version || a.launcher_sha256 != b.launcher_sha256 ||
+      a.launcher_size != b.launcher_size || a.launcher_path != b.launcher_path || a.files.size() != b.files.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < a.files.size(); ++i) {
+    const FileEntry &x = a.files[i], &y = b.files[i];
+    if (x.client != y.client || x.sha256 != y.sha256 || x.size != y.size || x.download_size != y.download_size ||
+        x.keep_existing != y.keep_existing || x.path != y.path) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseManifest(const std::string& text, Manifest& manifest) {
+  manifest = Manifest();
+  const std::string_view all(text);
+  // Saves the vector's regrowth on big manifests. Bounded by the shortest valid
+  // "f" line (75 bytes), so a text of empty lines cannot reserve a fortune.
+  const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  manifest.files.reserve(std::min(lines, text.size() / 75 + 1));
+  size_t position = 0;
+  bool header = true;
+  std::string_view fields[8];
+  while (position < all.size()) {
+    size_t end = all.find('\n', position);
+    if (end == std::string_view::npos) end = all.size();
+    const std::string_view line = all.substr(position, end - position);
+    position = end + 1;
+
+    // Only the first 8 fields are kept; a count past 7 matches no line kind.
+    size_t count = 0;
+    ForEachPiece(line, '\t', [&](std::string_view field) {
+      if (count < 8) fields[count] = field;
+      ++count;
+    });
+
+    if (header) {
+      if (line != kManifestHeader) return false;
+      header = false;
+      continue;
+    }
+
+    const std::string_view kind = fields[0];
+    if (kind == "launcher" && count == 2) {
+      manifest.launcher_version = ReadInt32(fields[1]);
+    } else if (kind == "self" && count == 4) {
+      const std::string_view path = fields[3];
+      if (!IsLowerHex64(fields[1]) || !IsLauncherRequestPath(path)) continue;
+      manifest.launcher_sha256.assign(fields[1]);
+      manifest.launcher_size = ReadUnsigned64(fields[2]);
+      manifest.launcher_path = Utf8ToWide(std::string(path));
+    } else if (kind == "f" && count == 7) {
+      FileEntry& entry = manifest.files.emplace_back();
+      if (!ClientFromKey(fields[1], entry.client) || !IsLowerHex64(fields[2]) || ManifestPathProblem(fields[6])) {
+        return false;
+      }
+      entry.sha256.assign(fields[2]);
+      entry.size = ReadUnsigned64(fields[3]);
+      entry.download_size = ReadUnsigned64(fields[4]);
+      entry.keep_existing = fields[5] == "1";
+      entry.path = EntryPath(fields[6]);
+    }
+  }
+  return !header;
+}
+
+std::string FormatManifest(const Manifest& manifest) {
+  std::string text = std::string(kManifestHeader) + "\n";
+  if (manifest.launcher_version != 0) text += "launcher\t" + std::to_string(manifest.launcher_version) + "\n";
+  if (!manifest.launcher_sha256.empty()) {
+    text += "self\t" + manifest.launcher_sha256 + "\t" + std::to_string(manifest.launcher_size) + "\t" +
+            WideToUtf8(manifest.launcher_path) + "\n";
+  }
+  for (const FileEntry& entry : manifest.files) {
+    text += std::string("f\t") + ClientTable[entry.client].key + "\t" + entry.sha256 + "\t" + std::to_string(entry.size) +
+            "\t" + std::to_string(entry.download_size) + "\t" + (entry.keep_existing ? "1" : "0") + "\t" +
+            ManifestPath(entry.path) + "\n";
+  }
+  return text;
+}
