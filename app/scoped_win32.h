@@ -57,33 +57,16 @@ class Scoped {
   Handle handle_ = Traits::Invalid();
 };
 
-// Threads, processes, events: NULL when nothing is held.
-struct KernelHandleTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return nullptr; }
-  static bool Close(Handle handle) { return CloseHandle(handle) != 0; }
+// The traits of a handle type H closed by CloseFn, whose "holds nothing" value
+// is INVALID_HANDLE_VALUE when kMinusOneInvalid, else NULL.
+template <typename H, BOOL(WINAPI* CloseFn)(H), bool kMinusOneInvalid>
+struct HandleTraits {
+  using Handle = H;
+  static Handle Invalid() { return kMinusOneInvalid ? INVALID_HANDLE_VALUE : nullptr; }
+  static bool Close(Handle handle) { return CloseFn(handle) != 0; }
 };
 
-// Files from CreateFileW: INVALID_HANDLE_VALUE when nothing is held.
-struct FileHandleTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-  static bool Close(Handle handle) { return CloseHandle(handle) != 0; }
-};
-
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Invalid() { return nullptr; }
-  static bool Close(Handle handle) { return WinHttpCloseHandle(handle) != 0; }
-};
-
-struct FindHandleTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-  static bool Close(Handle handle) { return FindClose(handle) != 0; }
-};
-
-using ScopedHandle = Scoped<KernelHandleTraits>;
-using ScopedFile = Scoped<FileHandleTraits>;
-using ScopedInternet = Scoped<InternetHandleTraits>;
-using ScopedFind = Scoped<FindHandleTraits>;
+using ScopedHandle = Scoped<HandleTraits<HANDLE, CloseHandle, false>>;     // threads, processes, events
+using ScopedFile = Scoped<HandleTraits<HANDLE, CloseHandle, true>>;        // CreateFileW
+using ScopedInternet = Scoped<HandleTraits<HINTERNET, WinHttpCloseHandle, false>>;
+using ScopedFind = Scoped<HandleTraits<HANDLE, FindClose, true>>;          // FindFirstFileW
