@@ -32,3 +32,9 @@ void RequestClose(HWND window) {
   }
   DestroyWindow(window);
 }
+
+int FinishProcess(int exit_code) {
+  const HANDLE worker = static_cast<HANDLE>(g_state.worker_thread);
+  if (worker && WaitForSingleObject(worker, 0) == WAIT_TIMEOUT) ExitProcess(static_cast<UINT>(exit_code));
+  return exit_code;
+}

@@ -11,12 +11,16 @@ endif()
 
 target_sources(morvel_logic PRIVATE ${CMAKE_SOURCE_DIR}/update/file_host_url.cpp)
 
-# The release file host. Only the launcher exe links it: the test programs get
-# a settable file host from morvel_test_support instead.
-add_library(morvel_file_host STATIC ${CMAKE_SOURCE_DIR}/update/file_host.cpp)
-target_link_libraries(morvel_file_host PUBLIC morvel_logic)
-target_compile_definitions(morvel_file_host PRIVATE
-  "MORVEL_FILE_HOST=\"${MORVEL_FILE_HOST}\"" "MORVEL_FILE_PORT=${MORVEL_FILE_PORT}")
+# The values built into a launcher exe: its file host and its own version. Only
+# launcher exes link them: the test programs get a settable file host from
+# morvel_test_support instead.
+function(morvel_build_values name host port version)
+  add_library(${name} STATIC ${CMAKE_SOURCE_DIR}/update/file_host.cpp ${CMAKE_SOURCE_DIR}/update/launcher_version.cpp)
+  target_link_libraries(${name} PUBLIC morvel_logic)
+  target_compile_definitions(${name} PRIVATE
+    "MORVEL_FILE_HOST=\"${host}\"" "MORVEL_FILE_PORT=${port}" "MORVEL_LAUNCHER_VERSION=${version}")
+endfunction()
+morvel_build_values(morvel_file_host "${MORVEL_FILE_HOST}" "${MORVEL_FILE_PORT}" "${MORVEL_LAUNCHER_VERSION}")
 
 if(WIN32)
   target_sources(morvel_win32 PRIVATE

@@ -29,6 +29,10 @@ if(WIN32 AND TARGET morvel_test_support)
   add_executable(self_update_tests tests/win32/self_update_test.cpp)
   target_link_libraries(self_update_tests PRIVATE morvel_test_support morvel_win32 gtest)
 
-  set_target_properties(worker_tests self_update_tests PROPERTIES
+  # Its own main: copies of the program play the entry's end with a live worker.
+  add_executable(finish_process_tests tests/win32/finish_process_test.cpp)
+  target_link_libraries(finish_process_tests PRIVATE morvel_win32 morvel_test_support gtest)
+
+  set_target_properties(worker_tests self_update_tests finish_process_tests PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/win32)
 endif()

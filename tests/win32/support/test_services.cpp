@@ -9,6 +9,7 @@
 #include "app/win32_text.h"
 #include "update/file_host.h"
 #include "update/file_host_url.h"
+#include "update/launcher_version.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 WideString FileHostName() { return Current().host; }
 uint16_t FileHostPort() { return Current().port; }
 WideString DownloadPageUrl() { return HttpsUrl(FileHostName(), FileHostPort(), u"/downloads"); }
+const int32_t kLauncherVersion = 2;
 
 WideString TestEnv(const char16_t* name) {
   wchar_t value[1024];
