@@ -12,6 +12,7 @@ if(WIN32)
 
   # Stands in for a game client: records its command line and working folder.
   add_executable(fake_client tests/support/fake_client.cpp)
+  target_include_directories(fake_client PRIVATE ${CMAKE_SOURCE_DIR})
   set_target_properties(fake_client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/win32)
 
   morvel_win32_test(clients_tests tests/win32/clients_test.cpp)
