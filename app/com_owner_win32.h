@@ -1,28 +1,25 @@
-// Owner of one COM interface pointer: Release on destruction, never by hand.
+// Owners of COM interface pointers, on the template of app/scoped_win32.h:
+// Release exactly once, never by hand.
 #pragma once
 #include <objbase.h>
 
+#include "app/scoped_win32.h"
+
 template <typename Interface>
-class ComOwner {
- public:
-  ComOwner() = default;
-  ~ComOwner() { reset(); }
-  ComOwner(const ComOwner&) = delete;
-  ComOwner& operator=(const ComOwner&) = delete;
-
-  Interface* get() const { return pointer_; }
-  Interface* operator->() const { return pointer_; }
-  explicit operator bool() const { return pointer_ != nullptr; }
-  void reset() {
-    if (pointer_) pointer_->Release();
-    pointer_ = nullptr;
+struct ComTraits {
+  using Handle = Interface*;
+  static Handle Invalid() { return nullptr; }
+  static bool Close(Handle object) {
+    object->Release();
+    return true;
   }
-  // For the out-parameter of CoCreateInstance and QueryInterface.
-  void** put() {
-    reset();
-    return reinterpret_cast<void**>(&pointer_);
-  }
-
- private:
-  Interface* pointer_ = nullptr;
 };
+
+template <typename Interface>
+using ComOwner = Scoped<ComTraits<Interface>>;
+
+// The out-parameter of CoCreateInstance and QueryInterface.
+template <typename Interface>
+void** ComSlot(ComOwner<Interface>& owner) {
+  return reinterpret_cast<void**>(owner.put());
+}

@@ -41,13 +41,13 @@ void CreateDesktopShortcut(const WideString& target, const WideString& dir) {
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
 
   ComOwner<IShellLinkW> link;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put()))) return;
-  link->SetPath(WinText(target));
-  link->SetWorkingDirectory(WinText(dir));
-  link->SetDescription(L"Morvel Global Launcher");
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, ComSlot(link)))) return;
+  link.get()->SetPath(WinText(target));
+  link.get()->SetWorkingDirectory(WinText(dir));
+  link.get()->SetDescription(L"Morvel Global Launcher");
 
   ComOwner<IPersistFile> file;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.put()))) file->Save(WinText(link_path), TRUE);
+  if (SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile, ComSlot(file)))) file.get()->Save(WinText(link_path), TRUE);
 }
 
 void RemovePreviousExecutable() {

@@ -36,7 +36,6 @@ struct LauncherState {
   std::atomic<bool> cancel_requested{false};
   std::atomic<bool> busy{false};
 
-  void* worker_thread = nullptr;  // HANDLE; window thread only
   void* main_window = nullptr;    // HWND; written once before any worker exists
 
   std::atomic<bool> installed[2] = {false, false};

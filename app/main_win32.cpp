@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "app/installed_copy.h"
+#include "app/scoped_win32.h"
 #include "app/paths.h"
 #include "app/task_handoff.h"
 #include "clients/automap.h"
@@ -24,14 +25,18 @@ bool CommandLineHas(const wchar_t* command_line, const wchar_t* text) {
 // restarted launcher waits for.
 bool TakeSingleInstance(bool restarted) {
   for (int retries = 0;; ++retries) {
-    const HANDLE mutex = CreateMutexW(nullptr, TRUE, L"MorvelGlobalLauncher");
-    if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return true;
+    ScopedHandle mutex(CreateMutexW(nullptr, TRUE, L"MorvelGlobalLauncher"));
+    if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) {
+      mutex.release();
+      return true;
+    }
     // The launcher that has just replaced itself gets 50 x 200 ms to end.
     if (restarted && retries <= 49) {
-      CloseHandle(mutex);
+      mutex.reset();
       Sleep(200);
       continue;
     }
+    mutex.release();
     if (const HWND first = FindWindowW(L"MorvelGlobalLauncherWnd", nullptr)) {
       ShowWindow(first, SW_RESTORE);
       SetForegroundWindow(first);

@@ -4,6 +4,11 @@
 #include <windows.h>
 
 #include "app/launcher_state.h"
+#include "app/scoped_win32.h"
+
+// The last worker started; window thread only. Kept after the worker ends so
+// the window can still wait on it; the next start replaces it.
+extern ScopedHandle g_worker_thread;
 
 // Starts a worker thread for the task unless one is already running.
 void StartTask(TaskKind kind, ClientKind client);

@@ -4,21 +4,19 @@
 
 #include "update/worker.h"
 
+ScopedHandle g_worker_thread;
+
 void StartTask(TaskKind kind, ClientKind client) {
   if (g_state.busy.exchange(true)) return;
   g_state.cancel_requested.exchange(false);
   g_state.status_is_error.exchange(false);
 
   // The earlier worker has posted its end already; it is not waited for.
-  if (g_state.worker_thread) {
-    CloseHandle(static_cast<HANDLE>(g_state.worker_thread));
-    g_state.worker_thread = nullptr;
-  }
+  g_worker_thread.reset();
 
   WorkerTask* task = new (std::nothrow) WorkerTask{static_cast<int32_t>(kind), static_cast<int32_t>(client)};
-  const HANDLE thread = task ? CreateThread(nullptr, 0, WorkerMain, task, 0, nullptr) : nullptr;
-  g_state.worker_thread = thread;
-  if (!thread) {
+  g_worker_thread.reset(task ? CreateThread(nullptr, 0, WorkerMain, task, 0, nullptr) : nullptr);
+  if (!g_worker_thread) {
     delete task;
     g_state.busy.exchange(false);
     SetStatus(u"Não foi possível iniciar a tarefa.", u"", true);
@@ -27,8 +25,8 @@ void StartTask(TaskKind kind, ClientKind client) {
 
 void RequestClose(HWND window) {
   g_state.cancel_requested.exchange(true);
-  if (g_state.busy && g_state.worker_thread) {
-    WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 3000);
+  if (g_state.busy && g_worker_thread) {
+    WaitForSingleObject(g_worker_thread.get(), 3000);
   }
   DestroyWindow(window);
 }

@@ -7,30 +7,27 @@
 #include <string>
 
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 
 namespace {
 
 bool AnyMapFile(const WideString& folder) {
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(WinText(folder + u"\\*.map"), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
+  return static_cast<bool>(ScopedFind(FindFirstFileW(WinText(folder + u"\\*.map"), &found)));
 }
 
 // Undoes a backup that could not be completed in this run, so that the next run
 // takes it again instead of finding a folder that looks complete.
 void DiscardBackup(const WideString& backup) {
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(WinText(backup + u"\\*"), &found);
-  if (search != INVALID_HANDLE_VALUE) {
+  const ScopedFind search(FindFirstFileW(WinText(backup + u"\\*"), &found));
+  if (search) {
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileW(WinText(backup + u"\\" + FromWinText(found.cFileName)));
       }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
   }
   RemoveDirectoryW(WinText(backup));
 }
@@ -39,15 +36,14 @@ void DiscardBackup(const WideString& backup) {
 
 bool CopyMapFiles(const WideString& from, const WideString& to) {
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(WinText(from + u"\\*.map"), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
+  const ScopedFind search(FindFirstFileW(WinText(from + u"\\*.map"), &found));
+  if (!search) return false;
   bool result = true;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     const WideString name = FromWinText(found.cFileName);
     if (!CopyFileW(WinText(from + u"\\" + name), WinText(to + u"\\" + name), FALSE)) result = false;
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &found));
   return result;
 }
 

@@ -8,6 +8,7 @@
 #include "app/client_table.h"
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "clients/automap.h"
 
@@ -31,8 +32,8 @@ bool LaunchClient(int client) {
 
   if (CreateProcessW(WinText(exe), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, WinText(dir),
                      &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const ScopedHandle owned_process(process.hProcess);
+    const ScopedHandle owned_thread(process.hThread);
     return true;
   }
   SetStatus(u"Não foi possível abrir o client.", u"O antivírus pode ter bloqueado. Use Verificar arquivos.", true);

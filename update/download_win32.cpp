@@ -8,6 +8,7 @@
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/download.h"
 #include "update/download_plan.h"
@@ -53,26 +54,19 @@ bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
 
 // One entry of the check pass: whether the file at target is the manifest's.
 bool EntryIsInPlace(const FileEntry& entry, const WideString& target) {
-  HANDLE file = CreateFileW(WinText(target), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const ScopedFile file(CreateFileW(WinText(target), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) {
     // A kept file (the player's own settings) that exists but is locked or
     // unreadable right now is still the player's: fetching it would move the
     // server's copy over it as soon as the lock goes.
     return entry.keep_existing && IsExistingFile(target);
   }
-  if (entry.keep_existing) {
-    CloseHandle(file);
-    return true;
-  }
+  if (entry.keep_existing) return true;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) != entry.size) {
-    CloseHandle(file);
-    return false;
-  }
-  const bool matches = ContentMatches(file, entry.sha256);
-  CloseHandle(file);
-  return matches;
+  if (!GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) != entry.size) return false;
+  return ContentMatches(file.get(), entry.sha256);
 }
 
 void ReportCheckCancelled() { SetStatus(u"Cancelado.", u"", false); }
@@ -107,15 +101,16 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
 
   // No sharing: nothing else reads a half-written file. An old ".part" left by
   // a crash is truncated here.
-  HANDLE part = CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (part == INVALID_HANDLE_VALUE) return DownloadResult::WriteError;
+  ScopedFile part(
+      CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!part) return DownloadResult::WriteError;
 
-  InflateVerifier verifier(entry.size, [part](const uint8_t* data, uint32_t length) {
+  InflateVerifier verifier(entry.size, [&part](const uint8_t* data, uint32_t length) {
     DWORD wrote = 0;
-    return WriteFile(part, data, length, &wrote, nullptr) && wrote == length;
+    return WriteFile(part.get(), data, length, &wrote, nullptr) && wrote == length;
   });
   if (!verifier.Start()) {
-    CloseHandle(part);
+    part.reset();
     DeleteFileW(WinText(part_path));
     return DownloadResult::WriteError;
   }
@@ -148,7 +143,7 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
     return true;
   });
   verifier.End();
-  CloseHandle(part);
+  part.reset();
 
   if (ok && verifier.Finish(entry.sha256)) {
     if (MoveFileExW(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/scoped_win32.h"
 #include "app/text.h"
 
 // Receives each chunk of a body (1 to 65536 bytes, valid only during the call).
@@ -13,12 +14,14 @@ using DataCallback = std::function<bool(const uint8_t* data, uint32_t length)>;
 class Http {
  public:
   Http();
-  ~Http();
-  Http(const Http&) = delete;
-  Http& operator=(const Http&) = delete;
 
-  void* session = nullptr;     // HINTERNET; null when the session failed to open
-  void* connection = nullptr;  // HINTERNET; null when the session or connection failed
+ private:
+  friend bool HttpGet(Http& http, const WideString& path, const DataCallback& callback);
+  friend struct HttpTestAccess;  // lets the Win32 tests stand in for a failed WinHttpConnect
+
+  // Declared in this order so the connection closes before its session.
+  ScopedInternet session_;     // empty when the session failed to open
+  ScopedInternet connection_;  // empty when the session or the connection failed
 };
 
 // true only for status 200 with the whole body read and every chunk accepted.

@@ -36,30 +36,26 @@ bool AnnouncedLength(HINTERNET request, uint64_t& length) {
 }  // namespace
 
 Http::Http() {
-  session = WinHttpOpen(L"MorvelGlobal-Launcher/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                        WINHTTP_NO_PROXY_BYPASS, 0);
-  if (!session) return;
+  session_.reset(WinHttpOpen(L"MorvelGlobal-Launcher/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                             WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session_) return;
   // Both results are ignored on purpose: an older system without the option
   // still gets its own protocol set, and the first failing request reports it.
   DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-  WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-  WinHttpSetTimeouts(session, 15000, 15000, 30000, 30000);
-  connection = WinHttpConnect(session, WinText(FileHostName()), FileHostPort(), 0);
-}
-
-Http::~Http() {
-  if (connection) WinHttpCloseHandle(connection);
-  if (session) WinHttpCloseHandle(session);
+  WinHttpSetOption(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+  WinHttpSetTimeouts(session_.get(), 15000, 15000, 30000, 30000);
+  connection_.reset(WinHttpConnect(session_.get(), WinText(FileHostName()), FileHostPort(), 0));
 }
 
 bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
-  if (!http.connection) return false;
-  HINTERNET request = WinHttpOpenRequest(http.connection, L"GET", WinText(path), nullptr, WINHTTP_NO_REFERER,
-                                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+  if (!http.connection_) return false;
+  const ScopedInternet owned_request(WinHttpOpenRequest(http.connection_.get(), L"GET", WinText(path), nullptr,
+                                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                        WINHTTP_FLAG_SECURE));
+  const HINTERNET request = owned_request.get();
   if (!request) return false;
   if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(request, nullptr)) {
-    WinHttpCloseHandle(request);
     return false;
   }
   // A failed query leaves 0, which is no success either.
@@ -67,10 +63,7 @@ bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
   DWORD status_size = sizeof status;
   WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                       &status, &status_size, WINHTTP_NO_HEADER_INDEX);
-  if (status != 200) {
-    WinHttpCloseHandle(request);
-    return false;
-  }
+  if (status != 200) return false;
 
   std::vector<uint8_t> buffer(kChunkBytes, 0);
   uint64_t total = 0;
@@ -88,7 +81,6 @@ bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
     total += received;
     if (!callback(buffer.data(), received)) break;
   }
-  WinHttpCloseHandle(request);
   return result;
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/installed_copy.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/file_host.h"
 #include "update/http.h"
@@ -24,9 +25,9 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
   const WideString novo = own_path + u".novo";
   const WideString old = own_path + u".old";
 
-  const HANDLE file = CreateFileW(WinText(novo), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  ScopedFile file(CreateFileW(WinText(novo), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+  if (!file) return false;
 
   Sha256 digest;
   uint64_t written = 0;
@@ -37,7 +38,7 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
                            [&](const uint8_t* data, uint32_t n) {
                              if (written + n > size) return false;  // longer than announced
                              DWORD done = 0;
-                             if (!WriteFile(file, data, n, &done, nullptr) || done != n) {
+                             if (!WriteFile(file.get(), data, n, &done, nullptr) || done != n) {
                                write_ok = false;
                                return false;
                              }
@@ -46,7 +47,7 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
                              g_state.total_permille.exchange(static_cast<uint32_t>(written * 1000 / size));
                              return true;
                            });
-  CloseHandle(file);
+  file.reset();
 
   if (!got || !write_ok || written != size || digest.FinishHex() != manifest.launcher_sha256) {
     DeleteFileW(WinText(novo));

@@ -5,6 +5,8 @@
 
 #include <cwchar>
 
+#include "app/scoped_win32.h"
+
 // 0 when the record is in place; written under a temporary name and moved, so
 // a test polling for it never reads half of it.
 inline int WriteLaunchRecord() {
@@ -21,12 +23,12 @@ inline int WriteLaunchRecord() {
 
   wchar_t temp[MAX_PATH + 8];
   std::swprintf(temp, MAX_PATH + 8, L"%ls.tmp", own);
-  const HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 3;
+  ScopedFile file(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return 3;
   DWORD done;
-  WriteFile(file, line, static_cast<DWORD>(std::wcslen(line) * sizeof(wchar_t)), &done, nullptr);
-  WriteFile(file, L"\n", sizeof(wchar_t), &done, nullptr);
-  WriteFile(file, folder, static_cast<DWORD>(std::wcslen(folder) * sizeof(wchar_t)), &done, nullptr);
-  CloseHandle(file);
+  WriteFile(file.get(), line, static_cast<DWORD>(std::wcslen(line) * sizeof(wchar_t)), &done, nullptr);
+  WriteFile(file.get(), L"\n", sizeof(wchar_t), &done, nullptr);
+  WriteFile(file.get(), folder, static_cast<DWORD>(std::wcslen(folder) * sizeof(wchar_t)), &done, nullptr);
+  file.reset();
   return MoveFileExW(temp, own, MOVEFILE_REPLACE_EXISTING) ? 0 : 3;
 }

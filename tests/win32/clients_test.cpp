@@ -8,6 +8,7 @@
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "clients/automap.h"
 #include "clients/launch.h"
@@ -125,11 +126,11 @@ TEST_F(AutomapTest, AFailedCopyLeavesNoMarkerAndTheNextRunCompletesIt) {
   Ship("4", "server one", "server two");
 
   // The Tibia client holds one map open and lets nobody write it.
-  const HANDLE held = CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ScopedFile held(CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
   InstallAutomap(kClassic);
-  CloseHandle(held);
+  held.reset();
 
   EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "player one");
   EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "server two") << "the other files are still copied";
@@ -146,11 +147,10 @@ TEST_F(AutomapTest, MapsThatCannotBeBackedUpAreNotOverwritten) {
   ASSERT_TRUE(WriteBytes(source_ + u"\\00000099.map", "server ninety-nine"));
 
   // Nobody may read the player's map: its backup cannot be taken.
-  const HANDLE held =
-      CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ScopedFile held(CreateFileW(WinText(dest_ + u"\\00000001.map"), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
   InstallAutomap(kClassic);
-  CloseHandle(held);
+  held.reset();
 
   EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "player own");
   EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));

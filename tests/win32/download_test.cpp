@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/scoped_win32.h"
 #include "tests/win32/download_test_util.h"
 
 using namespace download_test;
@@ -125,11 +126,11 @@ TEST_F(Download, RepairsMissingAndDifferentFilesAndLeavesKeptOnesAlone) {
   EXPECT_EQ(ReadBytes(ClientFilePath(config)), "volume = 1\nmine\n");
 
   // Kept, even while something holds it open without sharing.
-  HANDLE held = CreateFileW(WinText(ClientFilePath(config)), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ScopedFile held(CreateFileW(WinText(ClientFilePath(config)), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
   ClearRequestLog();
   EXPECT_TRUE(Update(manifest, true, true));
-  CloseHandle(held);
+  held.reset();
   EXPECT_TRUE(FetchedBodies().empty());
   EXPECT_EQ(ReadBytes(ClientFilePath(config)), "volume = 1\nmine\n");
 
@@ -264,15 +265,15 @@ TEST_F(Download, ATargetHeldOpenAsksToCloseTheClient) {
   ASSERT_TRUE(WriteBytes(ClientFilePath(module), "an open, changed module"));
 
   // A running client keeps its file open without FILE_SHARE_DELETE.
-  HANDLE held = CreateFileW(WinText(ClientFilePath(module)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ScopedFile held(CreateFileW(WinText(ClientFilePath(module)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr));
+  ASSERT_TRUE(held);
   ClearRequestLog();
   ResetState();
   const DWORD start = GetTickCount();
   const bool ok = Update(manifest, true, false);
   const DWORD elapsed = GetTickCount() - start;
-  CloseHandle(held);
+  held.reset();
 
   EXPECT_FALSE(ok);
   ExpectStatus(u"Feche o client aberto e tente de novo.", u"modules\\game\\game.otmod", true);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "tests/win32/support/test_services.h"
 #include "update/file_host.h"
@@ -36,11 +37,14 @@ WideString QueryText(HINTERNET request, DWORD what) {
 // to see what the server does for browsers and caches too.
 RawResponse RawGet(const WideString& path, const wchar_t* extra_headers = nullptr) {
   RawResponse r;
-  HINTERNET session = WinHttpOpen(L"file-host-test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
-  HINTERNET connection = session ? WinHttpConnect(session, WinText(FileHostName()), FileHostPort(), 0) : nullptr;
-  HINTERNET request = connection ? WinHttpOpenRequest(connection, L"GET", WinText(path), nullptr, WINHTTP_NO_REFERER,
-                                                      WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)
-                                 : nullptr;
+  const ScopedInternet session(WinHttpOpen(L"file-host-test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
+  const ScopedInternet connection(
+      session ? WinHttpConnect(session.get(), WinText(FileHostName()), FileHostPort(), 0) : nullptr);
+  const ScopedInternet owned_request(connection ? WinHttpOpenRequest(connection.get(), L"GET", WinText(path), nullptr,
+                                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                                     WINHTTP_FLAG_SECURE)
+                                                : nullptr);
+  const HINTERNET request = owned_request.get();
   if (request &&
       WinHttpSendRequest(request, extra_headers ? extra_headers : WINHTTP_NO_ADDITIONAL_HEADERS,
                          extra_headers ? static_cast<DWORD>(-1) : 0, nullptr, 0, 0, 0) &&
@@ -55,9 +59,6 @@ RawResponse RawGet(const WideString& path, const wchar_t* extra_headers = nullpt
     DWORD n = 0;
     while (WinHttpReadData(request, block, sizeof block, &n) && n > 0) r.body.append(block, n);
   }
-  if (request) WinHttpCloseHandle(request);
-  if (connection) WinHttpCloseHandle(connection);
-  if (session) WinHttpCloseHandle(session);
   return r;
 }
 

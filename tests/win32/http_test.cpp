@@ -17,6 +17,11 @@
 #include "update/http.h"
 #include "update/manifest.h"
 
+// Http's friend: outside the unnamed namespace, as the friend declaration names it.
+struct HttpTestAccess {
+  static ScopedInternet& Connection(Http& http) { return http.connection_; }
+};
+
 namespace {
 
 const WideString kManifestPath = u"/arquivos/launcher/manifest.txt";
@@ -172,9 +177,8 @@ TEST_F(HttpTest, FailsWithoutCallbackWhenNothingListens) {
 
 TEST_F(HttpTest, WithoutAConnectionEveryGetFailsAndNothingIsSent) {
   Http http;
-  ASSERT_NE(http.connection, nullptr);
-  WinHttpCloseHandle(http.connection);
-  http.connection = nullptr;  // as after a failed WinHttpConnect
+  ASSERT_TRUE(HttpTestAccess::Connection(http));
+  HttpTestAccess::Connection(http).reset();  // as after a failed WinHttpConnect
   EXPECT_FALSE(Get(http, u"/x").ok);
   EXPECT_FALSE(Get(http, u"/y").ok);
   EXPECT_TRUE(ReadRequestLog().empty());

@@ -34,13 +34,13 @@ Link ReadLink(const WideString& path) {
   ComOwner<IPersistFile> file;
   wchar_t text[MAX_PATH] = L"";
   Link out;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put())) ||
-      FAILED(link->QueryInterface(IID_IPersistFile, file.put())) || FAILED(file->Load(WinText(path), STGM_READ))) {
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, ComSlot(link))) ||
+      FAILED(link.get()->QueryInterface(IID_IPersistFile, ComSlot(file))) || FAILED(file.get()->Load(WinText(path), STGM_READ))) {
     return {"<unreadable>", "", ""};
   }
-  if (SUCCEEDED(link->GetPath(text, MAX_PATH, nullptr, 0))) out.target = WideToUtf8(FromWinText(text));
-  if (SUCCEEDED(link->GetWorkingDirectory(text, MAX_PATH))) out.dir = WideToUtf8(FromWinText(text));
-  if (SUCCEEDED(link->GetDescription(text, MAX_PATH))) out.description = WideToUtf8(FromWinText(text));
+  if (SUCCEEDED(link.get()->GetPath(text, MAX_PATH, nullptr, 0))) out.target = WideToUtf8(FromWinText(text));
+  if (SUCCEEDED(link.get()->GetWorkingDirectory(text, MAX_PATH))) out.dir = WideToUtf8(FromWinText(text));
+  if (SUCCEEDED(link.get()->GetDescription(text, MAX_PATH))) out.description = WideToUtf8(FromWinText(text));
   return out;
 }
 

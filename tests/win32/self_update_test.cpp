@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/launcher_state.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
 #include "task_runner.h"
@@ -112,11 +113,11 @@ class SelfUpdateTest : public ::testing::Test {
       ADD_FAILURE() << "the copy did not start";
       return result;
     }
-    CloseHandle(process.hThread);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
+    const ScopedHandle child(process.hProcess);
+    const ScopedHandle child_thread(process.hThread);
+    EXPECT_EQ(WaitForSingleObject(child.get(), 120000), WAIT_OBJECT_0);
     DWORD code = 99;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(child.get(), &code);
     EXPECT_EQ(code, 0u);
 
     const std::string text = ReadBytes(folder_ + u"\\result.txt");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/launcher_state.h"
+#include "app/scoped_win32.h"
 #include "app/task_handoff.h"
 #include "app/win32_text.h"
 #include "update/questions.h"
@@ -27,8 +28,8 @@ struct Question {
 // What the worker asked, what it opened, and how the questions are answered.
 struct Player {
   int answer = IDNO;
-  HANDLE hold = nullptr;    // when set, every answer waits for this event first
-  HANDLE asked = nullptr;   // set (if given) once a question is being asked
+  ScopedHandle hold;   // when set, every answer waits for this event first
+  ScopedHandle asked;  // set (if given) once a question is being asked
   std::vector<Question> questions;
   std::vector<WideString> pages;
 };
@@ -41,8 +42,8 @@ inline Player& ThePlayer() {
 inline int WINAPI RecordQuestion(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   Player& p = ThePlayer();
   p.questions.push_back({owner, FromWinText(text), FromWinText(caption), type});
-  if (p.asked) SetEvent(p.asked);
-  if (p.hold) WaitForSingleObject(p.hold, 60000);
+  if (p.asked) SetEvent(p.asked.get());
+  if (p.hold) WaitForSingleObject(p.hold.get(), 60000);
   return p.answer;
 }
 
@@ -111,10 +112,10 @@ inline void Pump(DWORD ms) {
 inline Finished AwaitFinish(DWORD timeout_ms = 90000) {
   const DWORD start = GetTickCount();
   while (TheFinished().count == 0 && GetTickCount() - start < timeout_ms) Pump(20);
-  if (g_state.worker_thread) {
+  if (g_worker_thread) {
     const DWORD left = 15000;
     const DWORD until = GetTickCount() + left;
-    while (WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 0) == WAIT_TIMEOUT &&
+    while (WaitForSingleObject(g_worker_thread.get(), 0) == WAIT_TIMEOUT &&
            static_cast<LONG>(until - GetTickCount()) > 0) {
       Pump(20);
     }

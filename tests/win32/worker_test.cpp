@@ -11,6 +11,7 @@
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/task_handoff.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
@@ -29,8 +30,8 @@ WideString SourceFolder(int client) { return ServedRoot() + (client == 0 ? u"\\t
 void CopyTree(const WideString& from, const WideString& to) {
   CreateDirectoryTree(to);
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(WinText(from + u"\\*"), &found);
-  ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no published source at " << WideToUtf8(from);
+  const ScopedFind search(FindFirstFileW(WinText(from + u"\\*"), &found));
+  ASSERT_TRUE(search) << "no published source at " << WideToUtf8(from);
   do {
     const WideString name = FromWinText(found.cFileName);
     if (name == u"." || name == u"..") continue;
@@ -39,8 +40,7 @@ void CopyTree(const WideString& from, const WideString& to) {
     } else {
       ASSERT_TRUE(CopyFileW(WinText(from + u"\\" + name), WinText(to + u"\\" + name), FALSE));
     }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &found));
 }
 
 class WorkerTest : public ::testing::Test {
@@ -269,7 +269,7 @@ TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
   ResetPlayer(IDYES);
   DestroyWindow(window_);  // the player closed the launcher; main_window now names no window
   StartTask(TaskKind::Play, ClientKind::OTClient);
-  ASSERT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(g_worker_thread.get(), 30000), WAIT_OBJECT_0);
   ExpectNoQuestion();
   ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
   Sleep(300);
@@ -334,43 +334,43 @@ TEST_F(WorkerTest, ASecondStartWhileBusyStartsNothing) {
   Install(0);
   GoOffline();
   ResetPlayer(IDNO);
-  ThePlayer().hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ThePlayer().asked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ThePlayer().hold.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ThePlayer().asked.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   TheFinished() = Finished();
 
   g_state.cancel_requested = true;
   g_state.status_is_error = true;
   StartTask(TaskKind::Play, ClientKind::OTClient);
   EXPECT_FALSE(g_state.cancel_requested) << "a new task starts without the old cancel";
-  const HANDLE first = static_cast<HANDLE>(g_state.worker_thread);
+  const HANDLE first = g_worker_thread.get();
   ASSERT_NE(first, nullptr);
-  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked.get(), 30000), WAIT_OBJECT_0);
   EXPECT_TRUE(g_state.busy);
 
   StartTask(TaskKind::VerifyFiles, ClientKind::None);
   StartTask(TaskKind::Play, ClientKind::Classic);
-  EXPECT_EQ(g_state.worker_thread, first) << "no second worker";
-  SetEvent(ThePlayer().hold);
+  EXPECT_EQ(g_worker_thread.get(), first) << "no second worker";
+  SetEvent(ThePlayer().hold.get());
   const Finished f = AwaitFinish();
   ExpectOneFinish(f, FinishKeepOpen);
   EXPECT_EQ(ThePlayer().questions.size(), 1u);
   ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
 
   // The next start closes the finished thread's handle and starts anew.
-  ThePlayer().hold = nullptr;
+  ThePlayer().hold.reset();
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
-  EXPECT_NE(g_state.worker_thread, nullptr);
+  EXPECT_TRUE(g_worker_thread);
   EXPECT_EQ(ThePlayer().questions.size(), 2u);
 }
 
 TEST_F(WorkerTest, CloseWhileAQuestionBlocksTheWorkerWaitsAboutThreeSeconds) {
   Install(0);
   GoOffline();
-  ThePlayer().hold = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ThePlayer().asked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ThePlayer().hold.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ThePlayer().asked.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   TheFinished() = Finished();
   StartTask(TaskKind::Play, ClientKind::OTClient);
-  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(ThePlayer().asked.get(), 30000), WAIT_OBJECT_0);
 
   const DWORD start = GetTickCount();
   RequestClose(window_);
@@ -381,8 +381,8 @@ TEST_F(WorkerTest, CloseWhileAQuestionBlocksTheWorkerWaitsAboutThreeSeconds) {
   EXPECT_TRUE(g_state.cancel_requested);
 
   // Let the worker end; its message goes nowhere.
-  SetEvent(ThePlayer().hold);
-  EXPECT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 30000), WAIT_OBJECT_0);
+  SetEvent(ThePlayer().hold.get());
+  EXPECT_EQ(WaitForSingleObject(g_worker_thread.get(), 30000), WAIT_OBJECT_0);
   Pump(100);
   EXPECT_EQ(TheFinished().count, 0);
   g_state.busy = false;
@@ -401,7 +401,7 @@ TEST_F(WorkerTest, CloseWhileTheServerStallsWaitsAboutThreeSeconds) {
   EXPECT_LT(waited, 4500u);
   EXPECT_FALSE(IsWindow(window_));
   // The worker runs into the stall's end and finishes on its own.
-  EXPECT_EQ(WaitForSingleObject(static_cast<HANDLE>(g_state.worker_thread), 60000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(g_worker_thread.get(), 60000), WAIT_OBJECT_0);
   g_state.busy = false;
 }
 
@@ -412,16 +412,16 @@ DWORD WINAPI Stuck(LPVOID event) {
 
 TEST_F(WorkerTest, CloseWhileIdleDoesNotWait) {
   // A previous worker still in its last clean-up: its handle is kept, busy is clear.
-  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const HANDLE thread = CreateThread(nullptr, 0, Stuck, release, 0, nullptr);
+  const ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const HANDLE thread = CreateThread(nullptr, 0, Stuck, release.get(), 0, nullptr);
   ASSERT_NE(thread, nullptr);
-  g_state.worker_thread = thread;
+  g_worker_thread.reset(thread);
   g_state.busy = false;
   const DWORD start = GetTickCount();
   RequestClose(window_);
   EXPECT_LT(GetTickCount() - start, 1000u);
   EXPECT_FALSE(IsWindow(window_));
-  SetEvent(release);
+  SetEvent(release.get());
   WaitForSingleObject(thread, 10000);
 }
 
@@ -451,12 +451,12 @@ class AddressSpaceFill {
 TEST_F(WorkerTest, AThreadThatCannotBeCreatedReportsItAndFreesTheButtons) {
   UseManifest(u"ready");
   TheFinished() = Finished();
-  g_state.worker_thread = nullptr;
+  g_worker_thread.reset();
   {
     AddressSpaceFill fill;
     StartTask(TaskKind::CheckUpdates, ClientKind::None);
   }
-  EXPECT_EQ(g_state.worker_thread, nullptr);
+  EXPECT_FALSE(g_worker_thread);
   EXPECT_FALSE(g_state.busy);
   ExpectStatus(u"Não foi possível iniciar a tarefa.", u"", true);
   Pump(300);

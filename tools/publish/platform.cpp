@@ -7,6 +7,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include "app/scoped_win32.h"
 #include <io.h>
 #else
 #include <cerrno>
@@ -32,6 +33,8 @@ void RememberError() {
   g_last_error = message.empty() ? "error " + std::to_string(code) : message;
 }
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+// The handle back in its owner, which closes it (the portable header keeps it as an integer).
+ScopedFile Owned(intptr_t h) { return ScopedFile(h == -1 ? INVALID_HANDLE_VALUE : AsHandle(h)); }
 #else
 void RememberError() { g_last_error = std::strerror(errno); }
 #endif
@@ -66,13 +69,11 @@ int64_t InFile::Read(void* buffer, uint32_t capacity) {
 }
 
 void InFile::Close() {
-  if (handle_ != -1) CloseHandle(AsHandle(handle_));
+  Owned(handle_).reset();
   handle_ = -1;
 }
 
-OutFile::~OutFile() {
-  if (handle_ != -1) CloseHandle(AsHandle(handle_));
-}
+OutFile::~OutFile() { Owned(handle_).reset(); }
 
 bool OutFile::Create(const fs::path& path) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -109,7 +110,7 @@ bool OutFile::Sync() {
 
 bool OutFile::Close() {
   if (handle_ == -1) return true;
-  const bool ok = CloseHandle(AsHandle(handle_)) != 0;
+  const bool ok = Owned(handle_).close();
   if (!ok) RememberError();
   handle_ = -1;
   return ok;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/scoped_win32.h"
 #include "app/text.h"
 #include "app/win32_text.h"
 
@@ -50,8 +51,8 @@ inline std::string ReadBytes(const WideString& path) {
 template <typename Visit>
 void Walk(const WideString& folder, const Visit& visit) {
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(WinText(folder + u"\\*"), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
+  const ScopedFind search(FindFirstFileW(WinText(folder + u"\\*"), &found));
+  if (!search) return;
   do {
     const WideString name = FromWinText(found.cFileName);
     if (name == u"." || name == u"..") continue;
@@ -59,8 +60,7 @@ void Walk(const WideString& folder, const Visit& visit) {
     const bool is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (is_folder) Walk(child, visit);
     visit(child, is_folder);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &found));
 }
 
 // Empties a folder; the folder itself stays (it may be a mount point).
