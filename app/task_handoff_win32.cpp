@@ -32,7 +32,8 @@ void RequestClose(HWND window) {
 }
 
 int FinishProcess(int exit_code) {
-  const HANDLE worker = static_cast<HANDLE>(g_state.worker_thread);
-  if (worker && WaitForSingleObject(worker, 0) == WAIT_TIMEOUT) ExitProcess(static_cast<UINT>(exit_code));
+  if (g_worker_thread && WaitForSingleObject(g_worker_thread.get(), 0) == WAIT_TIMEOUT) {
+    ExitProcess(static_cast<UINT>(exit_code));
+  }
   return exit_code;
 }

@@ -36,9 +36,9 @@ int RunAsEntry(bool keeps_running, int code, const char* marker) {
   g_state.busy = keeps_running;
   const HANDLE worker = CreateThread(nullptr, 0, keeps_running ? KeepWritingStatus : EndAtOnce, nullptr, 0, nullptr);
   if (!worker) return 90;
-  g_state.worker_thread = worker;
+  g_worker_thread.reset(worker);
   Sleep(keeps_running ? 100 : 0);
-  if (!keeps_running) WaitForSingleObject(worker, 5000);
+  if (!keeps_running) WaitForSingleObject(g_worker_thread.get(), 5000);
   return FinishProcess(code);
 }
 

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "app/launcher_state.h"
+#include "ui/input.h"
+#include "ui/layout.h"
+
+namespace {
+
+TEST(UiLayout, HitTestFindsEachButtonAtItsEdgesAndNothingOutside) {
+  struct Case { int x, y, want; };
+  const Case cases[] = {
+      {430, 394, 0}, {543, 439, 0}, {544, 394, -1}, {430, 440, -1}, {429, 400, -1},
+      {550, 394, 1}, {663, 439, 1}, {664, 439, -1}, {547, 420, -1},
+      {430, 446, 2}, {543, 479, 2}, {430, 480, -1},
+      {550, 446, 3}, {663, 479, 3}, {600, 443, -1},
+      {622, 32, 4}, {639, 49, 4}, {640, 40, -1}, {641, 40, -1},
+      {642, 32, 5}, {659, 49, 5}, {660, 49, -1}, {650, 31, -1}, {650, 50, -1},
+      {0, 0, -1}, {-5, -5, -1}, {344, 200, -1}, {687, 505, -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HitTestButtons(c.x, c.y), c.want) << c.x << "," << c.y;
+}
+
+TEST(UiLayout, LooksFollowBusyHoverAndPress) {
+  using L = ButtonLook;
+  struct Case { int button; bool busy; int hover, pressed; L want; };
+  const Case cases[] = {
+      {0, false, -1, -1, L::Normal}, {0, false, 0, -1, L::Hover}, {0, false, 0, 0, L::Pressed},
+      {0, false, 1, 0, L::Normal},   {0, false, -1, 0, L::Normal}, {0, false, 0, 1, L::Hover},
+      {0, true, 0, 0, L::Disabled},  {1, true, -1, -1, L::Disabled}, {2, true, 2, -1, L::Disabled},
+      {2, false, 2, 2, L::Pressed},  {3, true, -1, -1, L::Normal}, {3, true, 3, -1, L::Hover},
+      {3, true, 3, 3, L::Pressed},   {3, false, 3, 3, L::Pressed}, {1, false, 1, -1, L::Hover},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LookOfButton(c.button, c.busy, c.hover, c.pressed), c.want)
+        << c.button << " busy=" << c.busy << " hover=" << c.hover << " pressed=" << c.pressed;
+  }
+}
+
+TEST(UiLayout, EachLookHasItsFaceLayerAndColours) {
+  struct Case { ButtonLook look; bool hoverFace; uint32_t layer, caption, second; };
+  const Case cases[] = {
+      {ButtonLook::Normal, false, 0, ColorGold, ColorLight},
+      {ButtonLook::Hover, true, 0, ColorGold, ColorLight},
+      {ButtonLook::Pressed, true, 0x46000000, ColorGold, ColorLight},
+      {ButtonLook::Disabled, false, 0x9608090B, ColorMuted, ColorMuted},
+  };
+  for (const Case& c : cases) {
+    const ButtonStyle s = StyleOfLook(c.look);
+    EXPECT_EQ(s.hoverFace, c.hoverFace);
+    EXPECT_EQ(s.layer, c.layer);
+    EXPECT_EQ(s.caption, c.caption);
+    EXPECT_EQ(s.secondLine, c.second);
+  }
+  EXPECT_EQ(WindowBoxFill(ButtonMinimize, -1), 0xD7111517u);
+  EXPECT_EQ(WindowBoxFill(ButtonMinimize, ButtonClose), 0xD7111517u);
+  EXPECT_EQ(WindowBoxFill(ButtonMinimize, ButtonMinimize), 0xEB46381Eu);
+  EXPECT_EQ(WindowBoxFill(ButtonClose, ButtonClose), 0xEB963223u);
+  EXPECT_EQ(WindowBoxFill(ButtonClose, ButtonMinimize), 0xD7111517u);
+}
+
+TEST(UiLayout, ProgressFillStartsAtOnePixelAndStopsAtFull) {
+  struct Case { int32_t permille; int width; };
+  const Case cases[] = {
+      {0, 0}, {3, 0}, {4, 1}, {6, 1}, {7, 2}, {500, 162}, {999, 323}, {1000, 324}, {1001, 324},
+      {1500, 324}, {-5, 0}, {INT32_MIN, 0}, {INT32_MAX, 324}, {10000000, 324},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ProgressFillWidth(c.permille), c.width) << c.permille;
+}
+
+TEST(UiLayout, FrameSlicesMapThirtyPixelBordersOntoTwentySix) {
+  const auto cells = FrameSliceCells(222, 359);
+  struct Case { int index; SliceCell want; };
+  const Case cases[] = {
+      {0, {0, 0, 30, 30, 0, 0, 26, 26}},
+      {1, {30, 0, 162, 30, 26, 0, 636, 26}},
+      {2, {192, 0, 30, 30, 662, 0, 26, 26}},
+      {3, {0, 30, 30, 299, 0, 26, 26, 454}},
+      {4, {30, 30, 162, 299, 26, 26, 636, 454}},
+      {5, {192, 30, 30, 299, 662, 26, 26, 454}},
+      {6, {0, 329, 30, 30, 0, 480, 26, 26}},
+      {7, {30, 329, 162, 30, 26, 480, 636, 26}},
+      {8, {192, 329, 30, 30, 662, 480, 26, 26}},
+  };
+  for (const Case& c : cases) {
+    const SliceCell& g = cells[c.index];
+    const SliceCell& w = c.want;
+    EXPECT_EQ((std::array<int, 8>{g.sx, g.sy, g.sw, g.sh, g.dx, g.dy, g.dw, g.dh}),
+              (std::array<int, 8>{w.sx, w.sy, w.sw, w.sh, w.dx, w.dy, w.dw, w.dh}))
+        << "cell " << c.index;
+  }
+}
+
+TEST(UiLayout, FontChoiceOrder) {
+  using F = FontPick;
+  struct Case { bool useDisplay, display, segoe, tahoma; F want; };
+  const Case cases[] = {
+      {true, true, true, true, F::Display},   {true, false, true, true, F::SegoeUi},
+      {true, false, false, true, F::Tahoma},  {true, false, false, false, F::Generic},
+      {false, true, true, true, F::SegoeUi},  {false, true, false, true, F::Tahoma},
+      {false, true, false, false, F::Display}, {false, false, false, false, F::Generic},
+      {false, false, true, false, F::SegoeUi}, {true, true, false, false, F::Display},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChooseFont(c.useDisplay, c.display, c.segoe, c.tahoma), c.want);
+}
+
+TEST(UiInput, ReleaseActsOnlyOnThePressedEnabledButton) {
+  using A = ClickAction;
+  struct Case { int pressed, released; bool busy; A want; };
+  const Case cases[] = {
+      {0, 0, false, A::PlayOTClient}, {1, 1, false, A::PlayClassic}, {2, 2, false, A::VerifyFiles},
+      {3, 3, false, A::Close},        {3, 3, true, A::Cancel},       {4, 4, false, A::Minimize},
+      {4, 4, true, A::Minimize},      {5, 5, true, A::Close},        {5, 5, false, A::Close},
+      {0, 0, true, A::None},          {1, 1, true, A::None},         {2, 2, true, A::None},
+      {0, 1, false, A::None},         {0, -1, false, A::None},       {-1, -1, false, A::None},
+      {-1, 3, false, A::None},        {5, 4, false, A::None},
+  };
+  for (const Case& c : cases) {
+    WidgetState widgets{c.released, c.pressed};
+    EXPECT_EQ(OnButtonRelease(widgets, c.released, c.busy), c.want) << c.pressed << "->" << c.released;
+    EXPECT_EQ(widgets.pressedButton, -1);
+    EXPECT_EQ(widgets.hoverButton, c.released);  // a release never touches the hover
+  }
+}
+
+TEST(UiInput, FinishActionsAndTexts) {
+  struct Case { uintptr_t action; FinishReaction want; };
+  const Case cases[] = {
+      {0, FinishReaction::StayOpen}, {1, FinishReaction::Close}, {2, FinishReaction::Restart},
+      {3, FinishReaction::StayOpen}, {0xFFFFFFFF, FinishReaction::StayOpen},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReactionToFinish(c.action), c.want) << c.action;
+
+  EXPECT_EQ(RestartCommandLine(u"C:\\Jogos\\Morvel Global\\Morvel-Global-Launcher.exe"),
+            u"\"C:\\Jogos\\Morvel Global\\Morvel-Global-Launcher.exe\" --atualizado");
+  EXPECT_EQ(RestartCommandLine(u""), u"\"\" --atualizado");
+  EXPECT_EQ(WideString(ClientSecondLine(true)), u"Jogar");
+  EXPECT_EQ(WideString(ClientSecondLine(false)), u"Instalar e jogar");
+  EXPECT_EQ(WideString(ExitCaption(true)), u"Cancelar");
+  EXPECT_EQ(WideString(ExitCaption(false)), u"Sair");
+}
+
+TEST(UiInput, CancelAsksTheWorkerAndClearsTheErrorLook) {
+  SetStatus(u"Falha no download", u"12 de 40 MB", true);
+  g_state.cancel_requested = false;
+  CancelRunningTask();
+  const StatusTexts texts = CopyStatus();
+  EXPECT_TRUE(g_state.cancel_requested);
+  EXPECT_FALSE(g_state.status_is_error);
+  EXPECT_EQ(texts.headline, u"Cancelando...");
+  EXPECT_EQ(texts.detail, u"");
+  g_state.cancel_requested = false;
+}
+
+}  // namespace

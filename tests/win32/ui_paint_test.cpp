@@ -1,0 +1,336 @@
+// The paint, read back from the off-screen bitmap: bar fills, outlines, looks,
+// status colours, the window boxes and missing assets, against the layout's
+// numbers. Built twice: for a bare prefix and for one holding Wine's Tahoma.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/launcher_state.h"
+#include "ui/assets_win32.h"
+#include "ui/paint_win32.h"
+
+namespace {
+
+struct Pixels {
+  std::vector<uint32_t> argb;
+  uint32_t at(int x, int y) const { return argb[static_cast<size_t>(y) * WindowWidth + x]; }
+};
+
+Pixels Read(GdipBitmap& bitmap) {
+  Pixels p;
+  p.argb.resize(static_cast<size_t>(WindowWidth) * WindowHeight);
+  GpRect all(0, 0, WindowWidth, WindowHeight);
+  BitmapData data = {};
+  data.Width = WindowWidth;
+  data.Height = WindowHeight;
+  data.Stride = WindowWidth * 4;
+  data.PixelFormat = PixelFormat32bppPARGB;
+  data.Scan0 = p.argb.data();
+  EXPECT_EQ(GdipBitmapLockBits(bitmap.get(), &all, ImageLockModeRead | ImageLockModeUserInputBuf,
+                               PixelFormat32bppPARGB, &data),
+            Ok);
+  GdipBitmapUnlockBits(bitmap.get(), &data);
+  return p;
+}
+
+struct Scene {
+  bool busy = false, error = false, installed0 = false, installed1 = false;
+  uint32_t file = 0, total = 0;
+  int hover = -1, pressed = -1;
+  const char16_t* headline = u"Tudo pronto.";
+  const char16_t* detail = u"Escolha um cliente para jogar.";
+};
+
+void Apply(const Scene& s) {
+  g_state.busy = s.busy;
+  g_state.installed[0] = s.installed0;
+  g_state.installed[1] = s.installed1;
+  g_state.file_permille = s.file;
+  g_state.total_permille = s.total;
+  SetStatus(s.headline, s.detail, s.error);
+}
+
+Pixels Render(const Scene& s, bool fromStaticLayer = true) {
+  Apply(s);
+  GdipBitmap frame = ComposeFrame(WidgetState{s.hover, s.pressed}, fromStaticLayer);
+  EXPECT_TRUE(frame);
+  return Read(frame);
+}
+
+// Source-over of an ARGB colour onto an opaque premultiplied pixel, as 8-bit
+// arithmetic rounds it; channels compared within 2.
+uint32_t Over(uint32_t below, uint32_t colour) {
+  const uint32_t a = colour >> 24;
+  uint32_t out = 0xFF000000;
+  for (int shift = 0; shift < 24; shift += 8) {
+    const uint32_t c = (colour >> shift) & 0xFF, b = (below >> shift) & 0xFF;
+    out |= ((c * a + b * (255 - a) + 127) / 255) << shift;
+  }
+  return out;
+}
+
+bool Near(uint32_t a, uint32_t b, int tolerance = 2) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > tolerance) return false;
+  }
+  return true;
+}
+
+// How many pixels of a rectangle are (nearly) the colour: glyph cores reach it.
+int CountNear(const Pixels& p, int x, int y, int w, int h, uint32_t colour) {
+  int n = 0;
+  for (int j = y; j < y + h; ++j)
+    for (int i = x; i < x + w; ++i) n += Near(p.at(i, j), colour, 3);
+  return n;
+}
+
+int DifferingColumns(const Pixels& a, const Pixels& b, int x, int y, int w, int h) {
+  int n = 0;
+  for (int i = x; i < x + w; ++i) {
+    for (int j = y; j < y + h; ++j) {
+      if (a.at(i, j) != b.at(i, j)) { ++n; break; }
+    }
+  }
+  return n;
+}
+
+void SavePng(GdipBitmap& bitmap, const char* name) {
+  // PNG encoder of GDI+.
+  const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+  CreateDirectoryW(L"build\\mingw\\artefacts", nullptr);
+  CreateDirectoryW(L"build\\mingw\\artefacts\\ui", nullptr);
+  const std::wstring path = L"build\\mingw\\artefacts\\ui\\" + std::wstring(name, name + std::strlen(name)) +
+#ifdef MORVEL_PREFIX_HAS_TAHOMA
+                            L"_tahoma.png";
+#else
+                            L"_bare.png";
+#endif
+  EXPECT_EQ(GdipSaveImageToFile(bitmap.get(), path.c_str(), &png, nullptr), Ok) << name;
+}
+
+class Paint : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    session_ = new GdiplusSession;
+    LoadUiAssets(GetModuleHandleW(nullptr));
+  }
+  static void TearDownTestSuite() {
+    ReleaseUiAssets();
+    delete session_;
+  }
+  void TearDown() override { Apply(Scene{}); }
+  static GdiplusSession* session_;
+};
+GdiplusSession* Paint::session_ = nullptr;
+
+TEST_F(Paint, AssetsLoadFromTheProgramsResources) {
+  ASSERT_TRUE(*session_);
+  EXPECT_TRUE(g_assets.BackgroundImage && g_assets.FrameImage && g_assets.ButtonImage && g_assets.ButtonHoverImage);
+  EXPECT_TRUE(g_assets.DisplayFontCollection && g_assets.DisplayFontFamily);
+  EXPECT_TRUE(g_assets.StaticLayer);
+  UINT w = 0, h = 0;
+  GdipGetImageWidth(g_assets.FrameImage.get(), &w);
+  GdipGetImageHeight(g_assets.FrameImage.get(), &h);
+  EXPECT_EQ(w * 1000 + h, 222u * 1000 + 359u);
+  EXPECT_FALSE(LoadResourceImage(GetModuleHandleW(nullptr), 99));
+}
+
+TEST_F(Paint, StaticLayerGivesTheSameBytesAsEveryStep) {
+  const Scene scenes[] = {
+      {},
+      {true, false, false, true, 500, 250, 3, -1, u"Baixando arquivos...", u"12,5 de 40,0 MB"},
+      {false, true, true, true, 1000, 1000, 0, 0, u"Falha na conexão.", u"Verifique sua internet."},
+      {false, false, false, false, 4, 3, 5, 5},
+      {true, false, true, false, 1500, 0, 4, 4},
+  };
+  for (const Scene& s : scenes) {
+    const Pixels kept = Render(s, true), full = Render(s, false);
+    EXPECT_EQ(std::memcmp(kept.argb.data(), full.argb.data(), kept.argb.size() * 4), 0) << s.file;
+  }
+}
+
+TEST_F(Paint, BarsFillExactlyTheirWidthAndKeepTheOutline) {
+  const Pixels empty = Render(Scene{});
+  struct Case { int32_t permille; int width; };
+  const Case cases[] = {{0, 0}, {3, 0}, {4, 1}, {500, 162}, {1000, 324}, {1500, 324}, {-5, 0}};
+  for (const Case& c : cases) {
+    Scene s;
+    s.file = static_cast<uint32_t>(c.permille);
+    s.total = static_cast<uint32_t>(c.permille);
+    const Pixels p = Render(s);
+    for (int top : {431, 457}) {
+      // Every changed column is a filled one: 93 up to the last filled column.
+      EXPECT_EQ(DifferingColumns(p, empty, 93, top + 1, 324, 12), c.width) << c.permille << " bar " << top;
+      if (c.width > 0) {
+        EXPECT_NE(p.at(93 + c.width - 1, top + 6), empty.at(93 + c.width - 1, top + 6)) << c.permille;
+      }
+      if (c.width < 324) {
+        EXPECT_EQ(p.at(93 + c.width, top + 6), empty.at(93 + c.width, top + 6)) << c.permille;
+      }
+      EXPECT_TRUE(Near(p.at(200, top), ColorBarOutline)) << std::hex << p.at(200, top);
+      EXPECT_TRUE(Near(p.at(92, top + 7), ColorBarOutline)) << std::hex << p.at(92, top + 7);
+      EXPECT_TRUE(Near(p.at(417, top + 7), ColorBarOutline)) << std::hex << p.at(417, top + 7);
+      EXPECT_TRUE(Near(p.at(300, top + 13), ColorBarOutline)) << std::hex << p.at(300, top + 13);
+    }
+  }
+  // The gradient is fixed to the rows: a column's colour does not depend on the progress.
+  Scene half, full;
+  half.file = 500;
+  full.file = 1000;
+  const Pixels a = Render(half), b = Render(full);
+  for (int y = 432; y < 444; ++y) EXPECT_EQ(a.at(150, y), b.at(150, y)) << y;
+  EXPECT_TRUE(Near(b.at(200, 432), ColorGold, 24)) << std::hex << b.at(200, 432);
+  EXPECT_TRUE(Near(b.at(200, 443), ColorFileBarBottom, 24)) << std::hex << b.at(200, 443);
+}
+
+TEST_F(Paint, BusyDimsTheClientAndVerifyButtonsOnlyAndTheExitReadsCancelar) {
+  Scene idle, busy;
+  busy.busy = true;
+  busy.hover = ButtonClient0;  // disabled buttons show no hover
+  busy.pressed = ButtonClient0;
+  const Pixels a = Render(idle), b = Render(busy);
+  for (int button : {0, 1, 2}) {
+    const ButtonRect& r = ButtonRects[button];
+    const int x = r.left + 10, y = r.bottom - 3;
+    EXPECT_TRUE(Near(b.at(x, y), Over(a.at(x, y), ColorDimLayer))) << button << std::hex << " " << b.at(x, y);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    EXPECT_EQ(CountNear(b, r.left, r.top, w, h, ColorGold), 0) << button;
+    EXPECT_GT(CountNear(b, r.left, r.top, w, h, ColorMuted), 3) << button;
+    EXPECT_GT(CountNear(a, r.left, r.top, w, h, ColorGold), 3) << button;
+  }
+  const ButtonRect& exit = ButtonRects[ButtonExit];
+  EXPECT_EQ(a.at(exit.left + 10, exit.bottom - 3), b.at(exit.left + 10, exit.bottom - 3));
+  // "Cancelar" inks more columns in gold than "Sair".
+  auto inkedColumns = [&](const Pixels& p) {
+    int n = 0;
+    for (int x = exit.left; x < exit.right; ++x) n += CountNear(p, x, exit.top, 1, 34, ColorGold) > 0;
+    return n;
+  };
+  EXPECT_GT(inkedColumns(b), inkedColumns(a) * 3 / 2);
+  EXPECT_GT(inkedColumns(a), 5);
+}
+
+TEST_F(Paint, HoverAndPressedLayers) {
+  for (bool busy : {false, true}) {
+    Scene normal, hover, pressed, pressedElsewhere;
+    normal.busy = hover.busy = pressed.busy = pressedElsewhere.busy = busy;
+    hover.hover = pressed.hover = pressed.pressed = ButtonExit;
+    pressedElsewhere.pressed = ButtonExit;  // pressed, then dragged off: normal look
+    const Pixels n = Render(normal), h = Render(hover), p = Render(pressed), e = Render(pressedElsewhere);
+    const ButtonRect& r = ButtonRects[ButtonExit];
+    const int x = r.left + 10, y = r.bottom - 3;
+    EXPECT_NE(n.at(x, y), h.at(x, y));
+    EXPECT_TRUE(Near(p.at(x, y), Over(h.at(x, y), ColorPressedLayer))) << std::hex << p.at(x, y);
+    EXPECT_EQ(e.at(x, y), n.at(x, y));
+  }
+  Scene hover;
+  hover.hover = ButtonClient1;
+  const Pixels h = Render(hover), n = Render(Scene{});
+  EXPECT_NE(h.at(560, 437), n.at(560, 437));
+  EXPECT_EQ(h.at(440, 437), n.at(440, 437));
+}
+
+TEST_F(Paint, StatusLinesTakeTheErrorColourTogether) {
+  for (bool error : {false, true}) {
+    Scene s;
+    s.error = error;
+    s.headline = u"Falha na conexão com o servidor.";
+    s.detail = u"Tente novamente em instantes.";
+    const Pixels p = Render(s);
+    EXPECT_EQ(CountNear(p, 30, 391, 390, 18, ColorError) > 3, error);
+    EXPECT_EQ(CountNear(p, 30, 391, 390, 18, ColorGold) > 3, !error);
+    EXPECT_EQ(CountNear(p, 30, 409, 390, 16, ColorError) > 3, error);
+    EXPECT_EQ(CountNear(p, 30, 409, 390, 16, ColorMuted) > 3, !error);
+  }
+}
+
+TEST_F(Paint, WindowBoxesFillUnderTheMouseOnly) {
+  struct Case { int hover; uint32_t minimize, close; };
+  const Case cases[] = {
+      {-1, ColorBoxFill, ColorBoxFill},
+      {ButtonMinimize, ColorMinimizeHot, ColorBoxFill},
+      {ButtonClose, ColorBoxFill, ColorCloseHot},
+      {ButtonExit, ColorBoxFill, ColorBoxFill},
+  };
+  const Pixels below = Read(g_assets.StaticLayer);
+  for (const Case& c : cases) {
+    for (bool busy : {false, true}) {
+      Scene s;
+      s.hover = c.hover;
+      s.busy = busy;
+      const Pixels p = Render(s);
+      EXPECT_TRUE(Near(p.at(624, 35), Over(below.at(624, 35), c.minimize))) << c.hover << std::hex << " " << p.at(624, 35);
+      EXPECT_TRUE(Near(p.at(644, 35), Over(below.at(644, 35), c.close))) << c.hover << std::hex << " " << p.at(644, 35);
+      for (int x : {622, 642}) {
+        EXPECT_TRUE(Near(p.at(x, 40), ColorBoxOutline)) << std::hex << p.at(x, 40);
+        EXPECT_TRUE(Near(p.at(x + 8, 32), ColorBoxOutline)) << std::hex << p.at(x + 8, 32);
+      }
+      EXPECT_TRUE(Near(p.at(630, 45), ColorGold, 40)) << std::hex << p.at(630, 45);
+      EXPECT_TRUE(Near(p.at(650, 40), ColorGold, 60)) << std::hex << p.at(650, 40);  // centre of the cross
+    }
+  }
+}
+
+TEST_F(Paint, StatesAsPicturesForTheEye) {
+  struct Shot { const char* name; Scene scene; };
+  const Shot shots[] = {
+      {"idle", {false, false, true, false, 0, 0, -1, -1, u"Tudo pronto.", u"Escolha um cliente para jogar."}},
+      {"busy", {true, false, false, false, 0, 0, 3, -1, u"Conectando ao servidor...", u""}},
+      {"error", {false, true, false, false, 0, 0, -1, -1, u"Não foi possível iniciar a tarefa.",
+                 u"Verificação de arquivos: conexão recusada (ação necessária)"}},
+      {"downloading", {true, false, false, false, 420, 135, -1, -1, u"Baixando atualização do OTClient...",
+                       u"12,5 de 40,0 MB"}},
+  };
+  for (const Shot& shot : shots) {
+    Apply(shot.scene);
+    GdipBitmap frame = ComposeFrame(WidgetState{shot.scene.hover, shot.scene.pressed}, true);
+    SavePng(frame, shot.name);
+  }
+}
+
+TEST_F(Paint, FontChoiceOfThisPrefix) {
+  const LabelFamily display = ChooseLabelFamily(true), system = ChooseLabelFamily(false);
+  EXPECT_EQ(display.pick, FontPick::Display);
+#ifdef MORVEL_PREFIX_HAS_TAHOMA
+  EXPECT_EQ(system.pick, FontPick::Tahoma);
+#else
+  EXPECT_EQ(system.pick, FontPick::Display);  // no installed family: the fourth rule
+#endif
+  EXPECT_TRUE(system.family);
+}
+
+// Last: takes the frame and the font away from the assets.
+TEST_F(Paint, ZMissingFrameAndFontResources) {
+  const Pixels framed = Render(Scene{});
+  EXPECT_NE(framed.at(5, 5), ColorBackdrop);
+
+  g_assets.FrameImage.reset();
+  g_assets.StaticLayer = ComposeStaticLayer();
+  const Pixels bare = Render(Scene{});
+  EXPECT_EQ(bare.at(5, 5), ColorBackdrop);
+  EXPECT_EQ(bare.at(680, 500), ColorBackdrop);
+  EXPECT_EQ(bare.at(344, 200), framed.at(344, 200));  // the scene is still drawn
+
+  // A module without RCDATA 6 leaves the display font empty.
+  g_assets.DisplayFontFamily.reset();
+  g_assets.DisplayFontCollection.reset();
+  LoadDisplayFont(GetModuleHandleW(L"kernel32.dll"));
+  EXPECT_FALSE(g_assets.DisplayFontCollection || g_assets.DisplayFontFamily);
+
+  Scene blank;
+  blank.headline = u"";
+  Scene titled;
+  titled.headline = u"Verificação concluída.";
+  const Pixels a = Render(blank), b = Render(titled);
+  const bool anyFamily = bool(ChooseLabelFamily(false).family);
+#ifdef MORVEL_PREFIX_HAS_TAHOMA
+  EXPECT_TRUE(anyFamily);
+#endif
+  // With no family at all a label draws nothing; with one, the title shows.
+  EXPECT_EQ(DifferingColumns(a, b, 30, 391, 390, 19) > 0, anyFamily);
+}
+
+}  // namespace

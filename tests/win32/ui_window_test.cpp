@@ -1,0 +1,331 @@
+// The real window under Wine on the private display, driven by real mouse
+// events from xdotool. A stand-in worker plays the task: it waits for a cancel
+// or stays stuck. Started again with "--atualizado", the program records its
+// command line and ends: that is the launcher restarting itself.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/launcher_state.h"
+#include "app/paths.h"
+#include "app/task_handoff.h"
+#include "app/win32_text.h"
+#include "ui/assets_win32.h"
+#include "ui/input.h"
+#include "ui/layout.h"
+#include "ui/main_window_win32.h"
+#include "update/worker.h"
+
+namespace {
+
+enum class WorkerMode { UntilCancelled, Stuck };
+std::atomic<WorkerMode> g_mode{WorkerMode::UntilCancelled};
+std::mutex g_tasksLock;
+std::vector<WorkerTask> g_tasks;
+
+std::vector<WorkerTask> Tasks() {
+  std::lock_guard<std::mutex> hold(g_tasksLock);
+  return g_tasks;
+}
+
+std::string Scratch() { return std::getenv("MORVEL_TEST_SCRATCH"); }
+std::wstring WinPath(const std::string& unixPath) {
+  std::wstring path = L"Z:";
+  for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+  return path;
+}
+
+// Runs messages until the time is up or the window is gone (its quit message).
+bool Pump(DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return false;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (GetTickCount() - start >= ms) return true;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+// A shell command on the Linux side (xdotool, xwd), run while the window keeps
+// handling its messages; a Unix process gives Wine no handle to wait on, so it
+// leaves a file behind when done.
+void Shell(const std::string& command) {
+  static int n = 0;
+  const std::string done = Scratch() + "/shell_done_" + std::to_string(++n);
+  std::wstring line = L"/bin/sh -c \"";
+  for (char c : command + "; touch " + done) line += static_cast<wchar_t>(c);
+  line += L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &started));
+  ScopedHandle thread(started.hThread), process(started.hProcess);
+  for (int i = 0; i < 1000 && GetFileAttributesW(WinPath(done).c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+    if (!Pump(10)) break;
+  }
+  Pump(120);  // the last events and one repaint tick
+}
+
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_mode = WorkerMode::UntilCancelled;
+    { std::lock_guard<std::mutex> hold(g_tasksLock); g_tasks.clear(); }
+    g_widgets = WidgetState{};
+    g_state.busy = false;
+    g_state.cancel_requested = false;
+    SetStatus(u"Conectando ao servidor...", u"", false);
+    window_ = CreateMainWindow(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+    ASSERT_TRUE(window_);
+    Pump(200);
+    RECT r;
+    GetWindowRect(window_, &r);
+    left_ = r.left;
+    top_ = r.top;
+  }
+  void TearDown() override {
+    if (IsWindow(window_)) DestroyWindow(window_);
+    Pump(100);
+    if (g_worker_thread) WaitForSingleObject(g_worker_thread.get(), 10000);
+    Pump(100);
+  }
+  // Screen coordinates of a client point, for xdotool.
+  std::string At(int x, int y) const {
+    return std::to_string(left_ + x) + " " + std::to_string(top_ + y);
+  }
+  std::string AtButton(int b) const {
+    const ButtonRect& r = ButtonRects[b];
+    return At((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  }
+  void Click(int b) { Shell("xdotool mousemove " + AtButton(b) + " sleep 0.1 click 1"); }
+  HWND window_ = nullptr;
+  int left_ = 0, top_ = 0;
+};
+
+TEST_F(Window, OpensCentredWithItsClassAndPaints) {
+  RECT r;
+  GetWindowRect(window_, &r);
+  EXPECT_EQ(r.right - r.left, 688);
+  EXPECT_EQ(r.bottom - r.top, 506);
+  EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - 688) / 2);
+  EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - 506) / 2);
+  EXPECT_EQ(g_state.main_window, window_);
+  wchar_t name[64];
+  GetClassNameW(window_, name, 64);
+  EXPECT_STREQ(name, L"MorvelGlobalLauncherWnd");
+  EXPECT_EQ(GetClassLongW(window_, GCL_STYLE), static_cast<DWORD>(CS_DROPSHADOW));
+  EXPECT_EQ(GetClassLongPtrW(window_, GCLP_HICON), GetClassLongPtrW(window_, GCLP_HICONSM));
+  EXPECT_NE(GetClassLongPtrW(window_, GCLP_HICON), 0);
+  EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window_, GWL_STYLE)) & ~(WS_VISIBLE | WS_CLIPSIBLINGS),
+            static_cast<DWORD>(WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX));
+  // The screen shows the painted scene: the box outline at the close box.
+  HDC screen = GetDC(nullptr);
+  const COLORREF outline = GetPixel(screen, r.left + 642, r.top + 40);
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(outline, RGB(0xD9, 0xA4, 0x41));
+  EXPECT_EQ(SendMessageW(window_, WM_NCHITTEST, 0, MAKELPARAM(r.left + 200, r.top + 200)), HTCAPTION);
+  EXPECT_EQ(SendMessageW(window_, WM_NCHITTEST, 0, MAKELPARAM(r.left + 650, r.top + 40)), HTCLIENT);
+  EXPECT_EQ(SendMessageW(window_, WM_ERASEBKGND, 0, 0), 1);
+}
+
+TEST_F(Window, HoverPressAndReleaseElsewhereStartNothing) {
+  Shell("xdotool mousemove " + AtButton(ButtonClient0));
+  EXPECT_EQ(g_widgets.hoverButton, ButtonClient0);
+  Shell("xdotool mousedown 1");
+  EXPECT_EQ(g_widgets.pressedButton, ButtonClient0);
+  Shell("xdotool mousemove " + AtButton(ButtonClient1) + " sleep 0.1 mouseup 1");
+  EXPECT_EQ(g_widgets.pressedButton, -1);
+  EXPECT_EQ(g_widgets.hoverButton, ButtonClient1);
+  // Pressed, dragged off onto the painted area while captured, released there.
+  Shell("xdotool mousemove " + AtButton(ButtonVerify) + " sleep 0.1 mousedown 1 sleep 0.1 mousemove " +
+        At(200, 200));
+  EXPECT_EQ(g_widgets.pressedButton, ButtonVerify);
+  EXPECT_EQ(g_widgets.hoverButton, -1);
+  Shell("xdotool mouseup 1");
+  EXPECT_EQ(g_widgets.pressedButton, -1);
+  EXPECT_TRUE(Tasks().empty());
+  EXPECT_FALSE(g_state.busy);
+  EXPECT_EQ(GetCapture(), nullptr);
+  // Off a button onto the draggable area, then off the window.
+  Shell("xdotool mousemove " + AtButton(ButtonExit) + " sleep 0.2 mousemove " + At(300, 300));
+  EXPECT_EQ(g_widgets.hoverButton, -1);
+  Shell("xdotool mousemove " + AtButton(ButtonMinimize));
+  EXPECT_EQ(g_widgets.hoverButton, ButtonMinimize);
+  Shell("xdotool mousemove 5 5");
+  EXPECT_EQ(g_widgets.hoverButton, -1);
+}
+
+TEST_F(Window, ClicksWhileBusyAreIgnoredAndCancelarCancels) {
+  Click(ButtonClient0);
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].kind, int32_t(TaskKind::Play));
+  EXPECT_EQ(Tasks()[0].client, int32_t(ClientKind::OTClient));
+  EXPECT_TRUE(g_state.busy);
+  SetStatus(u"Baixando arquivos...", u"1,0 de 2,0 MB", true);
+  Click(ButtonClient1);
+  Click(ButtonVerify);
+  EXPECT_EQ(Tasks().size(), 1u);
+  EXPECT_TRUE(IsWindow(window_));
+  Shell("xwd -root -silent | convert xwd:- png:" + std::string(std::getenv("MORVEL_ROOT")) +
+        "/build/mingw/artefacts/ui/window_busy.png");
+
+  Click(ButtonExit);  // "Cancelar": the worker ends the task
+  const StatusTexts texts = CopyStatus();
+  EXPECT_EQ(texts.headline, u"Cancelando...");
+  EXPECT_EQ(texts.detail, u"");
+  EXPECT_FALSE(g_state.status_is_error);
+  Pump(500);
+  EXPECT_FALSE(g_state.busy);
+  EXPECT_TRUE(IsWindow(window_));
+
+  Click(ButtonVerify);
+  ASSERT_EQ(Tasks().size(), 2u);
+  EXPECT_EQ(Tasks()[1].kind, int32_t(TaskKind::VerifyFiles));
+  EXPECT_EQ(Tasks()[1].client, int32_t(ClientKind::None));
+  g_state.cancel_requested = true;
+  Pump(500);
+  Click(ButtonClient1);
+  ASSERT_EQ(Tasks().size(), 3u);
+  EXPECT_EQ(Tasks()[2].client, int32_t(ClientKind::Classic));
+  g_state.cancel_requested = true;
+}
+
+TEST_F(Window, CloseBoxDuringAStuckTaskClosesWithinAboutThreeSeconds) {
+  g_mode = WorkerMode::Stuck;
+  Click(ButtonClient1);
+  ASSERT_TRUE(g_state.busy);
+  Shell("xdotool mousemove " + AtButton(ButtonClose));
+  const DWORD start = GetTickCount();
+  Shell("xdotool click 1");
+  const DWORD took = GetTickCount() - start;
+  EXPECT_FALSE(IsWindow(window_));
+  EXPECT_GE(took, 2900u);
+  EXPECT_LE(took, 4500u);
+  EXPECT_TRUE(g_state.cancel_requested);
+}
+
+TEST_F(Window, SairClosesAtOnceWhenIdle) {
+  Shell("xdotool mousemove " + AtButton(ButtonExit));
+  const DWORD start = GetTickCount();
+  Shell("xdotool click 1");
+  EXPECT_FALSE(IsWindow(window_));
+  EXPECT_LE(GetTickCount() - start, 1500u);
+  EXPECT_TRUE(Tasks().empty());
+}
+
+TEST_F(Window, MinimizesAndMovesByItsPaintedArea) {
+  Click(ButtonMinimize);
+  EXPECT_TRUE(IsIconic(window_));
+  ShowWindow(window_, SW_RESTORE);
+  Pump(300);
+  EXPECT_FALSE(IsIconic(window_));
+  RECT before, after;
+  GetWindowRect(window_, &before);
+  Shell("xdotool mousemove " + At(200, 150) + " sleep 0.2 mousedown 1 sleep 0.2 mousemove " + At(220, 160) +
+        " sleep 0.2 mousemove " + At(260, 180) + " sleep 0.3 mouseup 1");
+  Pump(300);
+  GetWindowRect(window_, &after);
+  EXPECT_EQ(after.left - before.left, 60);
+  EXPECT_EQ(after.top - before.top, 30);
+  EXPECT_TRUE(Tasks().empty());
+}
+
+TEST_F(Window, TaskEndsKeepOpenCloseOrRestart) {
+  // A client that is now on disk shows "Jogar" from the task's end on.
+  const WideString exe = ClientExePath(0);
+  CreateDirectoryTree(ClientDir(0));
+  FILE* f = _wfopen(WinText(exe), L"wb");
+  ASSERT_TRUE(f);
+  fclose(f);
+  for (WPARAM action : {WPARAM(0), WPARAM(3), WPARAM(77)}) {
+    g_state.busy = true;
+    g_state.installed[0] = false;
+    PostMessageW(window_, MsgTaskFinished, action, 0);
+    ASSERT_TRUE(Pump(150)) << action;
+    EXPECT_TRUE(IsWindow(window_)) << action;
+    EXPECT_FALSE(g_state.busy) << action;
+    EXPECT_TRUE(g_state.installed[0]) << action;
+  }
+  DeleteFileW(WinText(exe));
+
+  const std::string record = Scratch() + "/restarted.txt";
+  PostMessageW(window_, MsgTaskFinished, FinishRestartLauncher, 0);
+  EXPECT_FALSE(Pump(1000));
+  EXPECT_FALSE(IsWindow(window_));
+  std::string line;
+  for (int i = 0; i < 100 && line.empty(); ++i) {
+    Sleep(100);
+    if (FILE* r = _wfopen(WinPath(record).c_str(), L"rb")) {
+      char buffer[1024];
+      line.assign(buffer, fread(buffer, 1, sizeof buffer, r));
+      fclose(r);
+    }
+  }
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  EXPECT_EQ(line, "\"" + WideToUtf8(FromWinText(self)) + "\" --atualizado");
+}
+
+TEST_F(Window, FinishCloseLauncherDestroysTheWindow) {
+  g_state.busy = true;
+  PostMessageW(window_, MsgTaskFinished, FinishCloseLauncher, 0);
+  EXPECT_FALSE(Pump(500));
+  EXPECT_FALSE(IsWindow(window_));
+  EXPECT_FALSE(g_state.busy);
+}
+
+TEST_F(Window, EveryPortugueseTextOnScreen) {
+  g_state.installed[1] = true;
+  SetStatus(u"Não foi possível iniciar a tarefa.", u"Atenção: verificação e instalação concluídas à tarde", true);
+  Shell("xdotool mousemove 5 5 sleep 0.2; xwd -root -silent | convert xwd:- -crop 688x506+" +
+        std::to_string(left_) + "+" + std::to_string(top_) + " png:" + std::getenv("MORVEL_ROOT") +
+        "/build/mingw/artefacts/ui/window_texts.png");
+  EXPECT_TRUE(IsWindow(window_));
+  g_state.installed[1] = false;
+}
+
+}  // namespace
+
+DWORD WINAPI WorkerMain(LPVOID param) {
+  WorkerTask* task = static_cast<WorkerTask*>(param);
+  {
+    std::lock_guard<std::mutex> hold(g_tasksLock);
+    g_tasks.push_back(*task);
+  }
+  delete task;
+  if (g_mode == WorkerMode::Stuck) {
+    Sleep(6000);
+  } else {
+    for (int i = 0; i < 2000 && !g_state.cancel_requested; ++i) Sleep(10);
+    SetStatus(u"Cancelado.", u"", false);
+  }
+  PostMessageW(static_cast<HWND>(g_state.main_window), MsgTaskFinished, FinishKeepOpen, 0);
+  return 0;
+}
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"--atualizado") {
+    const char* scratch = std::getenv("MORVEL_TEST_SCRATCH");
+    if (FILE* f = scratch ? _wfopen(WinPath(std::string(scratch) + "/restarted.txt").c_str(), L"wb") : nullptr) {
+      const std::string line = WideToUtf8(FromWinText(GetCommandLineW()));
+      fwrite(line.data(), 1, line.size(), f);
+      fclose(f);
+    }
+    return 0;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  GdiplusSession session;
+  LoadUiAssets(GetModuleHandleW(nullptr));
+  const int result = RUN_ALL_TESTS();
+  ReleaseUiAssets();
+  return result;
+}

@@ -1,0 +1,78 @@
+// The window's fixed geometry and the choices the paint makes from the widget
+// state: which button a point hits, how each button looks, how far a bar fills,
+// how the frame picture is cut, which font family a text gets. No platform here.
+#pragma once
+#include <array>
+#include <cstdint>
+
+constexpr int WindowWidth = 688;
+constexpr int WindowHeight = 506;
+
+enum ButtonId : int {
+  ButtonNone = -1,
+  ButtonClient0 = 0,
+  ButtonClient1 = 1,
+  ButtonVerify = 2,
+  ButtonExit = 3,
+  ButtonMinimize = 4,
+  ButtonClose = 5,
+};
+
+// Right and bottom excluded, as the platform's point-in-rectangle test has them.
+struct ButtonRect {
+  int left, top, right, bottom;
+};
+extern const std::array<ButtonRect, 6> ButtonRects;
+
+// The first button, in table order, whose rectangle holds the point; -1 if none.
+int HitTestButtons(int x, int y);
+
+// Palette (ARGB).
+constexpr uint32_t ColorGold = 0xFFF2D38A;
+constexpr uint32_t ColorLight = 0xFFEFE6D2;
+constexpr uint32_t ColorMuted = 0xFFB8AD98;
+constexpr uint32_t ColorError = 0xFFFF9C78;
+constexpr uint32_t ColorBarOutline = 0xFF5C4824;
+constexpr uint32_t ColorBoxOutline = 0xFFD9A441;
+constexpr uint32_t ColorBackdrop = 0xFF050709;
+constexpr uint32_t ColorTrough = 0xC8000000;
+constexpr uint32_t ColorFileBarBottom = 0xFFB08032;
+constexpr uint32_t ColorTotalBarTop = 0xFFF0BE5A;
+constexpr uint32_t ColorTotalBarBottom = 0xFFA06419;
+constexpr uint32_t ColorDimLayer = 0x9608090B;
+constexpr uint32_t ColorPressedLayer = 0x46000000;
+constexpr uint32_t ColorBoxFill = 0xD7111517;
+constexpr uint32_t ColorMinimizeHot = 0xEB46381E;
+constexpr uint32_t ColorCloseHot = 0xEB963223;
+constexpr uint32_t ColorAttributes = 0xFF000000;
+
+enum class ButtonLook { Normal, Hover, Pressed, Disabled };
+
+// Look of a text button (0..3): only busy and the widget state decide it.
+ButtonLook LookOfButton(int button, bool busy, int hoverButton, int pressedButton);
+
+struct ButtonStyle {
+  bool hoverFace;       // the hover picture in place of the normal one
+  uint32_t layer;       // 0 for no layer over the face
+  uint32_t caption;
+  uint32_t secondLine;
+};
+ButtonStyle StyleOfLook(ButtonLook look);
+
+// Fill of the minimize (4) or close (5) box; busy plays no part.
+uint32_t WindowBoxFill(int box, int hoverButton);
+
+// Filled width in pixels of a bar's 324-pixel fill for a progress in
+// thousandths; values outside 0..1000 are tolerated.
+int ProgressFillWidth(int32_t permille);
+
+// One cell of the nine-slice frame: source and destination rectangles.
+struct SliceCell {
+  int sx, sy, sw, sh;
+  int dx, dy, dw, dh;
+};
+// Cells row by row for a frame picture of width x height; index 4 is the centre.
+std::array<SliceCell, 9> FrameSliceCells(int width, int height);
+
+enum class FontPick { Display, SegoeUi, Tahoma, Generic };
+FontPick ChooseFont(bool useDisplayFont, bool haveDisplay, bool haveSegoeUi, bool haveTahoma);

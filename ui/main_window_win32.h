@@ -1,0 +1,9 @@
+// The launcher's only window: a fixed 688 x 506 popup painted by the program.
+#pragma once
+#include <windows.h>
+
+// Registers the class, creates and shows the window, stores it in the launcher
+// state and starts the 50 ms repaint timer; nullptr when creation failed.
+HWND CreateMainWindow(HINSTANCE instance, int show_command);
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,214 @@
+#include "ui/paint_win32.h"
+
+#include "app/launcher_state.h"
+#include "app/win32_text.h"
+#include "ui/assets_win32.h"
+#include "ui/layout.h"
+
+namespace {
+
+GdipImageAttributes TileFlipAttributes() {
+  GdipImageAttributes attributes;
+  GdipCreateImageAttributes(attributes.put());
+  GdipSetImageAttributesWrapMode(attributes.get(), WrapModeTileFlipXY, ColorAttributes, FALSE);
+  return attributes;
+}
+
+void FillRect(GpGraphics* graphics, ARGB colour, int x, int y, int width, int height) {
+  GdipSolidBrush brush;
+  GdipCreateSolidFill(colour, brush.put());
+  GdipFillRectangleI(graphics, brush.get(), x, y, width, height);
+}
+
+GdipBitmap NewFrameBitmap(GdipGraphics& graphics) {
+  GdipBitmap bitmap;
+  GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
+  if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
+  if (graphics) SetUpGraphics(graphics.get());
+  return bitmap;
+}
+
+GpFontFamily* GenericFamily() {
+  if (!g_assets.genericLookedUp) {
+    g_assets.genericLookedUp = true;
+    GdipGetGenericFontFamilySansSerif(g_assets.GenericFontFamily.put());
+  }
+  return g_assets.GenericFontFamily.get();
+}
+
+}  // namespace
+
+void SetUpGraphics(GpGraphics* graphics) {
+  GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
+  GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
+  GdipSetTextRenderingHint(graphics, TextRenderingHintAntiAliasGridFit);
+}
+
+void DrawFrameSlices(GpGraphics* graphics, bool centreOnly) {
+  if (!g_assets.FrameImage) return;
+  UINT width = 0, height = 0;
+  GdipGetImageWidth(g_assets.FrameImage.get(), &width);
+  GdipGetImageHeight(g_assets.FrameImage.get(), &height);
+  const auto cells = FrameSliceCells(static_cast<int>(width), static_cast<int>(height));
+  GdipImageAttributes attributes = TileFlipAttributes();
+  for (int index = 0; index < 9; ++index) {
+    if ((index == 4) != centreOnly) continue;
+    const SliceCell& c = cells[index];
+    GdipDrawImageRectRectI(graphics, g_assets.FrameImage.get(), c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh,
+                           UnitPixel, attributes.get(), nullptr, nullptr);
+  }
+}
+
+LabelFamily ChooseLabelFamily(bool useDisplayFont) {
+  LabelFamily label;
+  GdipCreateFontFamilyFromName(L"Segoe UI", nullptr, label.segoeUi.put());
+  GdipCreateFontFamilyFromName(L"Tahoma", nullptr, label.tahoma.put());
+  label.pick = ChooseFont(useDisplayFont, bool(g_assets.DisplayFontFamily), bool(label.segoeUi), bool(label.tahoma));
+  switch (label.pick) {
+    case FontPick::Display: label.family = g_assets.DisplayFontFamily.get(); break;
+    case FontPick::SegoeUi: label.family = label.segoeUi.get(); break;
+    case FontPick::Tahoma: label.family = label.tahoma.get(); break;
+    case FontPick::Generic: label.family = GenericFamily(); break;
+  }
+  return label;
+}
+
+void DrawLabel(GpGraphics* graphics, const wchar_t* text, bool useDisplayFont, float emSize, ARGB colour,
+               RectF layout, StringAlignment alignment) {
+  const LabelFamily label = ChooseLabelFamily(useDisplayFont);
+  // With no family at all there is nothing to draw the text with.
+  if (!label.family) return;
+
+  GdipFont font;
+  GdipCreateFont(label.family, emSize, FontStyleRegular, UnitPixel, font.put());
+  GdipSolidBrush brush;
+  GdipCreateSolidFill(colour, brush.put());
+  GdipStringFormat format;
+  GdipCreateStringFormat(0, LANG_NEUTRAL, format.put());
+  GdipSetStringFormatAlign(format.get(), alignment);
+  GdipSetStringFormatLineAlign(format.get(), StringAlignmentCenter);
+  GdipSetStringFormatTrimming(format.get(), StringTrimmingEllipsisCharacter);
+  GdipSetStringFormatFlags(format.get(), StringFormatFlagsNoWrap);
+  GdipDrawString(graphics, text, -1, font.get(), &layout, format.get(), brush.get());
+}
+
+void DrawProgressBar(GpGraphics* graphics, int top, int32_t permille, ARGB topColour, ARGB bottomColour) {
+  FillRect(graphics, ColorTrough, 92, top, 326, 14);
+  const int width = ProgressFillWidth(permille);
+  if (width > 0) {
+    // Spans the whole bar, so a pixel's colour depends on its row only.
+    const RectF span(93, static_cast<REAL>(top), 324, 14);
+    GdipGradientBrush gradient;
+    GdipCreateLineBrushFromRect(&span, topColour, bottomColour, LinearGradientModeVertical, WrapModeTile,
+                                gradient.put());
+    GdipFillRectangleI(graphics, gradient.get(), 93, top + 1, width, 12);
+  }
+  GdipPen pen;
+  GdipCreatePen1(ColorBarOutline, 1.0f, UnitPixel, pen.put());
+  GdipDrawRectangleI(graphics, pen.get(), 92, top, 325, 13);
+}
+
+void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const wchar_t* secondLine,
+                const WidgetState& widgets) {
+  const ButtonRect& r = ButtonRects[button];
+  const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
+  const ButtonStyle style =
+      StyleOfLook(LookOfButton(button, g_state.busy, widgets.hoverButton, widgets.pressedButton));
+
+  GpBitmap* face = style.hoverFace && g_assets.ButtonHoverImage ? g_assets.ButtonHoverImage.get()
+                                                                 : g_assets.ButtonImage.get();
+  if (face) {
+    UINT faceWidth = 0, faceHeight = 0;
+    GdipGetImageWidth(face, &faceWidth);
+    GdipGetImageHeight(face, &faceHeight);
+    GdipImageAttributes attributes = TileFlipAttributes();
+    GdipDrawImageRectRectI(graphics, face, x, y, w, h, 0, 0, static_cast<INT>(faceWidth),
+                           static_cast<INT>(faceHeight), UnitPixel, attributes.get(), nullptr, nullptr);
+  }
+  if (style.layer) FillRect(graphics, style.layer, x, y, w, h);
+
+  const float fx = static_cast<float>(x), fy = static_cast<float>(y), fw = static_cast<float>(w);
+  if (secondLine) {
+    DrawLabel(graphics, caption, true, 18.0f, style.caption, RectF(fx, fy + 4, fw, 22), StringAlignmentCenter);
+    DrawLabel(graphics, secondLine, false, 11.5f, style.secondLine, RectF(fx, fy + 25, fw, 15),
+              StringAlignmentCenter);
+  } else {
+    DrawLabel(graphics, caption, true, 13.0f, style.caption, RectF(fx, fy, fw, static_cast<float>(h)),
+              StringAlignmentCenter);
+  }
+}
+
+void DrawWindowBox(GpGraphics* graphics, int box, const WidgetState& widgets) {
+  const int x = box == ButtonMinimize ? 622 : 642;
+  FillRect(graphics, WindowBoxFill(box, widgets.hoverButton), x, 32, 18, 18);
+  GdipPen outline;
+  GdipCreatePen1(ColorBoxOutline, 1.0f, UnitPixel, outline.put());
+  GdipDrawRectangleI(graphics, outline.get(), x, 32, 17, 17);
+  GdipPen glyph;
+  GdipCreatePen1(ColorGold, 1.5f, UnitPixel, glyph.put());
+  if (box == ButtonMinimize) {
+    GdipDrawLineI(graphics, glyph.get(), x + 4, 45, x + 13, 45);
+  } else {
+    GdipDrawLineI(graphics, glyph.get(), x + 5, 37, x + 12, 44);
+    GdipDrawLineI(graphics, glyph.get(), x + 12, 37, x + 5, 44);
+  }
+}
+
+void DrawStaticLayers(GpGraphics* graphics) {
+  FillRect(graphics, ColorBackdrop, 0, 0, WindowWidth, WindowHeight);
+  DrawFrameSlices(graphics, true);
+  if (g_assets.BackgroundImage) GdipDrawImageRectI(graphics, g_assets.BackgroundImage.get(), 24, 24, 640, 360);
+  DrawFrameSlices(graphics, false);
+}
+
+void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets) {
+  const StatusTexts texts = CopyStatus();
+  DrawLabel(graphics, WinText(texts.headline), false, 13.0f, g_state.status_is_error ? ColorError : ColorGold,
+            RectF(30, 391, 390, 19), StringAlignmentNear);
+  DrawLabel(graphics, WinText(texts.detail), false, 11.5f, g_state.status_is_error ? ColorError : ColorMuted,
+            RectF(30, 409, 390, 16), StringAlignmentNear);
+  DrawLabel(graphics, L"Arquivo", true, 14.0f, ColorLight, RectF(30, 428, 60, 20), StringAlignmentNear);
+  DrawProgressBar(graphics, 431, static_cast<int32_t>(g_state.file_permille.load()), ColorGold, ColorFileBarBottom);
+  DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
+  DrawProgressBar(graphics, 457, static_cast<int32_t>(g_state.total_permille.load()), ColorTotalBarTop,
+                  ColorTotalBarBottom);
+  DrawButton(graphics, ButtonClient0, L"OTClient", WinText(ClientSecondLine(g_state.installed[0])), widgets);
+  DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(ClientSecondLine(g_state.installed[1])), widgets);
+  DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets);
+  DrawButton(graphics, ButtonExit, WinText(ExitCaption(g_state.busy)), nullptr, widgets);
+  DrawWindowBox(graphics, ButtonMinimize, widgets);
+  DrawWindowBox(graphics, ButtonClose, widgets);
+}
+
+GdipBitmap ComposeStaticLayer() {
+  GdipGraphics graphics;
+  GdipBitmap bitmap = NewFrameBitmap(graphics);
+  if (!graphics) return {};
+  DrawStaticLayers(graphics.get());
+  return bitmap;
+}
+
+GdipBitmap ComposeFrame(const WidgetState& widgets, bool fromStaticLayer) {
+  GdipGraphics graphics;
+  GdipBitmap bitmap = NewFrameBitmap(graphics);
+  if (!graphics) return bitmap;
+  if (fromStaticLayer && g_assets.StaticLayer) {
+    GdipDrawImageI(graphics.get(), g_assets.StaticLayer.get(), 0, 0);
+  } else {
+    DrawStaticLayers(graphics.get());
+  }
+  DrawStateLayers(graphics.get(), widgets);
+  return bitmap;
+}
+
+void PaintWindow(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  GdipBitmap frame = ComposeFrame(g_widgets, true);
+  GdipGraphics screen;
+  GdipCreateFromHDC(dc, screen.put());
+  if (frame) GdipDrawImageI(screen.get(), frame.get(), 0, 0);
+  screen.reset();
+  frame.reset();
+  EndPaint(window, &paint);
+}
