@@ -25,7 +25,9 @@ player_publish() {
   mkdir -p "$src/otc/data" "$src/classic/Automap"
   cp "$support/sample_client_otc.exe" "$src/otc/Morvel Global.exe"
   cp "$support/sample_client_classic.exe" "$src/classic/Tibia.exe"
-  head -c 3000000 /dev/zero | tr '\0' 'm' >"$src/otc/data/things.dat"
+  # Incompressible and large enough that the download shows its progress.
+  head -c 24000000 < <(openssl enc -aes-128-ctr -pass pass:morvel -nosalt -pbkdf2 </dev/zero 2>/dev/null) \
+    >"$src/otc/data/things.dat"
   printf 'Sample client of the Morvel Global demo\r\n' >"$src/classic/Leia-me.txt"
   printf '2026.12\r\n' >"$src/classic/Automap/versao.txt"
   head -c 4096 /dev/zero | tr '\0' 'a' >"$src/classic/Automap/00000001.map"
