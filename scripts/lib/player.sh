@@ -5,7 +5,7 @@
 
 player_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 player_port=47443  # MORVEL_LOOPBACK_PORT of the loopback launcher builds
-player_tool=$player_root/build/host/tools/publish/morvel-publish
+player_tool=${MORVEL_PUBLISH:-$player_root/build/host/tools/publish/morvel-publish}
 player_exe_dir=$player_root/build/mingw/tests/e2e
 
 # Builds (or finds up to date) the publishing tool and the loopback launchers.

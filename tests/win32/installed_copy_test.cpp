@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/com_owner_win32.h"
 #include "app/installed_copy.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
+#include "tests/win32/support/shortcut_win32.h"
 #include "tests/win32/support/test_disk.h"
 
 namespace {
@@ -24,25 +24,6 @@ using test_disk::WriteBytes;
 
 WideString Target() { return InstallDir() + u"\\Morvel Global Launcher.exe"; }
 WideString LinkPath() { return test_disk::SpecialFolder(CSIDL_DESKTOPDIRECTORY) + u"\\Morvel Global.lnk"; }
-
-struct Link {
-  std::string target, dir, description;
-};
-
-Link ReadLink(const WideString& path) {
-  ComOwner<IShellLinkW> link;
-  ComOwner<IPersistFile> file;
-  wchar_t text[MAX_PATH] = L"";
-  Link out;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, ComSlot(link))) ||
-      FAILED(link.get()->QueryInterface(IID_IPersistFile, ComSlot(file))) || FAILED(file.get()->Load(WinText(path), STGM_READ))) {
-    return {"<unreadable>", "", ""};
-  }
-  if (SUCCEEDED(link.get()->GetPath(text, MAX_PATH, nullptr, 0))) out.target = WideToUtf8(FromWinText(text));
-  if (SUCCEEDED(link.get()->GetWorkingDirectory(text, MAX_PATH))) out.dir = WideToUtf8(FromWinText(text));
-  if (SUCCEEDED(link.get()->GetDescription(text, MAX_PATH))) out.description = WideToUtf8(FromWinText(text));
-  return out;
-}
 
 // Starts `exe` with "--as-launcher" and returns its exit code.
 DWORD RunAsLauncher(const WideString& exe) {
@@ -72,7 +53,8 @@ class InstalledCopyTest : public ::testing::Test {
   }
   void TearDown() override { CoUninitialize(); }
   void ExpectOurLink() {
-    const Link link = ReadLink(LinkPath());
+    const Shortcut link = ReadShortcut(WinText(LinkPath()));
+    EXPECT_TRUE(link.read);
     EXPECT_EQ(link.target, WideToUtf8(Target()));
     EXPECT_EQ(link.dir, WideToUtf8(InstallDir()));
     EXPECT_EQ(link.description, "Morvel Global Launcher");
@@ -112,7 +94,7 @@ TEST_F(InstalledCopyTest, ADesktopFileOfThatNameIsNeverRewritten) {
     EXPECT_EQ(ReadBytes(Target()), self_);
     EXPECT_EQ(ReadBytes(LinkPath()), before);
     if (c.link) {
-      EXPECT_EQ(ReadLink(LinkPath()).target, "C:\\windows\\notepad.exe");
+      EXPECT_EQ(ReadShortcut(WinText(LinkPath())).target, "C:\\windows\\notepad.exe");
     }
   }
 }
