@@ -138,6 +138,8 @@ exit_code() {
   done
   return 255
 }
+window_state() { wine "$(win "$player_exe_dir/window_state.exe")" 2>/dev/null | tr -d '\r'; }
+gone() { for _ in $(seq $(($2 * 5))); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done; return 1; }
 main_window() { player_window "Morvel Global Launcher" "${1:-60}"; }
 click() { read -r x y <<<"$(player_button "$2")"; player_click "$1" "$x" "$y"; }
 
@@ -298,12 +300,15 @@ scenario_second_instance() {
   local first=$launched
   click "$window" minimize
   sleep 1
-  check "minimized" bash -c "! xdotool search --onlyvisible --name '^Morvel Global Launcher\$' >/dev/null"
+  # Another program's window in front of it.
+  wine "$(win "$root/build/mingw/tests/support/sample_client_classic.exe")" >>"$run/wine.log" 2>&1 &
+  player_window "Tibia 8.60" 30 >/dev/null
+  check "the first window is minimized, another in front" equal "$(window_state)" "iconic=1 foreground=0"
   launch "$downloaded"
   exit_code "$launched" 20
   check "the second instance exits 0" equal $? 0
   check "the first instance still runs" kill -0 "$first"
-  check "the first window is restored" main_window 5
+  check "the first window is restored and in front" equal "$(window_state)" "iconic=0 foreground=1"
   shot restored >/dev/null
   closed_by_box "$window" "$first"
   check "the first closes with exit code 0" equal $? 0
@@ -376,16 +381,18 @@ scenario_self_update() {
   check "the previous executable was set aside as .old (seen: $seen_old) and is gone" [ ! -e "$downloaded.old" ]
   check "no .novo is left" [ ! -e "$downloaded.novo" ]
   check "the new exe was fetched" grep -q "\.exe$" <(requests)
-  local restarted
-  restarted=$(for p in $(pgrep -f "Morvel-Global-Launcher.exe"); do tr '\0' ' ' <"/proc/$p/cmdline"; echo; done)
-  check "the new exe runs, restarted with --atualizado" grep -qF "$(win "$downloaded") --atualizado" <<<"$restarted"
+  local p restarted=""
+  for p in $(pgrep -f -- "--atualizado"); do
+    [ "$(tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | sed 's/ *$//')" = "$(win "$downloaded") --atualizado" ] &&
+      restarted=$p
+  done
+  check "the new exe runs, restarted with --atualizado" [ -n "$restarted" ]
   window=$(main_window 30)
   check "the new launcher's window opens" [ -n "$window" ]
   settle "$window"
   check "version 3 is current: it ends on the gold title" has_gold_title "$(status_colours "$window" "$(shot updated)")"
   click "$window" close
-  sleep 2
-  check "the restarted launcher closes" bash -c "! pgrep -f 'Morvel-Global-Launcher.exe' >/dev/null"
+  check "the restarted launcher closes" gone "$restarted" 15
 }
 
 scenario_map_install_open() {
