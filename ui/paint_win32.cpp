@@ -190,11 +190,18 @@ GdipBitmap ComposeStaticLayer() {
 
 GdipBitmap ComposeFrame(const WidgetState& widgets, bool fromStaticLayer) {
   GdipGraphics graphics;
-  GdipBitmap bitmap = NewFrameBitmap(graphics);
-  if (!graphics) return bitmap;
+  GdipBitmap bitmap;
   if (fromStaticLayer && g_assets.StaticLayer) {
-    GdipDrawImageI(graphics.get(), g_assets.StaticLayer.get(), 0, 0);
+    // A copy of the kept layer's bytes: the same pixels drawing it would give,
+    // without Wine resampling the whole frame on every paint.
+    GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppPARGB, g_assets.StaticLayer.get(),
+                         bitmap.put());
+    if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
+    if (!graphics) return bitmap;
+    SetUpGraphics(graphics.get());
   } else {
+    bitmap = NewFrameBitmap(graphics);
+    if (!graphics) return bitmap;
     DrawStaticLayers(graphics.get());
   }
   DrawStateLayers(graphics.get(), widgets);
@@ -207,6 +214,8 @@ void PaintWindow(HWND window) {
   GdipBitmap frame = ComposeFrame(g_widgets, true);
   GdipGraphics screen;
   GdipCreateFromHDC(dc, screen.put());
+  // The frame is opaque throughout: copied, not blended, it shows the same.
+  GdipSetCompositingMode(screen.get(), CompositingModeSourceCopy);
   if (frame) GdipDrawImageI(screen.get(), frame.get(), 0, 0);
   screen.reset();
   frame.reset();

@@ -64,6 +64,7 @@ def make_frame():
     inner = depth >= B
     t = np.clip((py - B) / (H - 2 * B), 0, 1)
     panel = lerp(np.array([30, 24, 18.0]), np.array([11, 10, 10.0]), t[..., None])
+    panel *= (0.92 + 0.16 * noise2d(rng(0x9A4E1), w, h, 10, 16, octaves=3))[..., None]  # faint leather
     rgb[inner] = panel[inner]
     alpha = np.where(inner, 226.0, alpha)
     # Corner medallions over the mitres.

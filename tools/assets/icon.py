@@ -45,12 +45,13 @@ def _paint(size):
     gold = lerp(np.array([255, 232, 160.0]), np.array([150, 98, 36.0]), y)
     field = lerp(np.array([96, 40, 108.0]), np.array([22, 12, 46.0]), y)
     rgb = lerp(gold, field, inner[..., None])
+    small = size < 32  # at 16 a heavy shadow muddies the letter
     font = ImageFont.truetype(FONT, int(n * 0.62))
     big = Image.new("L", (n, n), 0)
     ImageDraw.Draw(big).text((n / 2, n * 0.53), "M", font=font, fill=255, anchor="mm")
     letter = np.asarray(big.resize((size, size), Image.BOX), dtype=np.float64) / 255.0 * inner
     shadow = np.clip(blur(letter, max(1.0, size / 40.0)) * 1.6, 0, 1) * inner
-    rgb = lerp(rgb, np.array([10, 4, 16.0]), shadow[..., None] * 0.8)
+    rgb = lerp(rgb, np.array([10, 4, 16.0]), shadow[..., None] * (0.35 if small else 0.8))
     rgb = lerp(rgb, gold * 1.05, letter[..., None])
     return np.concatenate([np.clip(rgb, 0, 255), outer[..., None] * 255.0], axis=-1)
 

@@ -123,16 +123,29 @@ def reduce_rgba(a, factor):
     return small
 
 
-def to_palette(rgba):
-    """8-bit palette picture from a float RGBA canvas, palette entry 0 fully
-    transparent (every pixel under 1/32 alpha), partial alpha kept in tRNS."""
-    img = to_image(rgba, "RGBA")
-    q = img.quantize(colors=255, method=Image.Quantize.FASTOCTREE, dither=Image.Dither.NONE)
-    pal = q.getpalette(rawmode="RGBA")
-    idx = np.asarray(q, dtype=np.int64) + 1
-    idx[np.asarray(img)[..., 3] < 8] = 0
-    used = min(len(pal) // 4, 255)
-    entries = [(0, 0, 0, 0)] + [tuple(pal[4 * i:4 * i + 4]) for i in range(used)]
+def to_palette(rgba, opaque_colours=240):
+    """8-bit palette picture from a float RGBA canvas. Entry 0 is fully
+    transparent; the opaque pixels get a median-cut palette with error
+    diffusion (no contour bands in the gradients); the anti-aliased edge gets
+    the remaining entries, one per alpha step. Returns (image, tRNS bytes)."""
+    a = np.clip(np.rint(rgba[..., 3]), 0, 255)
+    rgb = to_image(rgba[..., :3], "RGB")
+    pal = rgb.quantize(colors=opaque_colours, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE)
+    idx = np.asarray(rgb.quantize(palette=pal, dither=Image.Dither.FLOYDSTEINBERG), dtype=np.int64) + 1
+    colours = np.array(pal.getpalette()[:3 * opaque_colours]).reshape(-1, 3)
+    alphas = [0] + [255] * opaque_colours
+    steps = 255 - opaque_colours
+    level = np.clip(np.rint(a / 255.0 * (steps + 1)), 0, steps + 1).astype(np.int64)
+    edge_colours = []
+    for k in range(1, steps + 1):  # mean colour of the edge pixels at each alpha step
+        sel = level == k
+        mean = np.asarray(rgba[..., :3])[sel].mean(axis=0) if sel.any() else np.zeros(3)
+        edge_colours.append(np.rint(mean))
+        alphas.append(int(round(255.0 * k / (steps + 1))))
+    edge = (level >= 1) & (level <= steps)
+    idx[edge] = opaque_colours + level[edge]
+    idx[level == 0] = 0
+    entries = np.concatenate([np.zeros((1, 3)), colours, np.array(edge_colours)]).astype(np.uint8)
     out = Image.fromarray(idx.astype(np.uint8), "P")
-    out.putpalette([c for e in entries for c in e[:3]])
-    return out, bytes(e[3] for e in entries)
+    out.putpalette(entries.flatten().tolist())
+    return out, bytes(alphas)

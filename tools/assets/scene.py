@@ -66,15 +66,26 @@ def _ridge(r, w, base, amp, cells, octaves, sharp=1.0):
     return base - amp * (0.55 * n + sharp * (m ** 2 - 0.4))
 
 
-def _fill_below(img, top, colour, light=None):
+def _fill_below(img, top, colour, light=None, relief=None):
+    """Fills everything under the crest line; light is a rim glow along the
+    crest, relief a brightness field that carves gullies into the face."""
     h, w = img.shape[:2]
     y = np.arange(h)[:, None]
     cover = np.clip(y - top[None, :] + 0.5, 0.0, 1.0)
     col = np.broadcast_to(np.asarray(colour, dtype=np.float64), img.shape).copy()
+    if relief is not None:
+        col *= relief[..., None]
     if light is not None:  # rim light along the crest, strongest toward the sun
         rim = np.exp(-np.clip(y - top[None, :], 0, None) / (3.0 * S)) * light[None, :]
         col = lerp(col, np.array([255, 170, 110.0]), rim[..., None] * 0.55)
     over(img, col, cover)
+    return cover
+
+
+def _relief(r, w, h, depth):
+    """Vertical gullies and ledges: noise stretched downward, around 1.0."""
+    n = noise2d(r, w, h, 40, 10, octaves=3)
+    return 1.0 + depth * (n - 0.5) * 2.0
 
 
 def _haze(img, y_at, height, colour, strength):
@@ -141,6 +152,48 @@ def _pines(r, w, h, crest, count, hmin, hmax):
     return mask_from(draw, w, h, scale=2)
 
 
+def _village(r, w, h):
+    """Houses along the far shore, a chapel among them; body and window masks."""
+    houses = []
+    x = 0.295 * w
+    while x < 0.455 * w:
+        ww, hh = r.uniform(5, 10) * S, r.uniform(4, 8) * S
+        houses.append((x, ww, hh, r.uniform() < 0.75))
+        x += ww + r.uniform(1, 6) * S
+    base = WATER * h + 0.5 * S
+
+    def body(d, s):
+        for x0, ww, hh, _ in houses:
+            d.rectangle([x0 * s, (base - hh) * s, (x0 + ww) * s, base * s], fill=255)
+            d.polygon([((x0 - S) * s, (base - hh) * s), ((x0 + ww + S) * s, (base - hh) * s),
+                       ((x0 + ww / 2) * s, (base - hh - ww * 0.45) * s)], fill=255)
+        cx = 0.385 * w  # the chapel and its spire
+        d.rectangle([(cx - 4 * S) * s, (base - 17 * S) * s, (cx + 4 * S) * s, base * s], fill=255)
+        d.polygon([((cx - 5 * S) * s, (base - 17 * S) * s), ((cx + 5 * S) * s, (base - 17 * S) * s),
+                   (cx * s, (base - 33 * S) * s)], fill=255)
+
+    def lights(d, s):
+        for x0, ww, hh, lit in houses:
+            if lit:
+                wx = x0 + ww * r.uniform(0.25, 0.6)
+                d.rectangle([wx * s, (base - hh * 0.6) * s, (wx + 1.5 * S) * s, (base - hh * 0.6 + 2 * S) * s],
+                            fill=255)
+        cx = 0.385 * w
+        d.rectangle([(cx - 1 * S) * s, (base - 13 * S) * s, (cx + 1 * S) * s, (base - 9 * S) * s], fill=255)
+    return mask_from(body, w, h), mask_from(lights, w, h)
+
+
+def _birds(w, h):
+    flock = ((0.50, 0.25, 1.0), (0.535, 0.22, 0.8), (0.52, 0.285, 0.7), (0.555, 0.26, 0.6), (0.57, 0.235, 0.5))
+
+    def draw(d, s):
+        for fx, fy, k in flock:
+            x, y, span = fx * w, fy * h, 7 * S * k
+            d.line([((x - span) * s, (y - span * 0.5) * s), (x * s, y * s),
+                    ((x + span) * s, (y - span * 0.6) * s)], fill=255, width=max(1, int(1.3 * S * s * k)))
+    return mask_from(draw, w, h)
+
+
 def make_scene():
     r = rng(0x5CE4E)
     w, h = W * S, H * S
@@ -156,20 +209,28 @@ def make_scene():
     ]
     for base, amp, cells, octs, sharp, col, haze, rim in ranges:
         top = _ridge(r, w, base * h, amp * h, cells, octs, sharp)
-        _fill_below(img, top, col, sun_light(0.25) * rim)
+        _fill_below(img, top, col, sun_light(0.25) * rim, _relief(r, w, h, 0.05))
         _haze(img, base * h + amp * h * 0.6, 0.035 * h, horizon, haze)
     # The crag: a flat-topped rock under the walls, lit on the sun's side.
     cx = (SUN[0] + 0.085) * w
     xn = (np.arange(w) - cx) / w
-    lift = np.exp(-(np.abs(xn) / 0.15) ** 6)
-    crag = 0.555 * h - 2 * S + (0.80 * h - 0.555 * h) * (1.0 - lift)
-    crag += noise1d(r, w, 6, 10) * 0.06 * h * (1.0 - lift ** 2) + noise1d(r, w, 3, 40) * 2.0 * S
-    _fill_below(img, crag, (34, 22, 42), np.exp(-((xn + 0.09) / 0.06) ** 2) * 0.7)
+    ax = np.abs(xn) + noise1d(r, w, 4, 30) * 0.006
+    crag = (0.555 * h - 2 * S + 0.11 * h * smoothstep(0.074, 0.092, ax)
+            + 0.16 * h * smoothstep(0.09, 0.30, ax) ** 0.7)
+    crag += noise1d(r, w, 6, 24) * 0.02 * h * smoothstep(0.07, 0.09, ax)
+    sunward = 1.0 + 0.7 * np.exp(-((xn + 0.075) / 0.03) ** 2)[None, :]  # the face turned to the sun
+    land = _fill_below(img, crag, (40, 26, 48), np.exp(-((xn + 0.08) / 0.02) ** 2) * 0.8,
+                       _relief(r, w, h, 0.4) * sunward)
     castle, windows = _castle(w, h)
     over(img, np.array([30, 20, 40]), castle)
+    land = np.maximum(land, castle)
     top = _ridge(r, w, 0.72 * h, 0.07 * h, 3, 6, 1.0)
-    _fill_below(img, top, (42, 28, 52), sun_light(0.3) * 0.25)
+    land = np.maximum(land, _fill_below(img, top, (42, 28, 52), sun_light(0.3) * 0.25, _relief(r, w, h, 0.18)))
     _haze(img, 0.76 * h, 0.02 * h, np.array([200, 120, 110.0]), 0.35)
+    houses, lights = _village(r, w, h)
+    over(img, np.array([24, 16, 30]), houses)
+    windows = np.maximum(windows, lights)
+    over(img, np.array([26, 16, 34]), _birds(w, h))
     # Lit windows with a warm bloom.
     bloom = blur(windows, 6.0 * S)
     over(img, np.array([255, 170, 80]), np.clip(bloom * 2.2, 0, 0.55))
@@ -200,8 +261,8 @@ def make_scene():
     y, xx = np.mgrid[0:h, 0:w] / np.array([h, w])[:, None, None]
     ang = np.arctan2(y - SUN[1], (xx - SUN[0]) * 1.78)
     rays = (noise1d(r, 720, 3, 24)[((ang + np.pi) / (2 * np.pi) * 719).astype(int)] * 0.5 + 0.5) ** 3
-    rays *= np.exp(-np.hypot(xx - SUN[0], y - SUN[1]) / 0.35) * (y < WATER)
-    img += rays[..., None] * np.array([255, 180, 110]) * 0.16
+    rays *= np.exp(-np.hypot(xx - SUN[0], y - SUN[1]) / 0.35) * (y < WATER) * (1.0 - 0.85 * land)
+    img += rays[..., None] * np.array([255, 180, 110]) * 0.24
     vign = 1.0 - 0.55 * smoothstep(0.35, 0.95, np.hypot((xx - 0.5) * 1.1, (y - 0.48) * 1.2))
     img *= vign[..., None]
     img = reduce(np.clip(img, 0, 255), S)

@@ -1,0 +1,173 @@
+// One paint of the window under Wine, timed both ways (from the kept static
+// layer, and with every step), with the cost of each step; "idle" instead
+// runs the window at its 50 ms timer for the script to read its CPU time.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "app/launcher_state.h"
+#include "ui/assets_win32.h"
+#include "ui/layout.h"
+#include "ui/main_window_win32.h"
+#include "ui/paint_win32.h"
+
+namespace {
+
+constexpr int kRuns = 100;  // every-step paints: a third of that
+
+double Millis(LARGE_INTEGER from, LARGE_INTEGER to) {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  return 1000.0 * double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
+}
+
+void Report(const char* name, std::vector<double> ms) {
+  std::sort(ms.begin(), ms.end());
+  std::printf("%-26s median %7.2f ms   p95 %7.2f ms\n", name, ms[ms.size() / 2], ms[ms.size() * 95 / 100]);
+}
+
+std::vector<double> Time(const std::function<void()>& run, int runs = kRuns) {
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    LARGE_INTEGER a, b;
+    QueryPerformanceCounter(&a);
+    run();
+    QueryPerformanceCounter(&b);
+    ms.push_back(Millis(a, b));
+  }
+  return ms;
+}
+
+void Downloading() {
+  SetStatus(u"Baixando atualização do OTClient...", u"12,5 de 40,0 MB", false);
+  g_state.busy = true;
+  g_state.file_permille = 420;
+  g_state.total_permille = 135;
+}
+
+int Idle(HINSTANCE instance) {
+  HWND window = CreateMainWindow(instance, SW_SHOWNORMAL);
+  if (!window) return 1;
+  SetTimer(window, 2, 25000, nullptr);  // the window's own timer is id 1
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == WM_TIMER && msg.wParam == 2) break;
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  GdiplusSession session;
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  LoadUiAssets(instance);
+  if (argc > 1 && std::wcscmp(argv[1], L"idle") == 0) return Idle(instance);
+
+  Downloading();
+  HWND window = CreateMainWindow(instance, SW_SHOWNORMAL);
+  if (!window) return 1;
+  const WidgetState widgets{ButtonExit, -1};
+
+  std::printf("one paint (downloading state, exit button under the mouse)\n");
+  Report("paint, static layer", Time([&] { RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); }));
+  HDC dc = GetDC(window);
+  Report("paint, every step", Time([&] {
+    GdipBitmap frame = ComposeFrame(widgets, false);
+    GdipGraphics screen;
+    GdipCreateFromHDC(dc, screen.put());
+    GdipSetCompositingMode(screen.get(), CompositingModeSourceCopy);
+    GdipDrawImageI(screen.get(), frame.get(), 0, 0);
+  }, kRuns / 3));
+
+  std::printf("steps\n");
+  GdipBitmap bitmap;
+  GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
+  GdipGraphics g;
+  GdipGetImageGraphicsContext(bitmap.get(), g.put());
+  SetUpGraphics(g.get());
+  GpGraphics* graphics = g.get();
+  Report("new bitmap and graphics", Time([&] {
+    GdipBitmap b;
+    GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, PixelFormat32bppPARGB, nullptr, b.put());
+    GdipGraphics h;
+    GdipGetImageGraphicsContext(b.get(), h.put());
+    SetUpGraphics(h.get());
+  }));
+  Report("static layer (clone)", Time([&] {
+    GdipBitmap copy;
+    GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppPARGB, g_assets.StaticLayer.get(),
+                         copy.put());
+    GdipGraphics h;
+    GdipGetImageGraphicsContext(copy.get(), h.put());
+    SetUpGraphics(h.get());
+  }));
+  Report("  backdrop", Time([&] {
+    GdipSolidBrush brush;
+    GdipCreateSolidFill(ColorBackdrop, brush.put());
+    GdipFillRectangleI(graphics, brush.get(), 0, 0, WindowWidth, WindowHeight);
+  }));
+  Report("  centre slice", Time([&] { DrawFrameSlices(graphics, true); }, kRuns / 3));
+  Report("  scene", Time([&] { GdipDrawImageRectI(graphics, g_assets.BackgroundImage.get(), 24, 24, 640, 360); }));
+  Report("  border slices", Time([&] { DrawFrameSlices(graphics, false); }));
+  Report("status lines", Time([&] {
+    const StatusTexts texts = CopyStatus();
+    DrawLabel(graphics, reinterpret_cast<const wchar_t*>(texts.headline.c_str()), false, 13.0f, ColorGold,
+              RectF(30, 391, 390, 19), StringAlignmentNear);
+    DrawLabel(graphics, reinterpret_cast<const wchar_t*>(texts.detail.c_str()), false, 11.5f, ColorMuted,
+              RectF(30, 409, 390, 16), StringAlignmentNear);
+  }));
+  Report("bar labels", Time([&] {
+    DrawLabel(graphics, L"Arquivo", true, 14.0f, ColorLight, RectF(30, 428, 60, 20), StringAlignmentNear);
+    DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
+  }));
+  Report("bars", Time([&] {
+    DrawProgressBar(graphics, 431, 420, ColorGold, ColorFileBarBottom);
+    DrawProgressBar(graphics, 457, 135, ColorTotalBarTop, ColorTotalBarBottom);
+  }));
+  Report("buttons", Time([&] {
+    DrawButton(graphics, ButtonClient0, L"OTClient", L"Instalar e jogar", widgets);
+    DrawButton(graphics, ButtonClient1, L"Tibia 8.60", L"Jogar", widgets);
+    DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets);
+    DrawButton(graphics, ButtonExit, L"Cancelar", nullptr, widgets);
+  }));
+  Report("  one face", Time([&] {
+    GdipImageAttributes attributes;
+    GdipCreateImageAttributes(attributes.put());
+    GdipSetImageAttributesWrapMode(attributes.get(), WrapModeTileFlipXY, ColorAttributes, FALSE);
+    GdipDrawImageRectRectI(graphics, g_assets.ButtonImage.get(), 430, 394, 114, 46, 0, 0, 150, 37, UnitPixel,
+                           attributes.get(), nullptr, nullptr);
+  }));
+  Report("  one button's labels", Time([&] {
+    DrawLabel(graphics, L"OTClient", true, 18.0f, ColorGold, RectF(430, 398, 114, 22), StringAlignmentCenter);
+    DrawLabel(graphics, L"Jogar", false, 11.5f, ColorLight, RectF(430, 419, 114, 15), StringAlignmentCenter);
+  }));
+  Report("  dim layer", Time([&] {
+    GdipSolidBrush brush;
+    GdipCreateSolidFill(ColorDimLayer, brush.put());
+    GdipFillRectangleI(graphics, brush.get(), 430, 394, 114, 46);
+  }));
+  Report("  one label's families", Time([&] { ChooseLabelFamily(false); }));
+  Report("window boxes", Time([&] {
+    DrawWindowBox(graphics, ButtonMinimize, widgets);
+    DrawWindowBox(graphics, ButtonClose, widgets);
+  }));
+  Report("copy to the window", Time([&] {
+    GdipGraphics screen;
+    GdipCreateFromHDC(dc, screen.put());
+    GdipSetCompositingMode(screen.get(), CompositingModeSourceCopy);
+    GdipDrawImageI(screen.get(), bitmap.get(), 0, 0);
+  }));
+  ReleaseDC(window, dc);
+  DestroyWindow(window);
+  ReleaseUiAssets();
+  return 0;
+}
