@@ -30,3 +30,10 @@ void RequestClose(HWND window) {
   }
   DestroyWindow(window);
 }
+
+int FinishProcess(int exit_code) {
+  if (g_worker_thread && WaitForSingleObject(g_worker_thread.get(), 0) == WAIT_TIMEOUT) {
+    ExitProcess(static_cast<UINT>(exit_code));
+  }
+  return exit_code;
+}

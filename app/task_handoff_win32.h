@@ -16,3 +16,9 @@ void StartTask(TaskKind kind, ClientKind client);
 // Asks a running task to stop, waits at most 3000 ms for it, then destroys the
 // window.
 void RequestClose(HWND window);
+
+// The entry's last step. A worker that outlived RequestClose's wait still
+// reaches g_state and the runtime, which a normal return's static destructors
+// would tear down under it: then the process ends here, with exit_code, and
+// nothing is destroyed. Otherwise returns exit_code for the entry to return.
+int FinishProcess(int exit_code);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/installed_copy.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/download_progress.h"
@@ -20,12 +21,9 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
   }
   if (manifest.launcher_size > kLauncherSizeLimit) return false;
 
-  wchar_t own[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-  // A full buffer means a cut path, which names some other file or folder: the
-  // swap would move that one aside.
-  if (length == 0 || length >= MAX_PATH) return false;
-  const WideString own_path = FromWinText(own);
+  // A cut path names some other file or folder: the swap would move that one aside.
+  const WideString own_path = OwnExePath();
+  if (own_path.empty()) return false;
   const WideString novo = own_path + u".novo";
   const WideString old = own_path + u".old";
 

@@ -5,9 +5,7 @@
 
 #include <cstdint>
 
-// The version of this launcher; a manifest naming a higher one triggers the
-// self-update at start-up.
-constexpr int32_t kLauncherVersion = 2;
+#include "update/launcher_version.h"
 
 // Takes ownership of the heap-allocated WorkerTask in `param`; returns 0.
 DWORD WINAPI WorkerMain(LPVOID param);

@@ -16,6 +16,9 @@
 #   MORVEL_FAULT_DIR     the fault server's rules and request log, + _WIN
 #   MORVEL_TLS_DIR       ca.pem and friends
 # stop: ends both (bounded waits, then SIGKILL) and leaves no process behind.
+#
+# MORVEL_NGINX_FIXED_PORT=N puts nginx on that port (the loopback launcher
+# builds have theirs built in); MORVEL_NGINX_ONLY=1 leaves the fault server out.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -86,8 +89,10 @@ wait_answer() {
 start_nginx() {
   local port attempt
   mkdir -p "$state/nginx/logs" "$state/nginx/temp"
-  for attempt in 1 2 3 4 5; do
-    port=$(free_port)
+  local attempts=5
+  [ -n "${MORVEL_NGINX_FIXED_PORT:-}" ] && attempts=1
+  for attempt in $(seq "$attempts"); do
+    port=${MORVEL_NGINX_FIXED_PORT:-$(free_port)}
     sed -e "s|@LISTEN@|127.0.0.1:$port|" -e "s|@SERVER_NAME@|localhost|" -e "s|@ROOT@|$run/www|" \
       -e "s|@CERT@|$run/tls/server.pem|" -e "s|@KEY@|$run/tls/server.key|" \
       -e "s|@USER@|$(id -un)|" -e "s|@PID@|$state/nginx.pid|" \
@@ -134,7 +139,8 @@ case $command in
     mkdir -p "$state" "$run/www/arquivos/launcher/files" "$run/fault"
     bash "$here/make_tls.sh" "$run/tls"
     nginx_port=$(start_nginx) || { stop_all; exit 1; }
-    fault_ports=$(start_fault) || { stop_all; exit 1; }
+    fault_ports="0 0 0"
+    if [ -z "${MORVEL_NGINX_ONLY:-}" ]; then fault_ports=$(start_fault) || { stop_all; exit 1; }; fi
     read -r fault_port fault_tls11_port fault_tls13_port <<<"$fault_ports"
     # Single-quoted: the file is sourced, and the Z:\ paths hold backslashes.
     {

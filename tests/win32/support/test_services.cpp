@@ -10,6 +10,7 @@
 #include "tests/win32/support/test_disk.h"
 #include "update/file_host.h"
 #include "update/file_host_url.h"
+#include "update/launcher_version.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 WideString FileHostName() { return Current().host; }
 uint16_t FileHostPort() { return Current().port; }
 WideString DownloadPageUrl() { return HttpsUrl(FileHostName(), FileHostPort(), u"/downloads"); }
+const int32_t kLauncherVersion = 2;
 
 WideString TestEnv(const char16_t* name) {
   wchar_t value[1024];

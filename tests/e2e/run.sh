@@ -1,0 +1,462 @@
+#!/usr/bin/env bash
+# End-to-end suite of the real launcher exe (the loopback build of
+# tests/e2e/CMakeLists.txt), driven as a player drives it: real mouse input on a
+# private Xvfb (xdotool), message boxes answered the same way. It asserts the
+# disk, the processes (command lines, working folders), the file host's request
+# log, exit codes and screenshots.
+#
+#   tests/e2e/run.sh [SCENARIO...]     every scenario of the table, or those named
+#
+# Runs in a network namespace of its own, so nginx (or the fault server) can sit
+# on the port built into the exe without meeting anything else on the machine.
+# Each scenario gets a fresh copy of a prefix with the test CA trusted in it.
+# Prints one "[  PASSED  ] N tests." line and, on failures, "[  FAILED  ] N tests".
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+if [ "${MORVEL_E2E_INSIDE:-}" != 1 ]; then
+  MORVEL_E2E_INSIDE=1 exec unshare -n bash "$0" "$@"
+fi
+ip link set lo up || exit 1
+
+export MORVEL_RUN
+MORVEL_RUN=$(mktemp -d /tmp/morvel-e2e.XXXXXX)
+chmod 755 "$MORVEL_RUN"
+run=$MORVEL_RUN
+source "$root/scripts/lib/wine.sh"
+source "$root/scripts/lib/player.sh"
+screen() { /usr/bin/python3 "$here/screen.py" "$@"; }
+
+# Scenario table: name, file host (nginx, fault or none), what it shows.
+scenarios=(
+  "first_run            nginx  first run from the downloads folder: installed copy, shortcut, start-up"
+  "play_each_client     nginx  Instalar e jogar on each client, then Jogar fetches only the manifest"
+  "verify_repairs       nginx  Verificar arquivos repairs a damaged file"
+  "cancel_then_resume   fault  Cancelar during a large download, then a resumed run"
+  "close_during_stall   fault  closing during a stalled download ends the process cleanly"
+  "second_instance      nginx  a second instance brings the first to the front and exits 0"
+  "offline              none   offline start in the error colour; offline Jogar answered Yes and No"
+  "self_update          nginx  a published version 3 replaces the running exe and restarts it"
+  "map_install_open     nginx  --instalar-mapa while a launcher window is open"
+  "cut_running_path     nginx  a running path cut by the 260-character buffer deletes nothing"
+)
+
+passed=0
+failed=0
+current=""
+check() {  # DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "  FAILED [$current] $what" >&2
+  fi
+}
+equal() { [ "$1" = "$2" ] || { echo "    got: '$1'" >&2; echo "    expected: '$2'" >&2; return 1; }; }
+
+cleanup() {
+  stop_server
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
+  wine_stop_display
+  [ -n "${MORVEL_E2E_KEEP:-}" ] && cp "$run/wine.log" "$MORVEL_E2E_KEEP/" 2>/dev/null
+  rm -rf "$run"
+}
+trap cleanup EXIT
+
+# --- File hosts ---------------------------------------------------------------
+access_log=$run/services/nginx/logs/access.log
+fault_pid=""
+start_server() {  # nginx | fault | none
+  case $1 in
+    nginx) MORVEL_NGINX_FIXED_PORT=$player_port MORVEL_NGINX_ONLY=1 \
+      bash "$root/tests/support/services.sh" start "$run" >/dev/null ;;
+    fault)
+      mkdir -p "$run/fault"
+      setsid python3 "$root/tests/support/fault_server.py" --root "$run/www" --fault-dir "$run/fault" \
+        --cert "$run/tls/server.pem" --key "$run/tls/server.key" --port "$player_port" \
+        --lifetime 600 </dev/null >"$run/fault.log" 2>&1 &
+      fault_pid=$!
+      for _ in $(seq 50); do
+        curl -s -o /dev/null --cacert "$run/tls/ca.pem" "https://localhost:$player_port/" && return 0
+        sleep 0.1
+      done
+      return 1 ;;
+  esac
+}
+stop_server() {
+  bash "$root/tests/support/services.sh" stop "$run" >/dev/null 2>&1
+  if [ -n "$fault_pid" ]; then kill "$fault_pid" 2>/dev/null; wait "$fault_pid" 2>/dev/null; fault_pid=""; fi
+}
+# Request paths the file host saw, one a line, without queries.
+requests() {
+  if [ -f "$run/fault/requests.log" ]; then cut -f3 "$run/fault/requests.log"; fi
+  if [ -f "$access_log" ]; then awk '{ print $7 }' "$access_log"; fi | sed 's/?.*//'
+}
+clear_requests() { rm -f "$run/fault/requests.log"; [ -f "$access_log" ] && : >"$access_log"; }
+fault_rules() { printf '%s\n' "$@" >"$run/fault/rules.tmp" && mv "$run/fault/rules.tmp" "$run/fault/rules.txt"; }
+body_path() { echo "/arquivos/launcher/files/$(awk -F '\t' -v p="$1" '$7 == p { print $3 }' "$run/www/arquivos/launcher/manifest.txt").dl"; }
+
+# --- The player's machine -----------------------------------------------------
+user=$(id -un)
+win() {
+  local p=${1#"$WINEPREFIX/drive_c"} drive=C
+  [ "$p" = "$1" ] && drive=Z
+  echo "$drive:${p//\//\\}"
+}
+fresh_player() {
+  local dir=$run/players/$current
+  rm -rf "$dir"
+  mkdir -p "$dir/home"
+  cp -a "$run/template/prefix" "$dir/prefix"
+  export WINEPREFIX=$dir/prefix HOME=$dir/home
+  install_dir=$(player_install_dir "$WINEPREFIX")
+  downloads=$(player_downloads "$WINEPREFIX")
+  desktop=$(player_desktop "$WINEPREFIX")
+  appdata=$(player_profile "$WINEPREFIX")/AppData/Roaming
+  mkdir -p "$downloads"
+  cp "$player_exe_dir/loopback_launcher_v2.exe" "$downloads/Morvel-Global-Launcher.exe"
+  downloaded=$downloads/Morvel-Global-Launcher.exe
+  installed="$install_dir/Morvel Global Launcher.exe"
+}
+shots=$run/shots
+shot() { mkdir -p "$shots"; player_shot "$shots/$current-$1.png"; echo "$shots/$current-$1.png"; }
+
+# launch EXE [ARGS...]: starts it by its Windows path; the pid goes to $launched.
+launch() {
+  local exe=$1
+  shift
+  wine "$(win "$exe")" "$@" >>"$run/wine.log" 2>&1 &
+  launched=$!
+}
+# exit_code PID SECONDS: the exit code, or 255 when it still runs after SECONDS.
+exit_code() {
+  for _ in $(seq $(($2 * 5))); do
+    kill -0 "$1" 2>/dev/null || { wait "$1"; return $?; }
+    sleep 0.2
+  done
+  return 255
+}
+window_state() { wine "$(win "$player_exe_dir/window_state.exe")" 2>/dev/null | tr -d '\r'; }
+gone() { for _ in $(seq $(($2 * 5))); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done; return 1; }
+main_window() { player_window "Morvel Global Launcher" "${1:-60}"; }
+click() { read -r x y <<<"$(player_button "$2")"; player_click "$1" "$x" "$y"; }
+
+# The lower panel (status, bars, buttons) unchanged over three shots half a
+# second apart: the task has ended and the launcher is idle or waiting.
+settle() {
+  local window=$1 last="" same=0 X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  for _ in $(seq 120); do
+    player_shot "$run/settle.png"
+    local now
+    now=$(screen hash "$run/settle.png" $((X + 20)) $((Y + 385)) 650 100)
+    if [ "$now" = "$last" ]; then same=$((same + 1)); else same=0; fi
+    [ "$same" -ge 3 ] && return 0
+    last=$now
+    sleep 0.5
+  done
+  return 1
+}
+# status_colours WINDOW PNG: gold=N error=N muted=N of the status title line.
+status_colours() {
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  screen colours "$2" $((X + 30)) $((Y + 391)) 390 35
+}
+has_gold_title() { [[ "$1" =~ gold=([0-9]+)\ error=0 ]] && [ "${BASH_REMATCH[1]}" -gt 40 ]; }
+has_error_title() { [[ "$1" =~ gold=0\ error=([0-9]+) ]] && [ "${BASH_REMATCH[1]}" -gt 40 ]; }
+
+# The launch record a sample client writes beside itself: command line, then folder.
+record() { iconv -f UTF-16LE -t UTF-8 "$1/launch-record.txt" 2>/dev/null; }
+wait_file() { for _ in $(seq $(($2 * 5))); do [ -e "$1" ] && return 0; sleep 0.2; done; return 1; }
+same_file() { cmp -s "$1" "$2"; }
+client_dir() { [ "$1" = otc ] && echo "$install_dir/Morvel Global" || echo "$install_dir/Morvel Global 8.60"; }
+client_exe() { [ "$1" = otc ] && echo "$(client_dir otc)/Morvel Global.exe" || echo "$(client_dir classic)/Tibia.exe"; }
+closed_by_box() { click "$1" close; exit_code "$2" 15; }
+
+# Starts the downloaded launcher and waits for the start-up check to end.
+start_and_settle() {
+  launch "${1:-$downloaded}"
+  window=$(main_window) || return 1
+  settle "$window"
+}
+
+# --- Scenarios ----------------------------------------------------------------
+scenario_first_run() {
+  start_and_settle
+  check "the window opens" [ -n "$window" ]
+  check "the installed copy is the downloaded file byte for byte" same_file "$downloaded" "$installed"
+  local link
+  link=$(wine "$(win "$player_exe_dir/read_shortcut.exe")" "$(win "$desktop/Morvel Global.lnk")" 2>/dev/null | tr -d '\r')
+  check "the shortcut's target is the installed copy" equal "$(sed -n 1p <<<"$link")" "$(win "$installed")"
+  check "the shortcut's working folder is the install folder" equal "$(sed -n 2p <<<"$link")" "$(win "$install_dir")"
+  check "the shortcut's description" equal "$(sed -n 3p <<<"$link")" "Morvel Global Launcher"
+  check "start-up ends on the ready text's gold title" has_gold_title "$(status_colours "$window" "$(shot start-up)")"
+  check "start-up fetched the manifest" grep -qx /arquivos/launcher/manifest.txt <(requests)
+  closed_by_box "$window" "$launched"
+  check "closing gives exit code 0" equal $? 0
+
+  # The installed copy, started as the shortcut starts it: neither copy nor shortcut changes.
+  local before
+  before=$(stat -c '%Y %s' "$installed" "$desktop/Morvel Global.lnk"; sha256sum "$installed" "$desktop/Morvel Global.lnk")
+  sleep 1.1  # a rewrite would show in the modification times
+  start_and_settle "$installed"
+  closed_by_box "$window" "$launched"
+  check "the installed copy's run exits 0" equal $? 0
+  check "running the installed copy changes neither copy nor shortcut" equal \
+    "$(stat -c '%Y %s' "$installed" "$desktop/Morvel Global.lnk"; sha256sum "$installed" "$desktop/Morvel Global.lnk")" "$before"
+}
+
+# play CLIENT EXE: clicks the client's button and expects it started, the launcher gone.
+play() {
+  local client=$1 dir
+  dir=$(client_dir "$client")
+  rm -f "$dir/launch-record.txt"
+  start_and_settle "$2"
+  click "$window" "$client"
+  check "$client: the client starts" wait_file "$dir/launch-record.txt" 60
+  check "$client: started by its quoted path" equal "$(record "$dir" | sed -n 1p)" "\"$(win "$(client_exe "$client")")\""
+  check "$client: started in its own folder" equal "$(record "$dir" | sed -n 2p)" "$(win "$dir")"
+  exit_code "$launched" 20
+  check "$client: the launcher is gone with exit code 0" equal $? 0
+}
+
+scenario_play_each_client() {
+  play otc "$downloaded"
+  check "otc: every file as published" diff -r "$run/src/otc" "$(client_dir otc)" -x launch-record.txt
+  play classic "$installed"
+  check "classic: every file as published" diff -r "$run/src/classic" "$(client_dir classic)" -x launch-record.txt
+  check "classic: the Automap is in the Tibia client's map folder" \
+    same_file "$run/src/classic/Automap/00000001.map" "$appdata/Tibia/Automap/00000001.map"
+  clear_requests
+  play otc "$installed"
+  check "Jogar on a current client fetches only the manifest" equal "$(requests | sort -u)" /arquivos/launcher/manifest.txt
+}
+
+scenario_verify_repairs() {
+  play otc "$downloaded"
+  local damaged="$install_dir/Morvel Global/data/things.dat"
+  printf 'damaged' | dd of="$damaged" bs=1 seek=1000 conv=notrunc status=none
+  clear_requests
+  start_and_settle "$installed"
+  click "$window" verify
+  sleep 1
+  settle "$window"
+  check "Verificar arquivos ends on a gold title" has_gold_title "$(status_colours "$window" "$(shot verified)")"
+  check "the damaged file is repaired" same_file "$run/src/otc/data/things.dat" "$damaged"
+  check "only the damaged file's body is fetched" equal "$(requests | grep '\.dl$')" "$(body_path data/things.dat)"
+  closed_by_box "$window" "$launched"
+  check "closing gives exit code 0" equal $? 0
+}
+
+# Waits until the file host has seen a request for PATH.
+wait_request() { for _ in $(seq $(($2 * 5))); do requests | grep -qx "$1" && return 0; sleep 0.2; done; return 1; }
+
+scenario_cancel_then_resume() {
+  local big exe_body
+  big=$(body_path data/things.dat)
+  exe_body=$(body_path "Morvel Global.exe")
+  fault_rules "$big stall 8 200000 times=1"
+  start_and_settle
+  click "$window" otc
+  check "the large file's download begins" wait_request "$big" 30
+  shot downloading >/dev/null
+  click "$window" exit
+  settle "$window"
+  check "Cancelar ends the task in the normal colours" has_gold_title "$(status_colours "$window" "$(shot cancelled)")"
+  check "the launcher stays open after Cancelar" kill -0 "$launched"
+  check "no half-written file in place" [ ! -e "$install_dir/Morvel Global/data/things.dat" ]
+  check "no partial download left behind" [ -z "$(find "$install_dir" -name '*.part')" ]
+  check "the client does not start" [ ! -e "$install_dir/Morvel Global/launch-record.txt" ]
+  clear_requests
+  click "$window" otc
+  check "the resumed run starts the client" wait_file "$install_dir/Morvel Global/launch-record.txt" 60
+  check "the resumed run fetches what was missing" grep -qx "$big" <(requests)
+  check "the resumed run keeps what was complete" bash -c "! grep -qx '$exe_body' <<<\"\$1\"" _ "$(requests)"
+  check "the resumed file is whole" same_file "$run/src/otc/data/things.dat" "$install_dir/Morvel Global/data/things.dat"
+  exit_code "$launched" 20
+  check "the launcher is gone with exit code 0" equal $? 0
+}
+
+scenario_close_during_stall() {
+  local big
+  big=$(body_path data/things.dat)
+  fault_rules "$big stall 60 200000"
+  start_and_settle
+  click "$window" otc
+  check "the large file's download begins" wait_request "$big" 30
+  click "$window" close
+  exit_code "$launched" 15
+  check "closed during a stalled download, the process ends with exit code 0" equal $? 0
+  check "no half-written file in place" [ ! -e "$install_dir/Morvel Global/data/things.dat" ]
+  check "the file finished before is whole" same_file "$run/src/otc/Morvel Global.exe" \
+    "$install_dir/Morvel Global/Morvel Global.exe"
+}
+
+scenario_second_instance() {
+  start_and_settle
+  local first=$launched
+  click "$window" minimize
+  sleep 1
+  # Another program's window in front of it.
+  wine "$(win "$root/build/mingw/tests/support/sample_client_classic.exe")" >>"$run/wine.log" 2>&1 &
+  player_window "Tibia 8.60" 30 >/dev/null
+  check "the first window is minimized, another in front" equal "$(window_state)" "iconic=1 foreground=0"
+  launch "$downloaded"
+  exit_code "$launched" 20
+  check "the second instance exits 0" equal $? 0
+  check "the first instance still runs" kill -0 "$first"
+  check "the first window is restored and in front" equal "$(window_state)" "iconic=0 foreground=1"
+  shot restored >/dev/null
+  closed_by_box "$window" "$first"
+  check "the first closes with exit code 0" equal $? 0
+}
+
+# The question box: the launcher's other window of that title. Answers with a click
+# on its Yes (left) or No (right) button, found in a screenshot of the box.
+answer_box() {
+  local box="" id X Y WIDTH HEIGHT SCREEN WINDOW
+  for _ in $(seq 100); do
+    for id in $(xdotool search --onlyvisible --name '^Morvel Global Launcher$' 2>/dev/null); do
+      eval "$(xdotool getwindowgeometry --shell "$id")"
+      [ "$WIDTH" != 688 ] && box=$id
+    done
+    [ -n "$box" ] && break
+    sleep 0.2
+  done
+  [ -n "$box" ] || return 1
+  sleep 0.5
+  eval "$(xdotool getwindowgeometry --shell "$box")"
+  shot "question-$1" >/dev/null
+  local buttons
+  buttons=$(/usr/bin/python3 "$here/find_buttons.py" "$shots/$current-question-$1.png" "$X" "$Y" "$WIDTH" "$HEIGHT") ||
+    return 1
+  read -r yes_x yes_y no_x no_y <<<"$buttons"
+  if [ "$1" = yes ]; then player_click "$box" "$yes_x" "$yes_y"; else player_click "$box" "$no_x" "$no_y"; fi
+}
+
+scenario_offline() {
+  start_and_settle
+  check "offline start-up shows its texts in the error colour" has_error_title "$(status_colours "$window" "$(shot start-up)")"
+  closed_by_box "$window" "$launched"
+  check "closing gives exit code 0" equal $? 0
+
+  # An installed client, played without the file host: the player is asked.
+  mkdir -p "$install_dir"
+  cp -r "$run/src/otc" "$(client_dir otc)"
+  local answer
+  for answer in no yes; do
+    start_and_settle
+    click "$window" otc
+    check "Jogar offline asks ($answer)" answer_box "$answer"
+    if [ "$answer" = no ]; then
+      settle "$window"
+      check "No: the client does not start" [ ! -e "$(client_dir otc)/launch-record.txt" ]
+      check "No: the launcher stays open" kill -0 "$launched"
+      closed_by_box "$window" "$launched"
+      check "No: closing gives exit code 0" equal $? 0
+    else
+      check "Yes: the client starts" wait_file "$(client_dir otc)/launch-record.txt" 30
+      exit_code "$launched" 20
+      check "Yes: the launcher is gone with exit code 0" equal $? 0
+    fi
+  done
+}
+
+scenario_self_update() {
+  cp "$run/manifest-v3.txt" "$run/www/arquivos/launcher/manifest.txt"
+  local v3=$player_exe_dir/loopback_launcher_v3.exe seen_old=no
+  launch "$downloaded"
+  local old_pid=$launched
+  for _ in $(seq 300); do
+    [ -e "$downloaded.old" ] && seen_old=yes
+    cmp -s "$downloaded" "$v3" && ! kill -0 "$old_pid" 2>/dev/null && [ ! -e "$downloaded.old" ] && break
+    sleep 0.1
+  done
+  exit_code "$old_pid" 20
+  check "the old launcher ends with exit code 0" equal $? 0
+  check "the running path holds version 3" same_file "$v3" "$downloaded"
+  check "the previous executable was set aside as .old (seen: $seen_old) and is gone" [ ! -e "$downloaded.old" ]
+  check "no .novo is left" [ ! -e "$downloaded.novo" ]
+  check "the new exe was fetched" grep -q "\.exe$" <(requests)
+  local p restarted=""
+  for p in $(pgrep -f -- "--atualizado"); do
+    [ "$(tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | sed 's/ *$//')" = "$(win "$downloaded") --atualizado" ] &&
+      restarted=$p
+  done
+  check "the new exe runs, restarted with --atualizado" [ -n "$restarted" ]
+  window=$(main_window 30)
+  check "the new launcher's window opens" [ -n "$window" ]
+  settle "$window"
+  check "version 3 is current: it ends on the gold title" has_gold_title "$(status_colours "$window" "$(shot updated)")"
+  click "$window" close
+  check "the restarted launcher closes" gone "$restarted" 15
+}
+
+scenario_map_install_open() {
+  play classic "$downloaded"
+  rm -rf "$appdata/Tibia"
+  start_and_settle "$installed"
+  local first=$launched
+  launch "$installed" --instalar-mapa
+  exit_code "$launched" 20
+  check "the map-install run exits 0" equal $? 0
+  check "the Automap is installed" same_file "$run/src/classic/Automap/00000001.map" "$appdata/Tibia/Automap/00000001.map"
+  check "the open launcher still runs" kill -0 "$first"
+  closed_by_box "$window" "$first"
+  check "the open launcher closes with exit code 0" equal $? 0
+}
+
+scenario_cut_running_path() {
+  local profile
+  profile=$(player_profile "$WINEPREFIX")
+  local folder=$profile/$(printf 'd%.0s' $(seq 150))/$(printf 'e%.0s' $(seq 100))
+  mkdir -p "$folder"
+  cp "$downloaded" "$folder/Morvel-Global-Launcher.exe"
+  local full cut
+  full=$(win "$folder/Morvel-Global-Launcher.exe")
+  cut=${full:0:259}
+  # The file that the cut path plus ".old" names: someone else's.
+  local decoy=$profile/$(printf 'd%.0s' $(seq 150))/${cut##*\\}.old
+  echo "not the launcher's" >"$decoy"
+  start_and_settle "$folder/Morvel-Global-Launcher.exe"
+  check "a cut running path deletes nothing" [ -e "$decoy" ]
+  check "nor installs a copy from a cut path" [ ! -e "$installed" ]
+  closed_by_box "$window" "$launched"
+  check "closing gives exit code 0" equal $? 0
+}
+
+# --- The run --------------------------------------------------------------------
+wine_start_display || exit 1
+bash "$root/tests/support/make_tls.sh" "$run/tls" || exit 1
+player_make_prefix "$run/template" "$run/tls/ca.der" || exit 1
+mkdir -p "$run/www"
+player_publish "$run/src" "$run/www" "$player_exe_dir/loopback_launcher_v3.exe" 3 || exit 1
+cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-v3.txt"
+player_publish "$run/src" "$run/www" "$player_exe_dir/loopback_launcher_v2.exe" 2 || exit 1
+cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-v2.txt"
+
+for row in "${scenarios[@]}"; do
+  read -r name server what <<<"$row"
+  if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
+  current=$name
+  echo "[ RUN      ] $name: $what"
+  cp "$run/manifest-v2.txt" "$run/www/arquivos/launcher/manifest.txt"
+  rm -f "$run/fault/rules.txt"
+  start_server "$server" || { check "the file host starts" false; continue; }
+  clear_requests
+  fresh_player
+  before=$failed
+  "scenario_$name"
+  wineserver -k >/dev/null 2>&1
+  stop_server
+  [ "$failed" -eq "$before" ] && echo "[       OK ] $name" || echo "[  FAILED  ] $name"
+done
+
+echo "screenshots: $shots (removed with the run folder; set MORVEL_E2E_KEEP to keep them)"
+[ -n "${MORVEL_E2E_KEEP:-}" ] && { mkdir -p "$MORVEL_E2E_KEEP"; cp -r "$shots/." "$MORVEL_E2E_KEEP/"; }
+echo "[  PASSED  ] $passed tests."
+[ "$failed" -gt 0 ] && echo "[  FAILED  ] $failed tests, listed above"
+[ "$failed" -eq 0 ]

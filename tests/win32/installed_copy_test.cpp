@@ -1,0 +1,147 @@
+// The installed copy and the desktop shortcut, in the throwaway prefix's real
+// shell folders. Runs that need another running path start a copy of this
+// program with "--as-launcher" (it does what the entry does with them).
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/installed_copy.h"
+#include "app/paths.h"
+#include "app/win32_text.h"
+#include "tests/win32/support/shortcut_win32.h"
+#include "tests/win32/support/test_disk.h"
+
+namespace {
+
+using test_disk::Exists;
+using test_disk::ReadBytes;
+using test_disk::WriteBytes;
+
+WideString Target() { return InstallDir() + u"\\Morvel Global Launcher.exe"; }
+WideString LinkPath() { return test_disk::SpecialFolder(CSIDL_DESKTOPDIRECTORY) + u"\\Morvel Global.lnk"; }
+
+// Starts `exe` with "--as-launcher" and returns its exit code.
+DWORD RunAsLauncher(const WideString& exe) {
+  std::wstring line = L"\"" + std::wstring(WinText(exe)) + L"\" --as-launcher";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << WideToUtf8(exe) << ": " << GetLastError();
+    return 999;
+  }
+  DWORD code = 998;
+  if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+class InstalledCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    test_disk::RemoveTree(InstallDir());
+    DeleteFileW(WinText(LinkPath()));
+    self_ = ReadBytes(OwnExePath());
+    ASSERT_GT(self_.size(), 1000u);
+  }
+  void TearDown() override { CoUninitialize(); }
+  void ExpectOurLink() {
+    const Shortcut link = ReadShortcut(WinText(LinkPath()));
+    EXPECT_TRUE(link.read);
+    EXPECT_EQ(link.target, WideToUtf8(Target()));
+    EXPECT_EQ(link.dir, WideToUtf8(InstallDir()));
+    EXPECT_EQ(link.description, "Morvel Global Launcher");
+  }
+  std::string self_;
+};
+
+TEST_F(InstalledCopyTest, FirstRunCopiesByteForByteAndLinksTheCopy) {
+  InstallLauncherCopy();
+  EXPECT_EQ(ReadBytes(Target()), self_);
+  ExpectOurLink();
+}
+
+TEST_F(InstalledCopyTest, ALaterRunOverwritesTheCopyAndRecreatesAMissingLink) {
+  CreateDirectoryTree(InstallDir());
+  ASSERT_TRUE(WriteBytes(Target(), "an older launcher"));
+  InstallLauncherCopy();
+  EXPECT_EQ(ReadBytes(Target()), self_);
+  ExpectOurLink();
+}
+
+TEST_F(InstalledCopyTest, ADesktopFileOfThatNameIsNeverRewritten) {
+  const struct {
+    const char* name;
+    bool link;  // a real shortcut pointing elsewhere, or plain bytes
+  } cases[] = {{"shortcut elsewhere", true}, {"not a shortcut", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileW(WinText(LinkPath()));
+    if (c.link) {
+      CreateDesktopShortcut(u"C:\\windows\\notepad.exe", u"C:\\windows");
+    } else {
+      ASSERT_TRUE(WriteBytes(LinkPath(), "player's own file"));
+    }
+    const std::string before = ReadBytes(LinkPath());
+    InstallLauncherCopy();
+    EXPECT_EQ(ReadBytes(Target()), self_);
+    EXPECT_EQ(ReadBytes(LinkPath()), before);
+    if (c.link) {
+      EXPECT_EQ(ReadShortcut(WinText(LinkPath())).target, "C:\\windows\\notepad.exe");
+    }
+  }
+}
+
+TEST_F(InstalledCopyTest, NoCopyAndNoLinkWhenTheTargetIsAFolder) {
+  CreateDirectoryTree(Target());
+  InstallLauncherCopy();
+  EXPECT_TRUE(test_disk::IsFolder(Target()));
+  EXPECT_FALSE(Exists(LinkPath()));
+}
+
+TEST_F(InstalledCopyTest, RunningTheInstalledCopyTouchesNeitherCopyNorLink) {
+  CreateDirectoryTree(InstallDir());
+  ASSERT_TRUE(CopyFileW(WinText(OwnExePath()), WinText(Target()), FALSE));
+  const WideString other_case = InstallDir() + u"\\MORVEL global launcher.EXE";
+  for (const WideString& path : {Target(), other_case}) {
+    SCOPED_TRACE(WideToUtf8(path));
+    EXPECT_EQ(RunAsLauncher(path), 0u);
+    EXPECT_FALSE(Exists(LinkPath())) << "a deleted shortcut stays deleted";
+    EXPECT_EQ(ReadBytes(Target()), self_);
+  }
+}
+
+// (A cut running path is the end-to-end suite's: a process started from here gets
+// Wine's short form of a long path, never a cut one.)
+TEST_F(InstalledCopyTest, TheOldFileBesideTheRunningPathIsRemoved) {
+  const WideString folder = test_disk::SpecialFolder(CSIDL_LOCAL_APPDATA) + u"\\elsewhere";
+  CreateDirectoryTree(folder);
+  const WideString exe = folder + u"\\launcher.exe";
+  ASSERT_TRUE(CopyFileW(WinText(OwnExePath()), WinText(exe), FALSE));
+  for (const char* content : {"the previous launcher", ""}) {
+    ASSERT_TRUE(WriteBytes(exe + u".old", content));
+    EXPECT_EQ(RunAsLauncher(exe), 0u);
+    EXPECT_FALSE(Exists(exe + u".old"));
+  }
+  EXPECT_EQ(RunAsLauncher(exe), 0u) << "no \".old\" is no error";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--as-launcher") == 0) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    RemovePreviousExecutable();
+    InstallLauncherCopy();
+    return OwnExePath().empty() ? 10 : 0;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
