@@ -28,6 +28,28 @@ GdipBitmap NewFrameBitmap(GdipGraphics& graphics) {
   return bitmap;
 }
 
+// The whole face picture onto the button's rectangle.
+void StretchFace(GpGraphics* graphics, GpBitmap* face, const ButtonRect& r) {
+  UINT width = 0, height = 0;
+  GdipGetImageWidth(face, &width);
+  GdipGetImageHeight(face, &height);
+  GdipImageAttributes attributes = TileFlipAttributes();
+  GdipDrawImageRectRectI(graphics, face, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0,
+                         static_cast<INT>(width), static_cast<INT>(height), UnitPixel, attributes.get(), nullptr,
+                         nullptr);
+}
+
+// A copy of the kept static layer's bytes: the same pixels drawing it would
+// give, without Wine resampling the whole frame.
+GdipBitmap CloneStaticLayer(GdipGraphics& graphics) {
+  GdipBitmap bitmap;
+  GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppPARGB, g_assets.StaticLayer.get(),
+                       bitmap.put());
+  if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
+  if (graphics) SetUpGraphics(graphics.get());
+  return bitmap;
+}
+
 GpFontFamily* GenericFamily() {
   if (!g_assets.genericLookedUp) {
     g_assets.genericLookedUp = true;
@@ -109,21 +131,22 @@ void DrawProgressBar(GpGraphics* graphics, int top, int32_t permille, ARGB topCo
 }
 
 void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const wchar_t* secondLine,
-                const WidgetState& widgets) {
+                const WidgetState& widgets, bool overStaticLayer) {
   const ButtonRect& r = ButtonRects[button];
   const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
   const ButtonStyle style =
       StyleOfLook(LookOfButton(button, g_state.busy, widgets.hoverButton, widgets.pressedButton));
 
-  GpBitmap* face = style.hoverFace && g_assets.ButtonHoverImage ? g_assets.ButtonHoverImage.get()
-                                                                 : g_assets.ButtonImage.get();
-  if (face) {
-    UINT faceWidth = 0, faceHeight = 0;
-    GdipGetImageWidth(face, &faceWidth);
-    GdipGetImageHeight(face, &faceHeight);
-    GdipImageAttributes attributes = TileFlipAttributes();
-    GdipDrawImageRectRectI(graphics, face, x, y, w, h, 0, 0, static_cast<INT>(faceWidth),
-                           static_cast<INT>(faceHeight), UnitPixel, attributes.get(), nullptr, nullptr);
+  const bool hoverFace = style.hoverFace && g_assets.ButtonHoverImage;
+  GpBitmap* face = hoverFace ? g_assets.ButtonHoverImage.get() : g_assets.ButtonImage.get();
+  GpBitmap* kept = overStaticLayer ? g_assets.ButtonFaces[button][hoverFace].get() : nullptr;
+  if (kept) {
+    // Opaque, and byte for byte the stretch below over the same pixels.
+    GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
+    GdipDrawImageI(graphics, kept, x, y);
+    GdipSetCompositingMode(graphics, CompositingModeSourceOver);
+  } else if (face) {
+    StretchFace(graphics, face, r);
   }
   if (style.layer) FillRect(graphics, style.layer, x, y, w, h);
 
@@ -161,7 +184,7 @@ void DrawStaticLayers(GpGraphics* graphics) {
   DrawFrameSlices(graphics, false);
 }
 
-void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets) {
+void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets, bool overStaticLayer) {
   const StatusTexts texts = CopyStatus();
   DrawLabel(graphics, WinText(texts.headline), false, 13.0f, g_state.status_is_error ? ColorError : ColorGold,
             RectF(30, 391, 390, 19), StringAlignmentNear);
@@ -172,39 +195,54 @@ void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets) {
   DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
   DrawProgressBar(graphics, 457, static_cast<int32_t>(g_state.total_permille.load()), ColorTotalBarTop,
                   ColorTotalBarBottom);
-  DrawButton(graphics, ButtonClient0, L"OTClient", WinText(ClientSecondLine(g_state.installed[0])), widgets);
-  DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(ClientSecondLine(g_state.installed[1])), widgets);
-  DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets);
-  DrawButton(graphics, ButtonExit, WinText(ExitCaption(g_state.busy)), nullptr, widgets);
+  DrawButton(graphics, ButtonClient0, L"OTClient", WinText(ClientSecondLine(g_state.installed[0])), widgets,
+             overStaticLayer);
+  DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(ClientSecondLine(g_state.installed[1])), widgets,
+             overStaticLayer);
+  DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets, overStaticLayer);
+  DrawButton(graphics, ButtonExit, WinText(ExitCaption(g_state.busy)), nullptr, widgets, overStaticLayer);
   DrawWindowBox(graphics, ButtonMinimize, widgets);
   DrawWindowBox(graphics, ButtonClose, widgets);
 }
 
-GdipBitmap ComposeStaticLayer() {
-  GdipGraphics graphics;
-  GdipBitmap bitmap = NewFrameBitmap(graphics);
-  if (!graphics) return {};
-  DrawStaticLayers(graphics.get());
-  return bitmap;
+void KeepStaticLayers() {
+  {
+    GdipGraphics graphics;
+    GdipBitmap bitmap = NewFrameBitmap(graphics);
+    if (graphics) DrawStaticLayers(graphics.get());
+    g_assets.StaticLayer = graphics ? std::move(bitmap) : GdipBitmap();
+  }
+  for (int hover = 0; hover < 2; ++hover) {
+    for (auto& faces : g_assets.ButtonFaces) faces[hover].reset();
+    GpBitmap* face = (hover ? g_assets.ButtonHoverImage : g_assets.ButtonImage).get();
+    if (!face || !g_assets.StaticLayer) continue;
+    // The four buttons do not overlap: one canvas holds them all.
+    GdipGraphics graphics;
+    GdipBitmap canvas = CloneStaticLayer(graphics);
+    if (!graphics) continue;
+    for (int button = 0; button < 4; ++button) StretchFace(graphics.get(), face, ButtonRects[button]);
+    graphics.reset();
+    for (int button = 0; button < 4; ++button) {
+      const ButtonRect& r = ButtonRects[button];
+      GdipCloneBitmapAreaI(r.left, r.top, r.right - r.left, r.bottom - r.top, PixelFormat32bppPARGB, canvas.get(),
+                           g_assets.ButtonFaces[button][hover].put());
+    }
+  }
 }
 
 GdipBitmap ComposeFrame(const WidgetState& widgets, bool fromStaticLayer) {
   GdipGraphics graphics;
   GdipBitmap bitmap;
-  if (fromStaticLayer && g_assets.StaticLayer) {
-    // A copy of the kept layer's bytes: the same pixels drawing it would give,
-    // without Wine resampling the whole frame on every paint.
-    GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppPARGB, g_assets.StaticLayer.get(),
-                         bitmap.put());
-    if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
+  const bool overStaticLayer = fromStaticLayer && g_assets.StaticLayer;
+  if (overStaticLayer) {
+    bitmap = CloneStaticLayer(graphics);
     if (!graphics) return bitmap;
-    SetUpGraphics(graphics.get());
   } else {
     bitmap = NewFrameBitmap(graphics);
     if (!graphics) return bitmap;
     DrawStaticLayers(graphics.get());
   }
-  DrawStateLayers(graphics.get(), widgets);
+  DrawStateLayers(graphics.get(), widgets, overStaticLayer);
   return bitmap;
 }
 
