@@ -134,16 +134,16 @@ int wmain(int argc, wchar_t** argv) {
     DrawProgressBar(graphics, 457, 135, ColorTotalBarTop, ColorTotalBarBottom);
   }));
   for (bool kept : {true, false}) {
-    Report(kept ? "buttons, kept faces" : "buttons, stretched faces", Time([&] {
+    Report(kept ? "buttons, kept looks" : "buttons, every step", Time([&] {
       DrawButton(graphics, ButtonClient0, L"OTClient", L"Instalar e jogar", widgets, kept);
       DrawButton(graphics, ButtonClient1, L"Tibia 8.60", L"Jogar", widgets, kept);
       DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets, kept);
       DrawButton(graphics, ButtonExit, L"Cancelar", nullptr, widgets, kept);
     }));
   }
-  Report("  one kept face", Time([&] {
+  Report("  one kept look", Time([&] {
     GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
-    GdipDrawImageI(graphics, g_assets.ButtonFaces[ButtonExit][1].get(), 550, 446);
+    GdipDrawImageI(graphics, g_assets.ButtonLooks[ButtonExit][int(ButtonLook::Hover)].get(), 550, 446);
     GdipSetCompositingMode(graphics, CompositingModeSourceOver);
   }));
   Report("  one stretched face", Time([&] {

@@ -81,6 +81,6 @@ void ReleaseUiAssets() {
   g_assets.GenericFontFamily.reset();
   g_assets.genericLookedUp = false;
   g_assets.StaticLayer.reset();
-  for (auto& faces : g_assets.ButtonFaces)
-    for (GdipBitmap& face : faces) face.reset();
+  for (auto& looks : g_assets.ButtonLooks)
+    for (GdipBitmap& look : looks) look.reset();
 }

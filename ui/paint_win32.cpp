@@ -28,15 +28,21 @@ GdipBitmap NewFrameBitmap(GdipGraphics& graphics) {
   return bitmap;
 }
 
-// The whole face picture onto the button's rectangle.
-void StretchFace(GpGraphics* graphics, GpBitmap* face, const ButtonRect& r) {
-  UINT width = 0, height = 0;
-  GdipGetImageWidth(face, &width);
-  GdipGetImageHeight(face, &height);
-  GdipImageAttributes attributes = TileFlipAttributes();
-  GdipDrawImageRectRectI(graphics, face, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0,
-                         static_cast<INT>(width), static_cast<INT>(height), UnitPixel, attributes.get(), nullptr,
-                         nullptr);
+// A text button's face picture stretched onto its rectangle, then its layer.
+void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) {
+  const ButtonRect& r = ButtonRects[button];
+  const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
+  GpBitmap* face = style.hoverFace && g_assets.ButtonHoverImage ? g_assets.ButtonHoverImage.get()
+                                                                 : g_assets.ButtonImage.get();
+  if (face) {
+    UINT faceWidth = 0, faceHeight = 0;
+    GdipGetImageWidth(face, &faceWidth);
+    GdipGetImageHeight(face, &faceHeight);
+    GdipImageAttributes attributes = TileFlipAttributes();
+    GdipDrawImageRectRectI(graphics, face, x, y, w, h, 0, 0, static_cast<INT>(faceWidth),
+                           static_cast<INT>(faceHeight), UnitPixel, attributes.get(), nullptr, nullptr);
+  }
+  if (style.layer) FillRect(graphics, style.layer, x, y, w, h);
 }
 
 // A copy of the kept static layer's bytes: the same pixels drawing it would
@@ -134,21 +140,18 @@ void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const 
                 const WidgetState& widgets, bool overStaticLayer) {
   const ButtonRect& r = ButtonRects[button];
   const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
-  const ButtonStyle style =
-      StyleOfLook(LookOfButton(button, g_state.busy, widgets.hoverButton, widgets.pressedButton));
+  const ButtonLook look = LookOfButton(button, g_state.busy, widgets.hoverButton, widgets.pressedButton);
+  const ButtonStyle style = StyleOfLook(look);
 
-  const bool hoverFace = style.hoverFace && g_assets.ButtonHoverImage;
-  GpBitmap* face = hoverFace ? g_assets.ButtonHoverImage.get() : g_assets.ButtonImage.get();
-  GpBitmap* kept = overStaticLayer ? g_assets.ButtonFaces[button][hoverFace].get() : nullptr;
+  GpBitmap* kept = overStaticLayer ? g_assets.ButtonLooks[button][static_cast<int>(look)].get() : nullptr;
   if (kept) {
-    // Opaque, and byte for byte the stretch below over the same pixels.
+    // Opaque, and byte for byte what the face and layer give over these pixels.
     GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
     GdipDrawImageI(graphics, kept, x, y);
     GdipSetCompositingMode(graphics, CompositingModeSourceOver);
-  } else if (face) {
-    StretchFace(graphics, face, r);
+  } else {
+    DrawButtonFace(graphics, button, style);
   }
-  if (style.layer) FillRect(graphics, style.layer, x, y, w, h);
 
   const float fx = static_cast<float>(x), fy = static_cast<float>(y), fw = static_cast<float>(w);
   if (secondLine) {
@@ -212,20 +215,21 @@ void KeepStaticLayers() {
     if (graphics) DrawStaticLayers(graphics.get());
     g_assets.StaticLayer = graphics ? std::move(bitmap) : GdipBitmap();
   }
-  for (int hover = 0; hover < 2; ++hover) {
-    for (auto& faces : g_assets.ButtonFaces) faces[hover].reset();
-    GpBitmap* face = (hover ? g_assets.ButtonHoverImage : g_assets.ButtonImage).get();
-    if (!face || !g_assets.StaticLayer) continue;
+  for (auto& looks : g_assets.ButtonLooks)
+    for (GdipBitmap& look : looks) look.reset();
+  if (!g_assets.StaticLayer) return;
+  for (int look = 0; look < ButtonLookCount; ++look) {
     // The four buttons do not overlap: one canvas holds them all.
     GdipGraphics graphics;
     GdipBitmap canvas = CloneStaticLayer(graphics);
     if (!graphics) continue;
-    for (int button = 0; button < 4; ++button) StretchFace(graphics.get(), face, ButtonRects[button]);
+    const ButtonStyle style = StyleOfLook(static_cast<ButtonLook>(look));
+    for (int button = 0; button < 4; ++button) DrawButtonFace(graphics.get(), button, style);
     graphics.reset();
     for (int button = 0; button < 4; ++button) {
       const ButtonRect& r = ButtonRects[button];
       GdipCloneBitmapAreaI(r.left, r.top, r.right - r.left, r.bottom - r.top, PixelFormat32bppPARGB, canvas.get(),
-                           g_assets.ButtonFaces[button][hover].put());
+                           g_assets.ButtonLooks[button][look].put());
     }
   }
 }

@@ -18,8 +18,8 @@ LabelFamily ChooseLabelFamily(bool useDisplayFont);
 void DrawLabel(GpGraphics* graphics, const wchar_t* text, bool useDisplayFont, float emSize, ARGB colour,
                RectF layout, StringAlignment alignment);
 void DrawProgressBar(GpGraphics* graphics, int top, int32_t permille, ARGB topColour, ARGB bottomColour);
-// Over the kept static layer a button shows its kept face; elsewhere it
-// stretches the face picture.
+// Over the kept static layer a button shows its kept look; elsewhere it
+// stretches the face picture and fills the layer.
 void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const wchar_t* secondLine,
                 const WidgetState& widgets, bool overStaticLayer);
 void DrawWindowBox(GpGraphics* graphics, int box, const WidgetState& widgets);
@@ -30,7 +30,7 @@ void DrawStaticLayers(GpGraphics* graphics);
 void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets, bool overStaticLayer);
 
 // Composes the static layer (688 x 506, premultiplied; empty on failure) and
-// the button faces over it into the assets, after the pictures are loaded.
+// the button looks over it into the assets, after the pictures are loaded.
 void KeepStaticLayers();
 // One frame off screen: from the kept static layer when there is one and
 // fromStaticLayer is set, else with every step.
