@@ -133,13 +133,20 @@ int wmain(int argc, wchar_t** argv) {
     DrawProgressBar(graphics, 431, 420, ColorGold, ColorFileBarBottom);
     DrawProgressBar(graphics, 457, 135, ColorTotalBarTop, ColorTotalBarBottom);
   }));
-  Report("buttons", Time([&] {
-    DrawButton(graphics, ButtonClient0, L"OTClient", L"Instalar e jogar", widgets);
-    DrawButton(graphics, ButtonClient1, L"Tibia 8.60", L"Jogar", widgets);
-    DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets);
-    DrawButton(graphics, ButtonExit, L"Cancelar", nullptr, widgets);
+  for (bool kept : {true, false}) {
+    Report(kept ? "buttons, kept looks" : "buttons, every step", Time([&] {
+      DrawButton(graphics, ButtonClient0, L"OTClient", L"Instalar e jogar", widgets, kept);
+      DrawButton(graphics, ButtonClient1, L"Tibia 8.60", L"Jogar", widgets, kept);
+      DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets, kept);
+      DrawButton(graphics, ButtonExit, L"Cancelar", nullptr, widgets, kept);
+    }));
+  }
+  Report("  one kept look", Time([&] {
+    GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
+    GdipDrawImageI(graphics, g_assets.ButtonLooks[ButtonExit][int(ButtonLook::Hover)].get(), 550, 446);
+    GdipSetCompositingMode(graphics, CompositingModeSourceOver);
   }));
-  Report("  one face", Time([&] {
+  Report("  one stretched face", Time([&] {
     GdipImageAttributes attributes;
     GdipCreateImageAttributes(attributes.put());
     GdipSetImageAttributesWrapMode(attributes.get(), WrapModeTileFlipXY, ColorAttributes, FALSE);

@@ -68,7 +68,7 @@ void LoadUiAssets(HINSTANCE instance) {
   g_assets.ButtonImage = LoadResourceImage(instance, 4);
   g_assets.ButtonHoverImage = LoadResourceImage(instance, 5);
   LoadDisplayFont(instance);
-  g_assets.StaticLayer = ComposeStaticLayer();
+  KeepStaticLayers();
 }
 
 void ReleaseUiAssets() {
@@ -81,4 +81,6 @@ void ReleaseUiAssets() {
   g_assets.GenericFontFamily.reset();
   g_assets.genericLookedUp = false;
   g_assets.StaticLayer.reset();
+  for (auto& looks : g_assets.ButtonLooks)
+    for (GdipBitmap& look : looks) look.reset();
 }

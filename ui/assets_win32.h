@@ -2,6 +2,7 @@
 // once before the window exists and released after the message loop ends.
 #pragma once
 #include "ui/gdiplus_win32.h"
+#include "ui/layout.h"
 
 struct UiAssets {
   GdipBitmap BackgroundImage;   // RCDATA 2
@@ -16,12 +17,16 @@ struct UiAssets {
   // Backdrop, centre slice, scene and border slices: nothing in them changes
   // after start-up, so every paint starts from this copy.
   GdipBitmap StaticLayer;
+  // Each text button's face and layer in each look (by ButtonLook) over the
+  // static layer beneath it: Wine stretches a face far slower than it copies
+  // one, and neither the pictures nor what lies under them ever change.
+  GdipBitmap ButtonLooks[4][ButtonLookCount];
 };
 extern UiAssets g_assets;
 
 // A bitmap decoded from RCDATA id; empty when the resource is missing.
 GdipBitmap LoadResourceImage(HINSTANCE instance, int id);
 void LoadDisplayFont(HINSTANCE instance);
-// The four pictures, then the font, then the static layer.
+// The four pictures, then the font, then the static layer and button looks.
 void LoadUiAssets(HINSTANCE instance);
 void ReleaseUiAssets();

@@ -47,6 +47,7 @@ constexpr uint32_t ColorCloseHot = 0xEB963223;
 constexpr uint32_t ColorAttributes = 0xFF000000;
 
 enum class ButtonLook { Normal, Hover, Pressed, Disabled };
+constexpr int ButtonLookCount = 4;
 
 // Look of a text button (0..3): only busy and the widget state decide it.
 ButtonLook LookOfButton(int button, bool busy, int hoverButton, int pressedButton);

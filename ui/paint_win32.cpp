@@ -28,6 +28,34 @@ GdipBitmap NewFrameBitmap(GdipGraphics& graphics) {
   return bitmap;
 }
 
+// A text button's face picture stretched onto its rectangle, then its layer.
+void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) {
+  const ButtonRect& r = ButtonRects[button];
+  const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
+  GpBitmap* face = style.hoverFace && g_assets.ButtonHoverImage ? g_assets.ButtonHoverImage.get()
+                                                                 : g_assets.ButtonImage.get();
+  if (face) {
+    UINT faceWidth = 0, faceHeight = 0;
+    GdipGetImageWidth(face, &faceWidth);
+    GdipGetImageHeight(face, &faceHeight);
+    GdipImageAttributes attributes = TileFlipAttributes();
+    GdipDrawImageRectRectI(graphics, face, x, y, w, h, 0, 0, static_cast<INT>(faceWidth),
+                           static_cast<INT>(faceHeight), UnitPixel, attributes.get(), nullptr, nullptr);
+  }
+  if (style.layer) FillRect(graphics, style.layer, x, y, w, h);
+}
+
+// A copy of the kept static layer's bytes: the same pixels drawing it would
+// give, without Wine resampling the whole frame.
+GdipBitmap CloneStaticLayer(GdipGraphics& graphics) {
+  GdipBitmap bitmap;
+  GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppPARGB, g_assets.StaticLayer.get(),
+                       bitmap.put());
+  if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
+  if (graphics) SetUpGraphics(graphics.get());
+  return bitmap;
+}
+
 GpFontFamily* GenericFamily() {
   if (!g_assets.genericLookedUp) {
     g_assets.genericLookedUp = true;
@@ -109,23 +137,21 @@ void DrawProgressBar(GpGraphics* graphics, int top, int32_t permille, ARGB topCo
 }
 
 void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const wchar_t* secondLine,
-                const WidgetState& widgets) {
+                const WidgetState& widgets, bool overStaticLayer) {
   const ButtonRect& r = ButtonRects[button];
   const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
-  const ButtonStyle style =
-      StyleOfLook(LookOfButton(button, g_state.busy, widgets.hoverButton, widgets.pressedButton));
+  const ButtonLook look = LookOfButton(button, g_state.busy, widgets.hoverButton, widgets.pressedButton);
+  const ButtonStyle style = StyleOfLook(look);
 
-  GpBitmap* face = style.hoverFace && g_assets.ButtonHoverImage ? g_assets.ButtonHoverImage.get()
-                                                                 : g_assets.ButtonImage.get();
-  if (face) {
-    UINT faceWidth = 0, faceHeight = 0;
-    GdipGetImageWidth(face, &faceWidth);
-    GdipGetImageHeight(face, &faceHeight);
-    GdipImageAttributes attributes = TileFlipAttributes();
-    GdipDrawImageRectRectI(graphics, face, x, y, w, h, 0, 0, static_cast<INT>(faceWidth),
-                           static_cast<INT>(faceHeight), UnitPixel, attributes.get(), nullptr, nullptr);
+  GpBitmap* kept = overStaticLayer ? g_assets.ButtonLooks[button][static_cast<int>(look)].get() : nullptr;
+  if (kept) {
+    // Opaque, and byte for byte what the face and layer give over these pixels.
+    GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
+    GdipDrawImageI(graphics, kept, x, y);
+    GdipSetCompositingMode(graphics, CompositingModeSourceOver);
+  } else {
+    DrawButtonFace(graphics, button, style);
   }
-  if (style.layer) FillRect(graphics, style.layer, x, y, w, h);
 
   const float fx = static_cast<float>(x), fy = static_cast<float>(y), fw = static_cast<float>(w);
   if (secondLine) {
@@ -161,7 +187,7 @@ void DrawStaticLayers(GpGraphics* graphics) {
   DrawFrameSlices(graphics, false);
 }
 
-void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets) {
+void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets, bool overStaticLayer) {
   const StatusTexts texts = CopyStatus();
   DrawLabel(graphics, WinText(texts.headline), false, 13.0f, g_state.status_is_error ? ColorError : ColorGold,
             RectF(30, 391, 390, 19), StringAlignmentNear);
@@ -172,39 +198,55 @@ void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets) {
   DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
   DrawProgressBar(graphics, 457, static_cast<int32_t>(g_state.total_permille.load()), ColorTotalBarTop,
                   ColorTotalBarBottom);
-  DrawButton(graphics, ButtonClient0, L"OTClient", WinText(ClientSecondLine(g_state.installed[0])), widgets);
-  DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(ClientSecondLine(g_state.installed[1])), widgets);
-  DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets);
-  DrawButton(graphics, ButtonExit, WinText(ExitCaption(g_state.busy)), nullptr, widgets);
+  DrawButton(graphics, ButtonClient0, L"OTClient", WinText(ClientSecondLine(g_state.installed[0])), widgets,
+             overStaticLayer);
+  DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(ClientSecondLine(g_state.installed[1])), widgets,
+             overStaticLayer);
+  DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets, overStaticLayer);
+  DrawButton(graphics, ButtonExit, WinText(ExitCaption(g_state.busy)), nullptr, widgets, overStaticLayer);
   DrawWindowBox(graphics, ButtonMinimize, widgets);
   DrawWindowBox(graphics, ButtonClose, widgets);
 }
 
-GdipBitmap ComposeStaticLayer() {
-  GdipGraphics graphics;
-  GdipBitmap bitmap = NewFrameBitmap(graphics);
-  if (!graphics) return {};
-  DrawStaticLayers(graphics.get());
-  return bitmap;
+void KeepStaticLayers() {
+  {
+    GdipGraphics graphics;
+    GdipBitmap bitmap = NewFrameBitmap(graphics);
+    if (graphics) DrawStaticLayers(graphics.get());
+    g_assets.StaticLayer = graphics ? std::move(bitmap) : GdipBitmap();
+  }
+  for (auto& looks : g_assets.ButtonLooks)
+    for (GdipBitmap& look : looks) look.reset();
+  if (!g_assets.StaticLayer) return;
+  for (int look = 0; look < ButtonLookCount; ++look) {
+    // The four buttons do not overlap: one canvas holds them all.
+    GdipGraphics graphics;
+    GdipBitmap canvas = CloneStaticLayer(graphics);
+    if (!graphics) continue;
+    const ButtonStyle style = StyleOfLook(static_cast<ButtonLook>(look));
+    for (int button = 0; button < 4; ++button) DrawButtonFace(graphics.get(), button, style);
+    graphics.reset();
+    for (int button = 0; button < 4; ++button) {
+      const ButtonRect& r = ButtonRects[button];
+      GdipCloneBitmapAreaI(r.left, r.top, r.right - r.left, r.bottom - r.top, PixelFormat32bppPARGB, canvas.get(),
+                           g_assets.ButtonLooks[button][look].put());
+    }
+  }
 }
 
 GdipBitmap ComposeFrame(const WidgetState& widgets, bool fromStaticLayer) {
   GdipGraphics graphics;
   GdipBitmap bitmap;
-  if (fromStaticLayer && g_assets.StaticLayer) {
-    // A copy of the kept layer's bytes: the same pixels drawing it would give,
-    // without Wine resampling the whole frame on every paint.
-    GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppPARGB, g_assets.StaticLayer.get(),
-                         bitmap.put());
-    if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
+  const bool overStaticLayer = fromStaticLayer && g_assets.StaticLayer;
+  if (overStaticLayer) {
+    bitmap = CloneStaticLayer(graphics);
     if (!graphics) return bitmap;
-    SetUpGraphics(graphics.get());
   } else {
     bitmap = NewFrameBitmap(graphics);
     if (!graphics) return bitmap;
     DrawStaticLayers(graphics.get());
   }
-  DrawStateLayers(graphics.get(), widgets);
+  DrawStateLayers(graphics.get(), widgets, overStaticLayer);
   return bitmap;
 }
 

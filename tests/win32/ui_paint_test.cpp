@@ -138,18 +138,43 @@ TEST_F(Paint, AssetsLoadFromTheProgramsResources) {
   EXPECT_FALSE(LoadResourceImage(GetModuleHandleW(nullptr), 99));
 }
 
-TEST_F(Paint, StaticLayerGivesTheSameBytesAsEveryStep) {
-  const Scene scenes[] = {
+// The scenes show every kept look: normal, hover and pressed on each text
+// button, and the three that dim while busy.
+TEST_F(Paint, StaticLayerAndKeptLooksGiveTheSameBytesAsEveryStep) {
+  std::vector<Scene> scenes = {
       {},
       {true, false, false, true, 500, 250, 3, -1, u"Baixando arquivos...", u"12,5 de 40,0 MB"},
       {false, true, true, true, 1000, 1000, 0, 0, u"Falha na conexão.", u"Verifique sua internet."},
       {false, false, false, false, 4, 3, 5, 5},
       {true, false, true, false, 1500, 0, 4, 4},
   };
-  for (const Scene& s : scenes) {
-    const Pixels kept = Render(s, true), full = Render(s, false);
-    EXPECT_EQ(std::memcmp(kept.argb.data(), full.argb.data(), kept.argb.size() * 4), 0) << s.file;
+  for (int button = 0; button < 4; ++button) {
+    for (int pressed : {-1, button}) {
+      Scene s;
+      s.hover = button;
+      s.pressed = pressed;
+      scenes.push_back(s);
+    }
   }
+  auto compareAll = [&](const char* assets) {
+    for (const auto& looks : g_assets.ButtonLooks)
+      for (const GdipBitmap& look : looks) ASSERT_TRUE(look) << assets;
+    for (const Scene& s : scenes) {
+      const Pixels kept = Render(s, true), full = Render(s, false);
+      size_t first = 0;
+      while (first < kept.argb.size() && kept.argb[first] == full.argb[first]) ++first;
+      EXPECT_EQ(first, kept.argb.size()) << assets << ": hover " << s.hover << " pressed " << s.pressed
+                                         << ", first difference at x " << first % WindowWidth << " y "
+                                         << first / WindowWidth;
+    }
+  };
+  compareAll("every picture");
+  // Without the hover picture a hot button keeps its normal face.
+  GdipBitmap hover = std::move(g_assets.ButtonHoverImage);
+  KeepStaticLayers();
+  compareAll("no hover picture");
+  g_assets.ButtonHoverImage = std::move(hover);
+  KeepStaticLayers();
 }
 
 TEST_F(Paint, BarsFillExactlyTheirWidthAndKeepTheOutline) {
@@ -308,7 +333,7 @@ TEST_F(Paint, ZMissingFrameAndFontResources) {
   EXPECT_NE(framed.at(5, 5), ColorBackdrop);
 
   g_assets.FrameImage.reset();
-  g_assets.StaticLayer = ComposeStaticLayer();
+  KeepStaticLayers();
   const Pixels bare = Render(Scene{});
   EXPECT_EQ(bare.at(5, 5), ColorBackdrop);
   EXPECT_EQ(bare.at(680, 500), ColorBackdrop);
