@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
 # The client download on a generated 512 MiB client of mixed file sizes,
 # published with morvel-publish and served by nginx on loopback over TLS 1.2:
-#  1. a fresh install by UpdateClientFiles under Wine (the 32-bit bench program,
-#     test CA trusted in a throwaway prefix) beside curl fetching the same
-#     bodies piped through gzip -dc and sha256sum: all bodies as one stream
-#     through one connection (no files written, the fastest the host and the
-#     inflater allow), and one pipeline per file checked against its digest;
-#  2. the check pass of the installed client with nothing to fetch beside
-#     sha256sum -c on the same files.
-# Best of two runs each; prints throughputs, ratios and the bench program's
-# peak memory.
+#  1. the launcher's fresh install (UpdateClientFiles in the 32-bit bench program
+#     under Wine, test CA trusted in a throwaway prefix) interleaved with the
+#     floor of its design (bench/download_floor.cpp: GET and discard, then
+#     inflate, SHA-256, the ".part" files and the moves added one at a time, each
+#     in one process over one connection), and with curl | gzip -dc | sha256sum
+#     of all bodies as one stream, as context;
+#  2. the check pass of the installed client with nothing to fetch, interleaved
+#     with openssl dgst -sha256 of the same files (its hashing limit) and
+#     sha256sum -c (context);
+#  3. the install through bench/delay_relay.py, which adds a fixed delay each way
+#     on loopback, in two pairs with the relay's own cost (no delay), beside the
+#     estimate bytes / bandwidth + files x round trip.
+# Every run is preceded by sync and a short pause; pairs alternate which side
+# runs first. Prints medians with min-max and the ratios per pair.
 set -euo pipefail
 : "${MORVEL_ROOT:?run through scripts/bench}" "${MORVEL_BENCH:?run through scripts/bench}"
 cd "$MORVEL_ROOT"
+pairs=${MORVEL_BENCH_PAIRS:-5}
+delay_ms=10
 tool=${MORVEL_HOST_BUILD:-build/host}/tools/publish/morvel-publish
 bench_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/download_bench.exe
+floor_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/download_floor.exe
 ca_tool=${MORVEL_MINGW_BUILD:-build/mingw}/tests/support/trust_test_ca.exe
-for f in "$tool" "$bench_exe" "$ca_tool"; do [ -f "$f" ] || { echo "download.sh: no $f" >&2; exit 1; }; done
+for f in "$tool" "$bench_exe" "$floor_exe" "$ca_tool"; do [ -f "$f" ] || { echo "download.sh: no $f" >&2; exit 1; }; done
 
 run=$MORVEL_BENCH/download
 src=$run/src
@@ -64,13 +72,15 @@ manifest=$www/arquivos/launcher/manifest.txt
 files=$(grep -c -P '^f\t' "$manifest")
 size_bytes=$(awk -F'\t' '$1 == "f" { s += $4 } END { printf "%d", s }' "$manifest")
 body_bytes=$(awk -F'\t' '$1 == "f" { s += $5 } END { printf "%d", s }' "$manifest")
-echo "client: $files files, $((size_bytes >> 20)) MiB, bodies $((body_bytes >> 20)) MiB"
+echo "client: $files files, $((size_bytes >> 20)) MiB, bodies $((body_bytes >> 20)) MiB; $pairs pairs"
 
 # --- nginx (and the fault server, unused) on loopback, with the test certificate.
 bash tests/support/services.sh start "$run" >/dev/null
 export MORVEL_RUN=$run
 source scripts/lib/wine.sh
+relay_pid=""
 cleanup() {
+  [ -z "$relay_pid" ] || kill "$relay_pid" 2>/dev/null || true
   WINEPREFIX=$run/template/prefix HOME=$run/template/home wineserver -k 2>/dev/null || true
   wine_stop_display
   bash tests/support/services.sh stop "$run" >/dev/null 2>&1 || true
@@ -84,99 +94,181 @@ users=$WINEPREFIX/drive_c/users
 install_dir="$users/$(ls "$users" | grep -v -x Public | head -1)/AppData/Local/Morvel Global"
 win_manifest="Z:${manifest//\//\\}"
 
-# run_bench OUT: the bench program on the manifest; its output goes to OUT, and
-# the peak resident size of its process (VmHWM, read from outside while it runs;
-# the wine launcher execs into the program, so the pid is the program's) is
-# appended as "vmhwm_kib N".
+settle() { sync; sleep 1; }
+field() { tr -d '\r' <"$2" | awk -v k="$1" '$1 == k { print $2 }'; }  # the Win32 console ends lines with CR LF
+now() { date +%s.%N; }
+# "median min max" of the numbers in a file, one a line.
+stats() { sort -g "$1" | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f", m, v[1], v[NR] }'; }
+ratio() { echo "$1 / $2" | bc -l; }
+
+# run_bench OUT [PORT]: the bench program on the manifest (against nginx, or
+# the port given); its output goes to OUT, and the peak resident size of its
+# process (VmHWM, read from outside while it runs; the wine launcher execs into
+# the program, so the pid is the program's) is appended as "vmhwm_kib N". Ends
+# the program after five minutes.
+peak_ws=0 peak_hwm=0
 run_bench() {
-  wine "$bench_exe" "$win_manifest" >"$1" &
-  local pid=$! hwm=0 value status
+  MORVEL_NGINX_PORT=${2:-$MORVEL_NGINX_PORT} wine "$bench_exe" "$win_manifest" >"$1" &
+  local pid=$! hwm=0 value status ticks=0 ws
   while kill -0 "$pid" 2>/dev/null; do
     value=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
     [ -n "$value" ] && hwm=$value
+    ticks=$((ticks + 1))
+    [ "$ticks" -gt 6000 ] && kill "$pid" 2>/dev/null
     sleep 0.05
   done
   wait "$pid" && status=0 || status=$?
   echo "vmhwm_kib $hwm" >>"$1"
+  [ "$(field result "$1")" = ok ] || { cat "$1" >&2; echo "download.sh: the bench program failed" >&2; exit 1; }
+  ws=$(field peak_working_set_kib "$1")
+  [ "$ws" -gt "$peak_ws" ] && peak_ws=$ws
+  [ "$hwm" -gt "$peak_hwm" ] && peak_hwm=$hwm
   return "$status"
 }
 
-now() { date +%s.%N; }
-best() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
-field() { tr -d '\r' <"$2" | awk -v k="$1" '$1 == k { print $2 }'; }  # the Win32 console ends lines with CR LF
+install_once() {  # OUT [PORT]: a fresh install; its seconds go to stdout
+  rm -rf "$install_dir"; settle
+  run_bench "$@"
+  field seconds "$1"
+}
+
+levels="get inflate sha256 files move"
+floor_once() {  # LEVEL OUT
+  rm -rf "$install_dir"; settle
+  timeout 300 wine "$floor_exe" "$win_manifest" "$1" >"$2" ||
+    { cat "$2" >&2; echo "download.sh: download_floor $1 failed" >&2; exit 1; }
+  [ "$(field files "$2")" = "$files" ] || { echo "download.sh: download_floor $1 fetched too few files" >&2; exit 1; }
+  field setup_seconds "$2" >>"$run/setup.txt"
+  field seconds "$2" >>"$run/floor-$1.txt"
+}
+floor_all() { for level in $levels; do floor_once "$level" "$run/floor-$level-$1.out"; done; }
 
 # Every body in manifest order, as one stream of concatenated gzip members.
 urls=$run/urls.txt
 awk -F'\t' -v p="$MORVEL_NGINX_PORT" '$1 == "f" { printf "url = \"https://localhost:%s/arquivos/launcher/files/%s.dl\"\n", p, $3 }' \
   "$manifest" >"$urls"
 cat "$www/arquivos/launcher/files/"*.dl >/dev/null  # nginx reads from the page cache in every run
-
-# One request and one verified digest per file, as the launcher does it.
-curl_each() {
-  local sha size dl path bad=0
-  while IFS=$'\t' read -r kind _ sha size dl _ path; do
-    [ "$kind" = f ] || continue
-    got=$(curl -s -f --cacert "$run/tls/ca.pem" "https://localhost:$MORVEL_NGINX_PORT/arquivos/launcher/files/$sha.dl" |
-      gzip -dc | sha256sum | cut -d' ' -f1)
-    [ "$got" = "$sha" ] || bad=$((bad + 1))
-  done <"$manifest"
-  return "$bad"
+curl_once() {
+  settle
+  local t0 t1
+  t0=$(now)
+  curl -s -f --max-time 300 --cacert "$run/tls/ca.pem" -K "$urls" | gzip -dc | sha256sum | cut -d' ' -f1 >"$run/curl-digest.txt"
+  t1=$(now)
+  echo "$t1 - $t0" | bc -l >>"$run/curl.txt"
 }
 
-ours_install="" curl_time="" each_time="" peak_ws=0 peak_hwm=0
-for round in 1 2; do
-  rm -rf "$install_dir"
-  run_bench "$run/install-$round.txt" || true
-  [ "$(field result "$run/install-$round.txt")" = ok ] || { cat "$run/install-$round.txt"; exit 1; }
-  ours_install=$(best "$ours_install" "$(field seconds "$run/install-$round.txt")")
-  ws=$(field peak_working_set_kib "$run/install-$round.txt"); hwm=$(field vmhwm_kib "$run/install-$round.txt")
-  [ "$ws" -gt "$peak_ws" ] && peak_ws=$ws
-  [ "$hwm" -gt "$peak_hwm" ] && peak_hwm=$hwm
-
-  t0=$(now)
-  curl_digest=$(curl -s -f --cacert "$run/tls/ca.pem" -K "$urls" | gzip -dc | sha256sum | cut -d' ' -f1)
-  t1=$(now)
-  curl_time=$(best "$curl_time" "$(echo "$t1 - $t0" | bc -l)")
-
-  t0=$(now)
-  curl_each || { echo "curl per file: digests differ" >&2; exit 1; }
-  t1=$(now)
-  each_time=$(best "$each_time" "$(echo "$t1 - $t0" | bc -l)")
+# --- 1. The install, the floor and curl, pair by pair.
+rm -f "$run"/floor-*.txt "$run"/setup.txt "$run"/curl.txt "$run"/ours.txt "$run"/floor-ratio.txt "$run"/curl-ratio.txt
+for pair in $(seq "$pairs"); do
+  if [ $((pair % 2)) = 1 ]; then
+    install_once "$run/install-$pair.txt" >>"$run/ours.txt"
+    floor_all "$pair"
+  else
+    floor_all "$pair"
+    install_once "$run/install-$pair.txt" >>"$run/ours.txt"
+  fi
+  curl_once
+  ours=$(tail -1 "$run/ours.txt")
+  ratio "$(tail -1 "$run/floor-move.txt")" "$ours" >>"$run/floor-ratio.txt"
+  ratio "$(tail -1 "$run/curl.txt")" "$ours" >>"$run/curl-ratio.txt"
 done
 # The same bytes, in the same order, as the launcher installed them.
-ours_digest=$(awk -F'\t' '$1 == "f" { print $7 }' "$manifest" | (cd "$install_dir/Morvel Global" && tr '\n' '\0' | xargs -0 cat) |
-  sha256sum | cut -d' ' -f1)
+paths=$run/paths.txt
+awk -F'\t' '$1 == "f" { print $7 }' "$manifest" >"$paths"
+ours_digest=$( (cd "$install_dir/Morvel Global" && tr '\n' '\0' <"$paths" | xargs -0 cat) | sha256sum | cut -d' ' -f1)
+curl_digest=$(cat "$run/curl-digest.txt")
 
-# --- The check pass: everything installed, nothing to fetch.
+# --- 2. The check pass: everything installed, nothing to fetch.
 sums=$run/sums.txt
 awk -F'\t' '$1 == "f" { printf "%s  %s\n", $3, $7 }' "$manifest" >"$sums"
-ours_check="" sums_check=""
-for round in 1 2; do
-  run_bench "$run/check-$round.txt" || true
-  [ "$(field result "$run/check-$round.txt")" = ok ] || { cat "$run/check-$round.txt"; exit 1; }
-  ours_check=$(best "$ours_check" "$(field seconds "$run/check-$round.txt")")
-  ws=$(field peak_working_set_kib "$run/check-$round.txt"); hwm=$(field vmhwm_kib "$run/check-$round.txt")
-  [ "$ws" -gt "$peak_ws" ] && peak_ws=$ws
-  [ "$hwm" -gt "$peak_hwm" ] && peak_hwm=$hwm
-
+awk -F'\t' '$1 == "f" { printf "%s *%s\n", $3, $7 }' "$manifest" | sort >"$run/sums-openssl.txt"
+rm -f "$run"/check-*.txt
+openssl_once() {
+  settle
+  local t0 t1
+  t0=$(now)
+  (cd "$install_dir/Morvel Global" && tr '\n' '\0' <"$paths" | xargs -0 openssl dgst -sha256 -r >"$run/openssl.out")
+  t1=$(now)
+  echo "$t1 - $t0" | bc -l >>"$run/check-openssl.txt"
+  sort "$run/openssl.out" | cmp -s - "$run/sums-openssl.txt" || { echo "download.sh: openssl digests differ" >&2; exit 1; }
+}
+ours_check_once() {
+  settle
+  run_bench "$run/check-$1.out"
+  field seconds "$run/check-$1.out" >>"$run/check-ours.txt"
+}
+for pair in $(seq "$pairs"); do
+  if [ $((pair % 2)) = 1 ]; then ours_check_once "$pair"; openssl_once; else openssl_once; ours_check_once "$pair"; fi
+  ratio "$(tail -1 "$run/check-openssl.txt")" "$(tail -1 "$run/check-ours.txt")" >>"$run/check-ratio.txt"
+  settle
   t0=$(now)
   (cd "$install_dir/Morvel Global" && sha256sum --quiet -c "$sums")
   t1=$(now)
-  sums_check=$(best "$sums_check" "$(echo "$t1 - $t0" | bc -l)")
+  echo "$t1 - $t0" | bc -l >>"$run/check-sums.txt"
 done
 
+# --- 3. The install through the relay, in two pairs: with no delay (what the
+# relay itself costs) and with the delay each way.
+relay_install() {  # DELAY_MS OUT
+  rm -f "$run/relay.port"
+  setsid python3 bench/delay_relay.py --target "$MORVEL_NGINX_PORT" --delay-ms "$1" --port-file "$run/relay.port" \
+    --lifetime 600 </dev/null >"$run/relay.log" 2>&1 &
+  relay_pid=$!
+  for _ in $(seq 100); do [ -s "$run/relay.port" ] && break; sleep 0.1; done
+  [ -s "$run/relay.port" ] || { cat "$run/relay.log" >&2; echo "download.sh: the relay did not start" >&2; exit 1; }
+  install_once "$2" "$(cat "$run/relay.port")"
+  kill "$relay_pid" 2>/dev/null; wait "$relay_pid" 2>/dev/null || true
+  relay_pid=""
+}
+python3 bench/delay_relay_test.py || { echo "download.sh: the relay is not sound" >&2; exit 1; }
+rm -f "$run"/relay-*.s "$run/relay-cost.txt"
+for pair in 1 2; do
+  for delay in $([ "$pair" = 1 ] && echo "0 $delay_ms" || echo "$delay_ms 0"); do
+    relay_install "$delay" "$run/relay-$delay-$pair.out" >>"$run/relay-$delay.s"
+  done
+  echo "($(tail -1 "$run/relay-$delay_ms.s") - $(tail -1 "$run/relay-0.s")) * 1000 / $files" | bc -l >>"$run/relay-cost.txt"
+done
+read -r relay0 _ _ <<<"$(stats "$run/relay-0.s")"
+
+# --- Report.
 mib=$(echo "$size_bytes / 1048576" | bc -l)
+body_mib=$(echo "$body_bytes / 1048576" | bc -l)
 rate() { printf '%.0f' "$(echo "$mib / $1" | bc -l)"; }
-printf 'install, UpdateClientFiles under Wine: %6.2f s  %5s MB/s\n' "$ours_install" "$(rate "$ours_install")"
-printf 'curl | gzip -dc | sha256sum, one stream of all bodies:\n'
-printf '                                        %6.2f s  %5s MB/s\n' "$curl_time" "$(rate "$curl_time")"
-printf 'the same, one pipeline per file:        %6.2f s  %5s MB/s\n' "$each_time" "$(rate "$each_time")"
-printf 'install ratio (ours / curl stream):     %.2fx   (target >= 0.8)\n' "$(echo "$curl_time / $ours_install" | bc -l)"
-printf 'install ratio (ours / curl per file):   %.2fx\n' "$(echo "$each_time / $ours_install" | bc -l)"
+row() {  # LABEL FILE: median s, MiB/s of the client, min-max
+  read -r m lo hi <<<"$(stats "$2")"
+  printf '%-58s %7.2f %6s   %.2f-%.2f\n' "$1" "$m" "$(rate "$m")" "$lo" "$hi"
+}
+ratio_line() {  # LABEL FILE
+  read -r m lo hi <<<"$(stats "$2")"
+  printf '%-58s %.2fx (min %.2fx, max %.2fx)\n' "$1" "$m" "$lo" "$hi"
+}
+printf '%-58s %7s %6s   %s\n' "layer, each adding to the one above (one connection)" "median s" "MiB/s" "min-max s"
+row "GET every body, discard the bytes" "$run/floor-get.txt"
+row "+ inflate" "$run/floor-inflate.txt"
+row "+ SHA-256 (size and digest checked)" "$run/floor-sha256.txt"
+row "+ create, write, close the \".part\"" "$run/floor-files.txt"
+row "+ the folders and the move into place (the floor)" "$run/floor-move.txt"
+row "the launcher's UpdateClientFiles (check pass included)" "$run/ours.txt"
+row "context: curl | gzip -dc | sha256sum, one stream" "$run/curl.txt"
+read -r net _ _ <<<"$(stats "$run/floor-get.txt")"
+printf 'network floor alone: %.2f s, %.0f MiB/s of bodies (%.0f MiB)\n' "$net" "$(echo "$body_mib / $net" | bc -l)" "$body_mib"
+read -r m lo hi <<<"$(stats "$run/setup.txt")"
+printf "first request's set-up (connection, TLS handshake, first byte): median %.0f ms (%.0f-%.0f ms)\n" \
+  "$(echo "$m * 1000" | bc -l)" "$(echo "$lo * 1000" | bc -l)" "$(echo "$hi * 1000" | bc -l)"
+ratio_line "launcher speed / floor speed, per pair (target >= 0.95):" "$run/floor-ratio.txt"
+ratio_line "context: launcher speed / curl stream speed, per pair:" "$run/curl-ratio.txt"
 echo "content digests agree: $([ "$ours_digest" = "$curl_digest" ] && echo yes || echo "NO ($ours_digest vs $curl_digest)")"
-printf 'check pass under Wine:                  %6.2f s  %5s MB/s\n' "$ours_check" "$(rate "$ours_check")"
-printf 'sha256sum -c:                           %6.2f s  %5s MB/s\n' "$sums_check" "$(rate "$sums_check")"
-printf 'check speed-up (sha256sum / ours):      %.2fx   (target >= 1.5)\n' "$(echo "$sums_check / $ours_check" | bc -l)"
+row "check pass under Wine, nothing to fetch" "$run/check-ours.txt"
+row "openssl dgst -sha256 of the same files" "$run/check-openssl.txt"
+row "context: sha256sum -c" "$run/check-sums.txt"
+ratio_line "check pass speed / openssl speed, per pair:" "$run/check-ratio.txt"
+rtt_ms=$((2 * delay_ms))
+row "install through the relay, no delay (its own cost)" "$run/relay-0.s"
+row "install through the relay, $delay_ms ms each way" "$run/relay-$delay_ms.s"
+printf 'estimate, bytes / bandwidth + files x round trip: %.2f s + %s x %s ms = %.2f s\n' \
+  "$relay0" "$files" "$rtt_ms" "$(echo "$relay0 + $files * $rtt_ms / 1000" | bc -l)"
+read -r m lo hi <<<"$(stats "$run/relay-cost.txt")"
+printf 'what the delay added per request, per pair: %.1f ms (%.1f-%.1f ms) for a %s ms round trip\n' "$m" "$lo" "$hi" "$rtt_ms"
 echo "peak memory of the bench program: working set $((peak_ws / 1024)) MiB (GetProcessMemoryInfo)," \
   "VmHWM $((peak_hwm / 1024)) MiB (/proc of its process); limit 32 MiB"
 [ "$ours_digest" = "$curl_digest" ]

@@ -9,37 +9,21 @@
 #include <psapi.h>
 
 #include <cstdio>
-#include <string>
 
 #include "app/launcher_state.h"
 #include "app/win32_text.h"
+#include "bench/bench_support.h"
 #include "tests/win32/support/test_services.h"
 #include "update/download.h"
 #include "update/http_win32.h"
-#include "update/manifest.h"
-
-namespace {
-
-bool ReadWhole(const char* path, std::string& bytes) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  char block[65536];
-  size_t n;
-  while ((n = std::fread(block, 1, sizeof block, f)) > 0) bytes.append(block, n);
-  std::fclose(f);
-  return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: download_bench MANIFEST_PATH\n");
     return 2;
   }
-  std::string text;
   Manifest manifest;
-  if (!ReadWhole(argv[1], text) || !ParseManifest(text, manifest)) {
+  if (!LoadManifest(argv[1], manifest)) {
     std::fprintf(stderr, "download_bench: cannot read the manifest %s\n", argv[1]);
     return 2;
   }
@@ -48,22 +32,20 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
+  const double start = SecondsNow();
   bool ok;
   {
     Http http;
     const bool selection[2] = {true, true};
     ok = UpdateClientFiles(http, manifest, selection);
   }
-  QueryPerformanceCounter(&end);
+  const double seconds = SecondsNow() - start;
 
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof memory;
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
   const StatusTexts status = CopyStatus();
-  std::printf("seconds %.3f\n", static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+  std::printf("seconds %.3f\n", seconds);
   std::printf("result %s\n", ok ? "ok" : "failed");
   std::printf("status %s | %s\n", WideToUtf8(status.headline).c_str(), WideToUtf8(status.detail).c_str());
   std::printf("peak_working_set_kib %lu\n", static_cast<unsigned long>(memory.PeakWorkingSetSize / 1024));

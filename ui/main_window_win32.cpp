@@ -5,7 +5,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
-#include "app/task_handoff.h"
+#include "app/task_handoff_win32.h"
 #include "app/win32_text.h"
 #include "ui/input.h"
 #include "ui/layout.h"

@@ -12,13 +12,13 @@
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
-#include "app/task_handoff.h"
+#include "app/task_handoff_win32.h"
 #include "app/win32_text.h"
 #include "ui/assets_win32.h"
 #include "ui/input.h"
 #include "ui/layout.h"
 #include "ui/main_window_win32.h"
-#include "update/worker.h"
+#include "update/worker_win32.h"
 
 namespace {
 
