@@ -17,19 +17,30 @@ bool AnyMapFile(const WideString& folder) {
   return static_cast<bool>(ScopedFind(FindFirstFileW(WinText(folder + u"\\*.map"), &found)));
 }
 
-// Undoes a backup that could not be completed in this run, so that the next run
-// takes it again instead of finding a folder that looks complete.
-void DiscardBackup(const WideString& backup) {
+// Removes a staging folder of an unfinished backup (only map files are copied
+// into it); true when none is left.
+bool RemoveStaging(const WideString& staging) {
   WIN32_FIND_DATAW found;
-  const ScopedFind search(FindFirstFileW(WinText(backup + u"\\*"), &found));
+  const ScopedFind search(FindFirstFileW(WinText(staging + u"\\*"), &found));
   if (search) {
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(WinText(backup + u"\\" + FromWinText(found.cFileName)));
+        DeleteFileW(WinText(staging + u"\\" + FromWinText(found.cFileName)));
       }
     } while (FindNextFileW(search.get(), &found));
   }
-  RemoveDirectoryW(WinText(backup));
+  RemoveDirectoryW(WinText(staging));
+  return GetFileAttributesW(WinText(staging)) == INVALID_FILE_ATTRIBUTES;
+}
+
+// The backup is filled under another name and renamed only once complete: a run
+// killed while copying must not leave a folder that passes for the backup.
+bool TakeBackup(const WideString& destination, const WideString& backup) {
+  const WideString staging = backup + u".parcial";
+  if (!RemoveStaging(staging) || !CreateDirectoryW(WinText(staging), nullptr)) return false;
+  if (CopyMapFiles(destination, staging) && MoveFileW(WinText(staging), WinText(backup))) return true;
+  RemoveStaging(staging);
+  return false;
 }
 
 }  // namespace
@@ -64,14 +75,9 @@ void InstallUnderLock(const WideString& source, const std::string& shipped, cons
   CreateDirectoryTree(destination);
 
   // The player's own maps are backed up before the first installation only.
-  if (backup_attributes == INVALID_FILE_ATTRIBUTES && AnyMapFile(destination)) {
-    CreateDirectoryTree(backup);
-    if (!CopyMapFiles(destination, backup)) {
-      // Installing now would overwrite maps that have no copy, and a backup folder
-      // left in place would never be taken again.
-      DiscardBackup(backup);
-      return;
-    }
+  // Installing without it would overwrite maps that have no copy.
+  if (backup_attributes == INVALID_FILE_ATTRIBUTES && AnyMapFile(destination) && !TakeBackup(destination, backup)) {
+    return;
   }
 
   if (!CopyMapFiles(source, destination)) return;

@@ -33,6 +33,7 @@ class AutomapTest : public ::testing::Test {
     dest_ = TibiaFolder() + u"\\Automap";
     backup_ = TibiaFolder() + u"\\Automap_backup_antes_morvel";
     marker_ = TibiaFolder() + u"\\morvel_automap.txt";
+    staging_ = backup_ + u".parcial";
   }
   void TearDown() override {
     RemoveTree(TibiaFolder());
@@ -50,7 +51,26 @@ class AutomapTest : public ::testing::Test {
     ASSERT_TRUE(WriteBytes(dest_ + u"\\00000099.map", own_map));
   }
 
-  WideString source_, dest_, backup_, marker_;
+  // Enough maps that a copy of them takes a while.
+  static constexpr int kMaps = 300;
+  static WideString Many(int i) { return u"\\" + Utf8ToWide(std::to_string(10000000 + i)) + u".map"; }
+  static std::string ManyBytes(const char* whose, int i) { return whose + std::to_string(i) + std::string(4096, 'm'); }
+  void ShipManyOverManyPlayerMaps(const std::string& version) {
+    RemoveTree(TibiaFolder());
+    ASSERT_TRUE(CreateDirectoryTree(dest_));
+    ASSERT_TRUE(WriteBytes(source_ + u"\\versao.txt", version));
+    for (int i = 0; i < kMaps; ++i) {
+      ASSERT_TRUE(WriteBytes(dest_ + Many(i), ManyBytes("player ", i)));
+      ASSERT_TRUE(WriteBytes(source_ + Many(i), ManyBytes("server ", i)));
+    }
+  }
+  static int WrongMaps(const WideString& folder, const char* whose) {
+    int wrong = 0;
+    for (int i = 0; i < kMaps; ++i) wrong += ReadBytes(folder + Many(i)) != ManyBytes(whose, i);
+    return wrong;
+  }
+
+  WideString source_, dest_, backup_, marker_, staging_;
 };
 
 TEST_F(AutomapTest, FirstInstallCreatesTheTibiaFolderAndWritesTheBareVersion) {
@@ -158,6 +178,7 @@ TEST_F(AutomapTest, MapsThatCannotBeBackedUpAreNotOverwritten) {
   EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "player own");
   EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
   EXPECT_FALSE(Exists(backup_)) << "an incomplete backup must not pass for a complete one";
+  EXPECT_FALSE(Exists(staging_));
   EXPECT_FALSE(Exists(marker_));
 
   // Released: the backup is taken in full, then the set is installed.
@@ -178,6 +199,22 @@ TEST_F(AutomapTest, AFileWhereTheBackupBelongsIsNoBackup) {
   EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
   EXPECT_FALSE(Exists(marker_));
   EXPECT_EQ(ReadBytes(backup_), "stray");
+}
+
+TEST_F(AutomapTest, AKilledRunsPartialBackupIsTakenAgainInFull) {
+  PlayerMaps("player one", "player own");
+  Ship("9", "server one", "server two");
+  ASSERT_TRUE(CreateDirectoryTree(staging_));
+  ASSERT_TRUE(WriteBytes(staging_ + u"\\00000001.map", "play"));
+  ASSERT_TRUE(WriteBytes(staging_ + u"\\00000042.map", "since deleted by the player"));
+
+  InstallAutomap(kClassic);
+  EXPECT_EQ(ReadBytes(backup_ + u"\\00000001.map"), "player one");
+  EXPECT_EQ(ReadBytes(backup_ + u"\\00000099.map"), "player own");
+  EXPECT_FALSE(Exists(backup_ + u"\\00000042.map"));
+  EXPECT_FALSE(Exists(staging_));
+  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one");
+  EXPECT_EQ(ReadBytes(marker_), "9");
 }
 
 // Holds the installation's mutex on a thread of its own (a mutex is recursive
@@ -215,20 +252,22 @@ TEST_F(AutomapTest, AnInstallationThatCannotGetTheMutexSkipsUntilTheNextRun) {
   EXPECT_EQ(ReadBytes(marker_), "7");
 }
 
-// Starts copies of this program with "--instalar-mapa" at the same moment.
-std::vector<DWORD> InstallInProcessesTogether(int count) {
+// A copy of this program in its "--instalar-mapa" run, suspended: process, main thread.
+std::pair<ScopedHandle, ScopedHandle> SuspendedInstallation() {
   wchar_t own[MAX_PATH];
   GetModuleFileNameW(nullptr, own, MAX_PATH);
-  std::vector<std::pair<ScopedHandle, ScopedHandle>> processes;  // process, main thread
-  for (int i = 0; i < count; ++i) {
-    std::wstring line = L"\"" + std::wstring(own) + L"\" --instalar-mapa";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION p = {};
-    if (CreateProcessW(own, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &p)) {
-      processes.emplace_back(ScopedHandle(p.hProcess), ScopedHandle(p.hThread));
-    }
-  }
+  std::wstring line = L"\"" + std::wstring(own) + L"\" --instalar-mapa";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION p = {};
+  if (!CreateProcessW(own, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &p)) return {};
+  return {ScopedHandle(p.hProcess), ScopedHandle(p.hThread)};
+}
+
+// Starts copies of this program with "--instalar-mapa" at the same moment.
+std::vector<DWORD> InstallInProcessesTogether(int count) {
+  std::vector<std::pair<ScopedHandle, ScopedHandle>> processes;
+  for (int i = 0; i < count; ++i) processes.push_back(SuspendedInstallation());
   for (const auto& p : processes) ResumeThread(p.second.get());
   std::vector<DWORD> codes;
   for (const auto& p : processes) {
@@ -240,28 +279,37 @@ std::vector<DWORD> InstallInProcessesTogether(int count) {
 }
 
 TEST_F(AutomapTest, TwoInstallationsAtOnceLeaveThePlayersOwnBytesInTheBackup) {
-  constexpr int kMaps = 300;
-  const auto name = [](int i) { return u"\\" + Utf8ToWide(std::to_string(10000000 + i)) + u".map"; };
-  const auto bytes = [](const char* whose, int i) { return std::string(whose) + std::to_string(i) + std::string(4096, 'm'); };
   for (int trial = 0; trial < 3; ++trial) {
-    RemoveTree(TibiaFolder());
-    ASSERT_TRUE(CreateDirectoryTree(dest_));
-    ASSERT_TRUE(WriteBytes(source_ + u"\\versao.txt", "8"));
-    for (int i = 0; i < kMaps; ++i) {
-      ASSERT_TRUE(WriteBytes(dest_ + name(i), bytes("player ", i)));
-      ASSERT_TRUE(WriteBytes(source_ + name(i), bytes("server ", i)));
-    }
-
+    ShipManyOverManyPlayerMaps("8");
     EXPECT_EQ(InstallInProcessesTogether(2), (std::vector<DWORD>{0, 0}));
-
-    int wrong = 0;
-    for (int i = 0; i < kMaps; ++i) {
-      if (ReadBytes(backup_ + name(i)) != bytes("player ", i)) ++wrong;
-      if (ReadBytes(dest_ + name(i)) != bytes("server ", i)) ++wrong;
-    }
-    EXPECT_EQ(wrong, 0) << "trial " << trial;
+    EXPECT_EQ(WrongMaps(backup_, "player "), 0) << "trial " << trial;
+    EXPECT_EQ(WrongMaps(dest_, "server "), 0) << "trial " << trial;
     EXPECT_EQ(ReadBytes(marker_), "8");
   }
+}
+
+TEST_F(AutomapTest, ARunKilledWhileBackingUpLeavesTheBackupWholeOrAbsent) {
+  ShipManyOverManyPlayerMaps("10");
+  const auto [process, thread] = SuspendedInstallation();
+  ASSERT_TRUE(process);
+  ResumeThread(thread.get());
+  // Killed as soon as the first map lands in the backup, under either name.
+  const DWORD start = GetTickCount();
+  const auto copying = [](const WideString& folder) {
+    WIN32_FIND_DATAW found;
+    return static_cast<bool>(ScopedFind(FindFirstFileW(WinText(folder + u"\\*.map"), &found)));
+  };
+  while (!copying(staging_) && !copying(backup_) && GetTickCount() - start < 30000) Sleep(1);
+  ASSERT_TRUE(TerminateProcess(process.get(), 1));
+  ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+  if (Exists(backup_)) {
+    EXPECT_EQ(WrongMaps(backup_, "player "), 0) << "a partial backup passes for the whole";
+  }
+
+  InstallAutomap(kClassic);  // the next run, past the abandoned mutex
+  EXPECT_EQ(WrongMaps(backup_, "player "), 0);
+  EXPECT_EQ(WrongMaps(dest_, "server "), 0);
+  EXPECT_EQ(ReadBytes(marker_), "10");
 }
 
 TEST_F(AutomapTest, CopyMapFilesNeedsAMatchAndEverySuccess) {
