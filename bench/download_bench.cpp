@@ -13,7 +13,6 @@
 #include "app/launcher_state.h"
 #include "app/win32_text.h"
 #include "bench/bench_support.h"
-#include "tests/win32/support/test_services.h"
 #include "update/download.h"
 #include "update/http_win32.h"
 
@@ -23,14 +22,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Manifest manifest;
-  if (!LoadManifest(argv[1], manifest)) {
-    std::fprintf(stderr, "download_bench: cannot read the manifest %s\n", argv[1]);
-    return 2;
-  }
-  if (!UseNginx()) {
-    std::fprintf(stderr, "download_bench: no MORVEL_TEST_HOST / MORVEL_NGINX_PORT\n");
-    return 2;
-  }
+  if (!PrepareRun("download_bench", argv[1], manifest)) return 2;
 
   const double start = SecondsNow();
   bool ok;

@@ -28,7 +28,6 @@
 #include "app/paths.h"
 #include "app/win32_text.h"
 #include "bench/bench_support.h"
-#include "tests/win32/support/test_services.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/sha256.h"
@@ -140,14 +139,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Manifest manifest;
-  if (!LoadManifest(argv[1], manifest)) {
-    std::fprintf(stderr, "download_floor: cannot read the manifest %s\n", argv[1]);
-    return 2;
-  }
-  if (!UseNginx()) {
-    std::fprintf(stderr, "download_floor: no MORVEL_TEST_HOST / MORVEL_NGINX_PORT\n");
-    return 2;
-  }
+  if (!PrepareRun("download_floor", argv[1], manifest)) return 2;
 
   const double start = SecondsNow();
   Floor floor;
