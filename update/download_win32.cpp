@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -10,6 +11,7 @@
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
+#include "update/body_requests_win32.h"
 #include "update/download.h"
 #include "update/download_plan.h"
 #include "update/download_progress.h"
@@ -88,9 +90,19 @@ void ReportAllDone() {
   g_state.total_permille.exchange(1000);
 }
 
-// One attempt, with the target and its staging path already worked out.
-DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& target, const WideString& part_path,
-                          uint64_t done, uint64_t total_transfer) {
+// What to ask the file host for an entry: its gzip body, named by its digest.
+WideString BodyRequestPath(const FileEntry& entry) {
+  return u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
+}
+
+// Streams one entry's response to the attempt's callback: a request of its
+// own, or the one a BodyRequests sent ahead.
+using BodyFetch = std::function<bool(const DataCallback& callback)>;
+
+// One attempt, with the target and its staging path already worked out. The
+// ".part" is made before the body is asked for.
+DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const WideString& target,
+                          const WideString& part_path, uint64_t done, uint64_t total_transfer) {
   const size_t last_separator = target.rfind(u'\\');
   if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
 
@@ -112,8 +124,7 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
 
   DownloadResult result = DownloadResult::NetworkError;
   uint64_t received = 0;
-  const WideString request = u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
-  const bool ok = HttpGet(http, request, [&](const uint8_t* data, uint32_t length) {
+  const bool ok = fetch([&](const uint8_t* data, uint32_t length) {
     if (CancelRequested()) {
       result = DownloadResult::Cancelled;
       return false;
@@ -152,16 +163,20 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
 WideString ClientFilePath(const FileEntry& entry) { return ClientDir(entry.client) + u"\\" + entry.path; }
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
-  const WideString target = ClientFilePath(entry);
-  return DownloadTo(http, entry, target, target + u".part", done, total_transfer);
+  return DownloadFile(http, entry, ClientFilePath(entry) + u".part", done, total_transfer);
 }
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer) {
-  return DownloadTo(http, entry, ClientFilePath(entry), part_path, done, total_transfer);
+  const BodyFetch fetch = [&](const DataCallback& callback) { return HttpGet(http, BodyRequestPath(entry), callback); };
+  return DownloadTo(fetch, entry, ClientFilePath(entry), part_path, done, total_transfer);
 }
 
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {
+  return UpdateClientFiles(http, manifest, selection, kBodiesInFlight);
+}
+
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
   const WideString client_dirs[2] = {ClientDir(0), ClientDir(1)};
@@ -210,16 +225,21 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
   }
 
   const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
+  std::vector<uint64_t> body_sizes;
+  for (size_t index : to_fetch) body_sizes.push_back(manifest.files[index].download_size);
+  BodyRequests requests(http, std::move(body_sizes), bodies_in_flight, kBytesAhead,
+                        [&](size_t item) { return BodyRequestPath(manifest.files[to_fetch[item]]); });
   uint64_t done = 0;
-  for (size_t index : to_fetch) {
-    const FileEntry& entry = manifest.files[index];
+  for (size_t item = 0; item < to_fetch.size(); ++item) {
+    const FileEntry& entry = manifest.files[to_fetch[item]];
     SetStatus(u"Baixando " + entry.path, u"", false);
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
+    const BodyFetch fetch = [&](const DataCallback& callback) { return requests.Receive(item, callback); };
     DownloadResult result = DownloadResult::NetworkError;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
       g_state.file_permille.exchange(0);
-      result = DownloadTo(http, entry, target, part_path, done, total_transfer);
+      result = DownloadTo(fetch, entry, target, part_path, done, total_transfer);
       if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
       Sleep(kRetryPauseMs);
     }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "app/win32_text.h"
@@ -52,17 +53,19 @@ Http::Http() {
   connection_.reset(WinHttpConnect(session_.get(), WinText(FileHostName()), FileHostPort(), 0));
 }
 
-bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
-  if (!http.connection_) return false;
-  const ScopedInternet owned_request(WinHttpOpenRequest(http.connection_.get(), L"GET", WinText(path), nullptr,
-                                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                        WINHTTP_FLAG_SECURE));
-  const HINTERNET request = owned_request.get();
-  if (!request) return false;
-  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request, nullptr)) {
-    return false;
+SentGet::SentGet(Http& http, const WideString& path) {
+  if (!http.connection_) return;
+  request_.reset(WinHttpOpenRequest(http.connection_.get(), L"GET", WinText(path), nullptr, WINHTTP_NO_REFERER,
+                                    WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  if (request_ && !WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    request_.reset();
   }
+}
+
+bool SentGet::Receive(const DataCallback& callback) {
+  const ScopedInternet owned_request = std::move(request_);
+  const HINTERNET request = owned_request.get();
+  if (!request || !WinHttpReceiveResponse(request, nullptr)) return false;
   // A failed query leaves 0, which is no success either.
   DWORD status = 0;
   DWORD status_size = sizeof status;
@@ -87,6 +90,10 @@ bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
     if (!callback(buffer.data(), received)) break;
   }
   return result;
+}
+
+bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
+  return SentGet(http, path).Receive(callback);
 }
 
 WideString CacheDefeatingQuery() {

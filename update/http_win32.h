@@ -16,12 +16,34 @@ class Http {
   Http();
 
  private:
-  friend bool HttpGet(Http& http, const WideString& path, const DataCallback& callback);
+  friend class SentGet;
   friend struct HttpTestAccess;  // lets the Win32 tests stand in for a failed WinHttpConnect
 
   // Declared in this order so the connection closes before its session.
   ScopedInternet session_;     // empty when the session failed to open
   ScopedInternet connection_;  // empty when the session or the connection failed
+};
+
+// A GET whose request has gone out and whose response is read later. Each one
+// holds its own request handle, so WinHTTP gives it a connection of its own (an
+// idle one from its pool, or a new one): several can be under way on one Http,
+// their bodies arriving while the worker reads another. Closing it (or moving
+// another over it) ends its transfer.
+class SentGet {
+ public:
+  // Opens and sends a GET for path without waiting for the response. A request
+  // that could not be sent shows as a false Receive.
+  SentGet(Http& http, const WideString& path);
+  SentGet(SentGet&&) = default;
+  SentGet& operator=(SentGet&&) = default;
+
+  // Waits for the response and streams its body, as HttpGet does; true only
+  // for status 200 with the whole body read and every chunk accepted. Closes
+  // the request before it returns: call once.
+  bool Receive(const DataCallback& callback);
+
+ private:
+  ScopedInternet request_;  // empty once received, or when the request was not sent
 };
 
 // true only for status 200 with the whole body read and every chunk accepted.

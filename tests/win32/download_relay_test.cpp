@@ -1,0 +1,146 @@
+// The download with several body requests under way, against the fault server
+// behind bench/delay_relay.py (25 ms each way, started by the test's hook), so
+// that a request's round trip is long enough to be seen overlapping others.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "tests/win32/download_test_util.h"
+
+using namespace download_test;
+
+namespace {
+
+// The relay's port, from the file its hook wrote into the test's scratch folder.
+uint16_t RelayPort() {
+  WideString path = u"Z:" + TestEnv(u"MORVEL_TEST_SCRATCH") + u"/relay.port";
+  std::replace(path.begin(), path.end(), u'/', u'\\');
+  return static_cast<uint16_t>(std::atoi(ReadBytes(path).c_str()));
+}
+
+class DownloadRelay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(ServedRoot().empty()) << "run through scripts/test: no test servers";
+    const uint16_t port = RelayPort();
+    ASSERT_NE(port, 0) << "no relay: run through scripts/test, which starts it with the hook";
+    UseFileHost(TestEnv(u"MORVEL_TEST_HOST"), port);
+    EmptyFolder(InstallDir());
+    ClearFaultRules();
+    ClearRequestLog();
+    ResetState();
+    manifest_ = LoadScenario(u"install");
+    for (const FileEntry& entry : manifest_.files) {
+      if (entry.client == 0) otc_.push_back(&entry);
+    }
+    // The file whose body is cut: a large one with at least a window of files after it.
+    for (size_t i = 0; i + kBodiesInFlight < otc_.size() && cut_ == otc_.size(); ++i) {
+      if (otc_[i]->download_size > 150000) cut_ = i;
+    }
+    ASSERT_LT(cut_, otc_.size()) << "the scenario has no large file early enough";
+  }
+  void TearDown() override {
+    ClearFaultRules();
+    g_state.cancel_requested = false;
+  }
+
+  // Requests logged for the files after the cut one.
+  size_t LaterRequests(const std::vector<std::string>& bodies) const {
+    std::set<std::string> later;
+    for (size_t i = cut_ + 1; i < otc_.size(); ++i) later.insert(otc_[i]->sha256);
+    return static_cast<size_t>(std::count_if(bodies.begin(), bodies.end(),
+                                             [&later](const std::string& b) { return later.count(b) != 0; }));
+  }
+
+  Manifest manifest_;
+  std::vector<const FileEntry*> otc_;  // the download list of a fresh install, in manifest order
+  size_t cut_ = SIZE_MAX;
+};
+
+TEST_F(DownloadRelay, RequestsOverlapWhileFilesLandInManifestOrder) {
+  const FileEntry& cut = *otc_[cut_];
+  ScopedFaultRules rules({BodyPath(cut) + " drop 100000 rst times=1"});
+  ASSERT_TRUE(rules.ok);
+
+  // Watch the disk while the worker runs: the installed files are always the
+  // first ones of the list. Looked at from the last to the first, so a file
+  // that lands during one look cannot pass for one that came too early.
+  std::atomic<bool> running{true};
+  std::vector<std::string> faults;
+  std::thread watcher([&] {
+    std::vector<bool> present(otc_.size());
+    while (running) {
+      for (size_t i = otc_.size(); i-- > 0;) present[i] = Exists(ClientFilePath(*otc_[i]));
+      const auto gap = std::find(present.begin(), present.end(), false);
+      const auto early = std::find(gap, present.end(), true);
+      if (early != present.end()) faults.push_back(WideToUtf8(otc_[early - present.begin()]->path));
+      Sleep(1);
+    }
+  });
+  const bool ok = Update(manifest_, true, false);
+  running = false;
+  watcher.join();
+
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(faults.empty()) << faults.front() << " landed before an earlier file";
+  ExpectInstalled(u"install", manifest_, true, false);
+  EXPECT_TRUE(PartFiles().empty());
+
+  // The cut body was asked for again only after it failed; by then the next
+  // files' requests were already out, and none of them was asked for twice.
+  const std::vector<std::string> bodies = FetchedBodies();
+  std::vector<size_t> cut_at;
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    if (bodies[i] == cut.sha256) cut_at.push_back(i);
+  }
+  ASSERT_EQ(cut_at.size(), 2u);
+  const std::set<std::string> between(bodies.begin() + cut_at[0] + 1, bodies.begin() + cut_at[1]);
+  std::set<std::string> next;
+  for (size_t i = cut_ + 1; i < cut_ + kBodiesInFlight; ++i) next.insert(otc_[i]->sha256);
+  EXPECT_EQ(between, next) << "the requests out while the cut body was read";
+  EXPECT_EQ(LaterRequests(bodies), otc_.size() - cut_ - 1);
+}
+
+TEST_F(DownloadRelay, ACancelWhileSeveralBodiesAreUnderWayLeavesNoPartialFile) {
+  const FileEntry& cut = *otc_[cut_];
+  // The body stops after 100000 bytes and the connection stays half a second.
+  ScopedFaultRules rules({BodyPath(cut) + " drop 100000 rst"});
+  ASSERT_TRUE(rules.ok);
+
+  std::atomic<DWORD> cancelled_at{0};
+  std::thread player([&] {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 30000) {
+      if (CopyStatus().headline == u"Baixando " + cut.path && g_state.file_permille.load() > 0) {
+        g_state.cancel_requested = true;  // the Cancel button
+        cancelled_at = GetTickCount();
+        return;
+      }
+      Sleep(1);
+    }
+  });
+  const bool ok = Update(manifest_, true, false);
+  const DWORD returned_at = GetTickCount();
+  player.join();
+
+  ASSERT_NE(cancelled_at.load(), 0u) << "the cut file's transfer was never seen under way";
+  EXPECT_FALSE(ok);
+  EXPECT_LT(returned_at - cancelled_at, 1500u) << "a cancel is no failure to try again";
+  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  EXPECT_GT(LaterRequests(FetchedBodies()), 0u) << "no later body was under way at the cancel";
+  for (size_t i = 0; i < otc_.size(); ++i) {
+    if (i < cut_) {
+      EXPECT_TRUE(ReadBytes(ClientFilePath(*otc_[i])) == SourceBytes(u"install", *otc_[i])) << i;
+    } else {
+      EXPECT_FALSE(Exists(ClientFilePath(*otc_[i]))) << WideToUtf8(otc_[i]->path);
+    }
+  }
+  EXPECT_TRUE(PartFiles().empty());
+}
+
+}  // namespace
