@@ -38,32 +38,38 @@ class DownloadRelay : public ::testing::Test {
     for (const FileEntry& entry : manifest_.files) {
       if (entry.client == 0) otc_.push_back(&entry);
     }
-    // The file whose body is cut: a large one with at least a window of files after it.
-    for (size_t i = 0; i + kBodiesInFlight < otc_.size() && cut_ == otc_.size(); ++i) {
-      if (otc_[i]->download_size > 150000) cut_ = i;
-    }
-    ASSERT_LT(cut_, otc_.size()) << "the scenario has no large file early enough";
   }
   void TearDown() override {
     ClearFaultRules();
     g_state.cancel_requested = false;
   }
 
-  // Requests logged for the files after the cut one.
-  size_t LaterRequests(const std::vector<std::string>& bodies) const {
+  // The position of a file in the download list.
+  size_t IndexOf(const char16_t* path) const {
+    for (size_t i = 0; i < otc_.size(); ++i) {
+      if (otc_[i]->path == path) return i;
+    }
+    ADD_FAILURE() << "no " << WideToUtf8(path);
+    return otc_.size();
+  }
+
+  // Requests logged for the files after the one at index cut.
+  size_t LaterRequests(const std::vector<std::string>& bodies, size_t cut) const {
     std::set<std::string> later;
-    for (size_t i = cut_ + 1; i < otc_.size(); ++i) later.insert(otc_[i]->sha256);
+    for (size_t i = cut + 1; i < otc_.size(); ++i) later.insert(otc_[i]->sha256);
     return static_cast<size_t>(std::count_if(bodies.begin(), bodies.end(),
                                              [&later](const std::string& b) { return later.count(b) != 0; }));
   }
 
   Manifest manifest_;
   std::vector<const FileEntry*> otc_;  // the download list of a fresh install, in manifest order
-  size_t cut_ = SIZE_MAX;
 };
 
 TEST_F(DownloadRelay, RequestsOverlapWhileFilesLandInManifestOrder) {
-  const FileEntry& cut = *otc_[cut_];
+  // The first file (300 kB) has a full window of files after it.
+  const size_t cut_at = IndexOf(u"Morvel Global.exe");
+  ASSERT_LT(cut_at + kBodiesInFlight, otc_.size());
+  const FileEntry& cut = *otc_[cut_at];
   ScopedFaultRules rules({BodyPath(cut) + " drop 100000 rst times=1"});
   ASSERT_TRUE(rules.ok);
 
@@ -94,20 +100,23 @@ TEST_F(DownloadRelay, RequestsOverlapWhileFilesLandInManifestOrder) {
   // The cut body was asked for again only after it failed; by then the next
   // files' requests were already out, and none of them was asked for twice.
   const std::vector<std::string> bodies = FetchedBodies();
-  std::vector<size_t> cut_at;
+  std::vector<size_t> logged_at;
   for (size_t i = 0; i < bodies.size(); ++i) {
-    if (bodies[i] == cut.sha256) cut_at.push_back(i);
+    if (bodies[i] == cut.sha256) logged_at.push_back(i);
   }
-  ASSERT_EQ(cut_at.size(), 2u);
-  const std::set<std::string> between(bodies.begin() + cut_at[0] + 1, bodies.begin() + cut_at[1]);
+  ASSERT_EQ(logged_at.size(), 2u);
+  const std::set<std::string> between(bodies.begin() + logged_at[0] + 1, bodies.begin() + logged_at[1]);
   std::set<std::string> next;
-  for (size_t i = cut_ + 1; i < cut_ + kBodiesInFlight; ++i) next.insert(otc_[i]->sha256);
+  for (size_t i = cut_at + 1; i < cut_at + kBodiesInFlight; ++i) next.insert(otc_[i]->sha256);
   EXPECT_EQ(between, next) << "the requests out while the cut body was read";
-  EXPECT_EQ(LaterRequests(bodies), otc_.size() - cut_ - 1);
+  EXPECT_EQ(LaterRequests(bodies, cut_at), otc_.size() - cut_at - 1);
 }
 
 TEST_F(DownloadRelay, ACancelWhileSeveralBodiesAreUnderWayLeavesNoPartialFile) {
-  const FileEntry& cut = *otc_[cut_];
+  // A large file in the middle: files in place before it, requests out after it.
+  const size_t cut_at = IndexOf(u"data\\things\\860.dat");
+  ASSERT_LT(cut_at + 1, otc_.size());
+  const FileEntry& cut = *otc_[cut_at];
   // The body stops after 100000 bytes and the connection stays half a second.
   ScopedFaultRules rules({BodyPath(cut) + " drop 100000 rst"});
   ASSERT_TRUE(rules.ok);
@@ -132,9 +141,9 @@ TEST_F(DownloadRelay, ACancelWhileSeveralBodiesAreUnderWayLeavesNoPartialFile) {
   EXPECT_FALSE(ok);
   EXPECT_LT(returned_at - cancelled_at, 1500u) << "a cancel is no failure to try again";
   ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
-  EXPECT_GT(LaterRequests(FetchedBodies()), 0u) << "no later body was under way at the cancel";
+  EXPECT_GT(LaterRequests(FetchedBodies(), cut_at), 0u) << "no later body was under way at the cancel";
   for (size_t i = 0; i < otc_.size(); ++i) {
-    if (i < cut_) {
+    if (i < cut_at) {
       EXPECT_TRUE(ReadBytes(ClientFilePath(*otc_[i])) == SourceBytes(u"install", *otc_[i])) << i;
     } else {
       EXPECT_FALSE(Exists(ClientFilePath(*otc_[i]))) << WideToUtf8(otc_[i]->path);
