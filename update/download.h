@@ -19,9 +19,11 @@ enum class DownloadResult : int32_t {
   Cancelled = 4,
 };
 
-// Body requests under way at once, the one being read included: each costs the
-// file host a connection and a player on a slow link a share of it, and 6 hides
-// the round trip as well as 8 did in the relay benchmark at 150 ms, where 4 did not.
+// Body requests under way at once, the one being read included. Each costs the
+// file host a connection and a player on a slow link a share of the line, so it
+// stays small: 6 covers a 150 ms round trip for bodies that take 25 ms or more to
+// read, as the bench client's small files do. Not settled by the relay benchmark
+// yet: under Wine a synchronous send waits for its response (README).
 constexpr size_t kBodiesInFlight = 6;
 // A request sent ahead waits unread until the bodies in front of it have all
 // arrived; at most this many bytes of them, so that on a slow link it is not left
