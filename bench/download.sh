@@ -240,7 +240,7 @@ relay_install() {  # DELAY_MS IN_FLIGHT OUT
 }
 in_flight_of() { [ "$1" = launcher ] || echo "$1"; }
 if part relay; then
-# On a loaded machine one check can miss its timing by a scheduling delay; three in a row cannot.
+# On a loaded machine one check can miss its timing by a scheduling delay: up to three tries.
 for try in 1 2 3; do python3 bench/delay_relay_test.py && break; [ "$try" = 3 ] && { echo "download.sh: the relay is not sound" >&2; exit 1; }; sleep 5; done
 rm -f "$run"/relay-*.s "$run"/relay-*.ratio "$run"/relay-*.cost
 for pair in $(seq "$relay_pairs"); do
