@@ -5,14 +5,18 @@
 #pragma once
 #include <zlib.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "update/sha256.h"
 
 constexpr uint32_t kInflateBufferSize = 262144;
+// Where each inflate call puts its output. The caller owns it, so one that
+// verifies many bodies in a row (or a fuzzer, under a sanitizer whose every
+// allocation this large is a fresh mapping) allocates it once.
+using InflateBuffer = std::array<uint8_t, kInflateBufferSize>;
 
 enum class ChunkOutcome {
   Accepted,     // every byte of the chunk was taken (bytes after the gzip member are ignored)
@@ -26,7 +30,8 @@ class InflateVerifier {
   // Takes one inflated piece; false when it could not be written whole.
   using Sink = std::function<bool(const uint8_t* data, uint32_t length)>;
 
-  InflateVerifier(uint64_t expected_size, Sink sink);
+  // Borrows buffer until destroyed; its earlier content does not matter.
+  InflateVerifier(uint64_t expected_size, InflateBuffer& buffer, Sink sink);
   ~InflateVerifier();
   InflateVerifier(const InflateVerifier&) = delete;
   InflateVerifier& operator=(const InflateVerifier&) = delete;
@@ -63,6 +68,6 @@ class InflateVerifier {
   uint64_t expected_size_;
   uint64_t written_ = 0;
   Sha256 digest_;
-  std::unique_ptr<uint8_t[]> out_;
+  InflateBuffer& out_;
   Sink sink_;
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -59,7 +60,8 @@ Outcome Feed(const std::string& body, uint64_t size, const std::string& sha, siz
          bool sink_fails_at_second_piece = false) {
   Outcome run;
   int pieces = 0;
-  InflateVerifier v(size, [&](const uint8_t* data, uint32_t length) {
+  const auto buffer = std::make_unique<InflateBuffer>();
+  InflateVerifier v(size, *buffer, [&](const uint8_t* data, uint32_t length) {
     if (sink_fails_at_second_piece && ++pieces == 2) return false;
     run.sunk.append(reinterpret_cast<const char*>(data), length);
     run.largest_piece = std::max(run.largest_piece, length);
@@ -208,7 +210,8 @@ TEST(InflateVerifier, AFailedWriteStopsEverything) {
 TEST(InflateVerifier, FeedAfterAFailureKeepsFailing) {
   const std::string file = Mixed(1000, 10);
   const std::string body = Gzip(file);
-  InflateVerifier v(file.size(), [](const uint8_t*, uint32_t) { return true; });
+  const auto buffer = std::make_unique<InflateBuffer>();
+  InflateVerifier v(file.size(), *buffer, [](const uint8_t*, uint32_t) { return true; });
   ASSERT_TRUE(v.Start());
   const uint8_t junk[4] = {1, 2, 3, 4};
   EXPECT_EQ(v.Feed(junk, 4), ChunkOutcome::Corrupt);
