@@ -5,8 +5,9 @@
 // Input: byte 0 picks what the manifest claims (0 the true size and digest,
 // 1 one byte less, 2 one byte more, 3 another digest, 4 a size taken from bytes
 // 4..7, 5 an absurd size, 6 the digest in capitals, 7 the digest one character
-// short); bytes 1..2 seed the chunk lengths; byte 3 picks the disk budget; the
-// rest is the body.
+// short, 8 the true size and 9 the size of mode 4, each plus a multiple of
+// 4 GiB, which a 32-bit count would miss); bytes 1..2 seed the chunk lengths;
+// byte 3 picks the disk budget; the rest is the body.
 //
 // The disk budget keeps every run small: the sink refuses to grow past it, as a
 // full disk would, and the reference inflates one byte more than it. So a bomb
@@ -83,7 +84,7 @@ void Check(bool condition, const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
-  const uint8_t mode = data[0] % 8;
+  const uint8_t mode = data[0] % 10;
   uint32_t seed = static_cast<uint32_t>(data[1]) | (static_cast<uint32_t>(data[2]) << 8);
   const size_t budget = kMaxBudget >> (data[3] % 16);
   uint32_t given;
@@ -96,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t claimed_size = true_size;
   const std::string true_sha = Sha(ref.bytes, ref.size);
   std::string claimed_sha = true_sha;
+  const uint64_t gibibytes4 = (static_cast<uint64_t>(given) + 1) << 32;
   switch (mode) {
     case 1: claimed_size = true_size == 0 ? 0 : true_size - 1; break;
     case 2: claimed_size = true_size + 1; break;
@@ -106,6 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (char& c : claimed_sha) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       break;
     case 7: claimed_sha.pop_back(); break;
+    case 8: claimed_size = true_size + gibibytes4; break;
+    case 9: claimed_size = given % (budget + 2) + gibibytes4; break;
     default: break;
   }
 

@@ -52,6 +52,8 @@ seeds = {
     "gzip_bomb_fills_the_disk": header(5, budget=4) + gz(bytes(4 << 20)),
     "claim_digest_in_capitals": header(6) + gz(text),
     "claim_digest_one_short": header(7) + gz(text),
+    "claim_true_size_past_4_gib": header(8) + gz(text),
+    "claim_small_size_past_4_gib": header(9, size=100) + gz(text),
     "several_pieces_per_chunk": header(0, seed=0xFFFF) + gz(bytes(300000)),
     "trailing_bytes": header(0) + gz(text) + b"garbage after the member\n",
     "concatenated_members": header(0, seed=3) + gz(text) + gz(binary),
