@@ -100,8 +100,7 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
       CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!part) return DownloadResult::WriteError;
 
-  const auto buffer = std::make_unique<InflateBuffer>();  // zero-filled, once per attempt
-  InflateVerifier verifier(entry.size, *buffer, [&part](const uint8_t* data, uint32_t length) {
+  InflateVerifier verifier(entry.size, [&part](const uint8_t* data, uint32_t length) {
     DWORD wrote = 0;
     return WriteFile(part.get(), data, length, &wrote, nullptr) && wrote == length;
   });

@@ -8,14 +8,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "update/sha256.h"
 
 constexpr uint32_t kInflateBufferSize = 262144;
-// Where each inflate call puts its output. The caller owns it, so one that
-// verifies many bodies in a row (or a fuzzer, under a sanitizer whose every
-// allocation this large is a fresh mapping) allocates it once.
+// Where each inflate call puts its output.
 using InflateBuffer = std::array<uint8_t, kInflateBufferSize>;
 
 enum class ChunkOutcome {
@@ -30,7 +29,12 @@ class InflateVerifier {
   // Takes one inflated piece; false when it could not be written whole.
   using Sink = std::function<bool(const uint8_t* data, uint32_t length)>;
 
-  // Borrows buffer until destroyed; its earlier content does not matter.
+  // Allocates its own zero-filled output buffer at Start.
+  InflateVerifier(uint64_t expected_size, Sink sink);
+  // Borrows buffer instead, until destroyed; its earlier content does not
+  // matter. For a caller that verifies many bodies in a row, such as the
+  // fuzzer: under ASan every allocation this large is a fresh mapping, filled
+  // page fault by page fault, which costs more than a small body's whole run.
   InflateVerifier(uint64_t expected_size, InflateBuffer& buffer, Sink sink);
   ~InflateVerifier();
   InflateVerifier(const InflateVerifier&) = delete;
@@ -68,6 +72,7 @@ class InflateVerifier {
   uint64_t expected_size_;
   uint64_t written_ = 0;
   Sha256 digest_;
-  InflateBuffer& out_;
+  std::unique_ptr<InflateBuffer> own_;  // when none is lent
+  InflateBuffer* out_ = nullptr;
   Sink sink_;
 };

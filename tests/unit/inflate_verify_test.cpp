@@ -60,8 +60,7 @@ Outcome Feed(const std::string& body, uint64_t size, const std::string& sha, siz
          bool sink_fails_at_second_piece = false) {
   Outcome run;
   int pieces = 0;
-  const auto buffer = std::make_unique<InflateBuffer>();
-  InflateVerifier v(size, *buffer, [&](const uint8_t* data, uint32_t length) {
+  InflateVerifier v(size, [&](const uint8_t* data, uint32_t length) {
     if (sink_fails_at_second_piece && ++pieces == 2) return false;
     run.sunk.append(reinterpret_cast<const char*>(data), length);
     run.largest_piece = std::max(run.largest_piece, length);
@@ -207,11 +206,29 @@ TEST(InflateVerifier, AFailedWriteStopsEverything) {
   EXPECT_FALSE(run.verified);
 }
 
+TEST(InflateVerifier, ABorrowedBufferServesBodyAfterBodyWhateverItHeld) {
+  auto buffer = std::make_unique<InflateBuffer>();
+  buffer->fill(0xA5);
+  // The big file fills the buffer with its own bytes; the small ones follow.
+  for (const std::string& file : {Mixed(kInflateBufferSize + 5000, 11), Mixed(300, 12), std::string()}) {
+    std::string sunk;
+    InflateVerifier v(file.size(), *buffer, [&](const uint8_t* data, uint32_t length) {
+      sunk.append(reinterpret_cast<const char*>(data), length);
+      return true;
+    });
+    ASSERT_TRUE(v.Start());
+    const std::string body = Gzip(file);
+    EXPECT_EQ(v.Feed(reinterpret_cast<const uint8_t*>(body.data()), static_cast<uint32_t>(body.size())),
+              ChunkOutcome::Accepted);
+    EXPECT_TRUE(sunk == file);
+    EXPECT_TRUE(v.Finish(Sha(file)));
+  }
+}
+
 TEST(InflateVerifier, FeedAfterAFailureKeepsFailing) {
   const std::string file = Mixed(1000, 10);
   const std::string body = Gzip(file);
-  const auto buffer = std::make_unique<InflateBuffer>();
-  InflateVerifier v(file.size(), *buffer, [](const uint8_t*, uint32_t) { return true; });
+  InflateVerifier v(file.size(), [](const uint8_t*, uint32_t) { return true; });
   ASSERT_TRUE(v.Start());
   const uint8_t junk[4] = {1, 2, 3, 4};
   EXPECT_EQ(v.Feed(junk, 4), ChunkOutcome::Corrupt);

@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "update/inflate_verify.h"
@@ -128,8 +127,7 @@ bool InflateBody(const fs::path& body, uint64_t expected_size, Digest& inflated,
   }
   // The launcher's own verifier, with a sink that keeps nothing: it hashes
   // what it inflates itself.
-  const auto buffer = std::make_unique<InflateBuffer>();
-  InflateVerifier verifier(expected_size, *buffer, [](const uint8_t*, uint32_t) { return true; });
+  InflateVerifier verifier(expected_size, [](const uint8_t*, uint32_t) { return true; });
   if (!verifier.Start()) {
     problem = "zlib: inflateInit2 failed";
     return false;
