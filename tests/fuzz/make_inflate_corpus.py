@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of fuzz_inflate into tests/fuzz/corpus/inflate/.
+"""Writes the hand-made seeds of fuzz_inflate into tests/fuzz/corpus/inflate/;
+the files named by their hash beside them are what fuzzing found, merged in.
 
 Each seed is an 8-byte header (claim mode, chunk seed, disk budget, a claimed
-size) and a body as the file host could serve it: good gzip members, truncated or damaged
-ones, the wrong wrapper, a bomb, trailing bytes, concatenated members."""
+size) and a body as the file host could serve it: good gzip members, truncated
+or damaged ones, the wrong wrapper, bombs, trailing bytes, concatenated members."""
 import gzip, os, random, struct, sys, zlib
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "inflate")
