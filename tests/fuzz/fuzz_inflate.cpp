@@ -149,7 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!ref.over_budget) {
         Check(verifier.stream_ended() == ref.complete, "the end of the member seen differently");
         Check(ref.complete || ref.status == Z_BUF_ERROR, "a corrupt body went through whole");
-        Check(sunk.size() == ref.size, "the whole body was fed but not all of it was inflated");
+        // zlib may hold output back until more input comes, so only a member
+        // that ended is sure to be out whole.
+        if (ref.complete) Check(sunk.size() == ref.size, "a complete member was not inflated whole");
       }
       if (verifier.stream_ended())
         Check(verifier.saw_trailing_bytes() == (ref.consumed < body_size), "trailing bytes seen differently");
