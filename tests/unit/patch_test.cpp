@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -178,7 +179,7 @@ TEST(PatchMaker, RoundTripsAndStaysSmallForSmallChanges) {
     const std::string target = Edited(base, c.how);
     std::string patch, rebuilt;
     ASSERT_TRUE(MakePatch(reinterpret_cast<const uint8_t*>(base.data()), base.size(),
-                          reinterpret_cast<const uint8_t*>(target.data()), target.size(), kMax, patch));
+                          reinterpret_cast<const uint8_t*>(target.data()), target.size(), SIZE_MAX, patch));
     EXPECT_LE(patch.size(), c.max_patch);
     ASSERT_TRUE(ApplyPatch(base, patch, target.size(), rebuilt));
     EXPECT_TRUE(rebuilt == target);
@@ -192,7 +193,7 @@ TEST(PatchMaker, EdgeSizesAndTheLimit) {
            {std::string(100000, '\0'), std::string(100001, '\0')}}) {
     std::string patch, rebuilt;
     ASSERT_TRUE(MakePatch(reinterpret_cast<const uint8_t*>(base.data()), base.size(),
-                          reinterpret_cast<const uint8_t*>(target.data()), target.size(), kMax, patch, 64));
+                          reinterpret_cast<const uint8_t*>(target.data()), target.size(), SIZE_MAX, patch, 64));
     ASSERT_TRUE(ApplyPatch(base, patch, target.size(), rebuilt));
     EXPECT_TRUE(rebuilt == target) << base.size() << " -> " << target.size();
   }
@@ -238,7 +239,7 @@ TEST(PatchedDownload, AcceptsOnlyACompletePatchThatGivesTheDigest) {
   const std::string target = Edited(base, "insert");
   std::string patch;
   ASSERT_TRUE(MakePatch(reinterpret_cast<const uint8_t*>(base.data()), base.size(),
-                        reinterpret_cast<const uint8_t*>(target.data()), target.size(), kMax, patch));
+                        reinterpret_cast<const uint8_t*>(target.data()), target.size(), SIZE_MAX, patch));
   const std::string body = Gzip(patch);
   std::string flipped = patch;
   flipped[flipped.size() / 2] ^= 1;  // inside the inserted literal: applies, wrong digest
@@ -268,7 +269,9 @@ TEST(PatchedDownload, AcceptsOnlyACompletePatchThatGivesTheDigest) {
     const Downloaded run = Download(base, c.body, target.size(), c.sha, c.sink_fails);
     EXPECT_EQ(run.outcome, c.outcome);
     EXPECT_EQ(run.verified, c.verified);
-    if (c.verified) EXPECT_TRUE(run.out == target);
+    if (c.verified) {
+      EXPECT_TRUE(run.out == target);
+    }
   }
 }
 
