@@ -501,13 +501,19 @@ PY
   "$player_tool" verify "$run/www" >/dev/null || exit 1
 grep -q -P '^p\t' "$run/www/arquivos/launcher/manifest.txt" || { echo "run.sh: the next version has no patch" >&2; exit 1; }
 cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-next.txt"
-# A launcher built from the code before patches, when tests/e2e/old_launcher.sh has made it.
+# A launcher built from the code before patches (cached in build/e2e-old).
 old_exe=${MORVEL_OLD_LAUNCHER:-$root/build/e2e-old/loopback_launcher_v2.exe}
+named=" $* "
+wanted() {  # SCENARIO: named on the command line (or none named) and matching MORVEL_TEST_ONLY
+  { [ "$named" = "  " ] || [[ $named == *" $1 "* ]]; } && { [ -z "${MORVEL_TEST_ONLY:-}" ] || [[ e2e/$1 =~ $MORVEL_TEST_ONLY ]]; }
+}
+if [ -z "${MORVEL_OLD_LAUNCHER:-}" ] && wanted old_launcher_patches; then
+  bash "$here/old_launcher.sh" || echo "run.sh: the launcher from before patches did not build" >&2
+fi
 
 for row in "${scenarios[@]}"; do
   read -r name server what <<<"$row"
-  if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
-  if [ -n "${MORVEL_TEST_ONLY:-}" ] && ! [[ e2e/$name =~ $MORVEL_TEST_ONLY ]]; then continue; fi
+  wanted "$name" || continue
   current=$name
   echo "[ RUN      ] $name: $what"
   cp "$run/manifest-v2.txt" "$run/www/arquivos/launcher/manifest.txt"
