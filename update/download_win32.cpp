@@ -208,6 +208,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 
   std::vector<size_t> to_fetch;
   std::vector<const PatchEntry*> patches;  // by position in to_fetch; nullptr: the whole body
+  const std::set<std::string> patch_targets = PatchTargets(manifest);
   const size_t count = selected.size();
   for (size_t i = 0; i < count; ++i) {
     if (CancelRequested()) {
@@ -220,7 +221,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     g_state.file_permille.exchange(0);
     const FileEntry& entry = manifest.files[selected[i]];
     std::string content_sha256;
-    if (EntryIsInPlace(entry, target_of(entry), HasPatchTo(manifest, entry.sha256), content_sha256)) continue;
+    if (EntryIsInPlace(entry, target_of(entry), patch_targets.count(entry.sha256) != 0, content_sha256)) continue;
     to_fetch.push_back(selected[i]);
     patches.push_back(content_sha256.empty() ? nullptr : FindPatch(manifest, entry.sha256, content_sha256));
   }

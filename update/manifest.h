@@ -1,6 +1,7 @@
 // The file host's description of a current installation.
 #pragma once
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,8 +47,8 @@ std::string FormatManifest(const Manifest& manifest);
 
 // The patch from the content base_sha256 to sha256, or nullptr.
 const PatchEntry* FindPatch(const Manifest& manifest, const std::string& sha256, const std::string& base_sha256);
-// Whether any patch produces sha256.
-bool HasPatchTo(const Manifest& manifest, const std::string& sha256);
+// The contents some patch produces.
+std::set<std::string> PatchTargets(const Manifest& manifest);
 
 // Field for field, files and patches in order.
 bool SameManifest(const Manifest& a, const Manifest& b);

@@ -39,11 +39,10 @@ const PatchEntry* FindPatch(const Manifest& manifest, const std::string& sha256,
   return nullptr;
 }
 
-bool HasPatchTo(const Manifest& manifest, const std::string& sha256) {
-  for (const PatchEntry& patch : manifest.patches) {
-    if (patch.sha256 == sha256) return true;
-  }
-  return false;
+std::set<std::string> PatchTargets(const Manifest& manifest) {
+  std::set<std::string> targets;
+  for (const PatchEntry& patch : manifest.patches) targets.insert(patch.sha256);
+  return targets;
 }
 
 bool SameManifest(const Manifest& a, const Manifest& b) {

@@ -343,10 +343,14 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
   const std::string good = text;
   text += "f\totc\tabc\t1\t1\t0\n";  // six fields: ignored by the launcher
   text += "launcher\t3\n";         // newer, but no self line
+  text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'b') + "\t1\n";                  // four fields
+  text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'B') + "\t1\t/arquivos/x.dl\n";  // upper case
   Write("www/arquivos/launcher/manifest.txt", text);
   VerifyReport v = Check(kExitProblems);
   EXPECT_TRUE(Mentions(v.problems, "line 10: \"f\" line with 6 fields"));
   EXPECT_TRUE(Mentions(v.problems, "announces launcher 3"));
+  EXPECT_TRUE(Mentions(v.problems, "line 12: \"p\" line with 4 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "line 13: bad hash or path in the \"p\" line"));
 
   std::string crlf;
   for (char c : good) {
