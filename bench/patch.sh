@@ -12,14 +12,16 @@
 #     patch path (UpdateClientFiles with the "p" lines) against the whole-body
 #     path (the same manifest without them), interleaved pairs.
 # Apply and download figures are medians of interleaved runs; make is one run.
+# MORVEL_BENCH_PATCH_SIZES (default "10 50 200") picks the sizes of part 1.
 set -euo pipefail
 : "${MORVEL_ROOT:?run through scripts/bench}" "${MORVEL_BENCH:?run through scripts/bench}"
 cd "$MORVEL_ROOT"
 pairs=${MORVEL_BENCH_PAIRS:-3}
 tool=${MORVEL_HOST_BUILD:-build/host}/tools/publish/morvel-publish
 patch_tool=${MORVEL_HOST_BUILD:-build/host}/bench/patch_tool
-bench_exe=${MORVEL_WIN_BUILD:-build/mingw}/bench/download_bench.exe
-ca_tool=${MORVEL_WIN_BUILD:-build/mingw}/tests/support/trust_test_ca.exe
+sizes=${MORVEL_BENCH_PATCH_SIZES:-10 50 200}
+bench_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/download_bench.exe
+ca_tool=${MORVEL_MINGW_BUILD:-build/mingw}/tests/support/trust_test_ca.exe
 for f in "$tool" "$patch_tool"; do [ -x "$f" ] || { echo "patch.sh: no $f" >&2; exit 1; }; done
 for t in xdelta3 bsdiff bspatch zstd; do command -v "$t" >/dev/null || { echo "patch.sh: no $t (scripts/setup installs it)" >&2; exit 1; }; done
 
@@ -75,7 +77,7 @@ for mib in (10, 50, 200):
 PY
 
 now() { date +%s.%N; }
-elapsed() { local t0=$1; shift; "$@" >/dev/null 2>&1 || return 1; echo "$(now) - $t0" | bc -l; }
+elapsed() { local t0=$1; shift; "$@" >/dev/null 2>&1 || return 1; printf '%.3f\n' "$(echo "$(now) - $t0" | bc -l)"; }
 timed() { elapsed "$(now)" "$@"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 size() { stat -c %s "$1"; }
@@ -84,7 +86,7 @@ settle() { sync; sleep 0.5; }
 
 # --- 1. Sizes and times, one file size at a time.
 printf '\n%-7s %-28s %12s %9s %9s %9s\n' "file" "method" "bytes" "% whole" "make s" "apply s"
-for mib in 10 50 200; do
+for mib in $sizes; do
   old=$run/$mib.old new=$run/$mib.new
   sha=$(sha256sum "$new" | cut -d' ' -f1)
   whole_t=$(timed sh -c "gzip -9 -n -c '$new' >'$run/$mib.whole.gz'")
