@@ -198,4 +198,4 @@ for i in $(seq "$pairs"); do
 done
 printf 'install under Wine (check pass included): patch path median %s s, whole body median %s s; patch / whole per pair: %s\n' \
   "$(median <"$run/install-patch.txt")" "$(median <"$run/install-whole.txt")" \
-  "$(sort -g "$run/install-ratio.txt" | awk '{ printf "%s%.2fx", NR > 1 ? ", " : "", $1 }')"
+  "$(sort -g "$run/install-ratio.txt" | awk '{ printf "%s%.2fx", (NR > 1 ? ", " : ""), $1 }')"
