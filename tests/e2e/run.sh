@@ -39,6 +39,7 @@ scenarios=(
   "self_update          nginx  a published version 3 replaces the running exe and restarts it"
   "map_install_open     nginx  --instalar-mapa while a launcher window is open"
   "cut_running_path     nginx  a running path cut by the 260-character buffer deletes nothing"
+  "planted_dlls         nginx  a stand-in for every system DLL beside the exe is never loaded"
 )
 
 passed=0
@@ -426,6 +427,38 @@ scenario_cut_running_path() {
   check "nor installs a copy from a cut path" [ ! -e "$installed" ]
   closed_by_box "$window" "$launched"
   check "closing gives exit code 0" equal $? 0
+}
+
+# The DLLs the exe uses: every DLL name in it (its import table, the delay
+# imports' names, the names it loads by) and bcrypt, which the signature check
+# loads. kernel32 and msvcrt are KnownDLLs on every Windows, loaded from System32
+# before the exe's first instruction; a stand-in for them would only show Wine's
+# order, not Windows'.
+used_dlls() {
+  { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'
+    strings -a "$1"
+    strings -a -el "$1"
+    echo bcrypt.dll
+  } | grep -ioE '^[a-z0-9_.-]+[.]dll$' | tr 'A-Z' 'a-z' | sort -u | grep -v -x -e kernel32.dll -e msvcrt.dll
+}
+
+scenario_planted_dlls() {
+  local names name overrides=""
+  names=$(used_dlls "$downloaded")
+  check "the probe covers winhttp, gdiplus and bcrypt" \
+    bash -c 'grep -qx winhttp.dll <<<"$1" && grep -qx gdiplus.dll <<<"$1" && grep -qx bcrypt.dll <<<"$1"' _ "$names"
+  for name in $names; do
+    cp "$player_exe_dir/../support/planted_dll.dll" "$downloads/$name"
+    overrides+=";${name%.dll}=n,b"  # native first, from the exe's folder: Windows' order
+  done
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES$overrides" start_and_settle
+  check "start-up ends on the ready text's gold title" has_gold_title "$(status_colours "$window" "$(shot start-up)")"
+  check "start-up fetched the manifest" grep -qx /arquivos/launcher/manifest.txt <(requests)
+  closed_by_box "$window" "$launched"
+  check "closing gives exit code 0" equal $? 0
+  for name in $names; do
+    check "$name planted beside the exe is never loaded" [ ! -e "$downloads/$name.loaded" ]
+  done
 }
 
 # --- The run --------------------------------------------------------------------
