@@ -1,7 +1,8 @@
 // ParseManifest and the signature line under libFuzzer. Beyond "no crash",
-// every accepted manifest is checked against an independent reading of the same text: the entries match
-// their "f" lines one by one, numbers agree with the C library's own strtoull
-// and strtol, and no accepted path can name anything outside its client folder.
+// every accepted manifest is checked against an independent reading of the same
+// text: the entries match their "f" lines one by one, numbers agree with the C
+// library's own strtoull and strtol, and no accepted path can name anything
+// outside its client folder.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
