@@ -428,14 +428,15 @@ std::string UnixPath(const WideString& path) {
   return result;
 }
 
-// A Linux symbolic link at `link` to `target`, made the way a planted one would
-// be: by a Unix program (Wine's CreateSymbolicLinkW makes nothing). Wine shows
-// one to a folder as a reparse point and one to a file as a plain file. The
-// link goes again when this goes out of scope; nothing follows it to clean up.
+// A Linux link at `link` to `target`, made by a Unix program (Wine's
+// CreateSymbolicLinkW makes nothing): symbolic, which Wine shows as a reparse
+// point when it names a folder, or hard. (A symbolic link to a file looks like a
+// plain file to Wine, which deletes the file it names where Windows deletes the
+// link.) The link goes again when this goes out of scope; nothing follows it.
 class UnixLink {
  public:
-  UnixLink(const WideString& target, const WideString& link) : link_(link) {
-    ok = Run("ln -s '" + UnixPath(target) + "' '" + UnixPath(link) + "'", true);
+  UnixLink(const WideString& target, const WideString& link, bool symbolic) : link_(link) {
+    ok = Run(std::string(symbolic ? "ln -s '" : "ln '") + UnixPath(target) + "' '" + UnixPath(link) + "'", true);
   }
   ~UnixLink() { Run("rm -f '" + UnixPath(link_) + "'", false); }
   UnixLink(const UnixLink&) = delete;
@@ -471,7 +472,9 @@ WideString OutsideFolder() {
   return folder;
 }
 
-TEST_F(Download, AnOldPartThatLinksElsewhereIsRemovedNeverFollowed) {
+// A hard link as the old ".part": written through, it would overwrite the file
+// elsewhere and then move it into the client folder.
+TEST_F(Download, AnOldPartThatLinksElsewhereIsRemovedNeverWrittenThrough) {
   const Manifest manifest = LoadScenario(u"small");
   const FileEntry& font = manifest.files[0];
   const WideString target = ClientFilePath(font);
@@ -479,13 +482,12 @@ TEST_F(Download, AnOldPartThatLinksElsewhereIsRemovedNeverFollowed) {
   const WideString secret = OutsideFolder() + u"\\secret.txt";
   ASSERT_TRUE(WriteBytes(secret, "the player's own file"));
   {
-    UnixLink link(secret, target + u".part");
+    UnixLink link(secret, target + u".part", false);
     ASSERT_TRUE(link.ok);
     EXPECT_TRUE(Update(manifest, true, false));
   }
   EXPECT_EQ(ReadBytes(secret), "the player's own file");
   EXPECT_TRUE(ReadBytes(target) == SourceBytes(u"install", font));
-  EXPECT_EQ(GetFileAttributesW(WinText(target)) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
   EXPECT_TRUE(PartFiles().empty());
 }
 
@@ -495,7 +497,7 @@ TEST_F(Download, AFolderLinkBelowTheClientFolderIsAWriteFailure) {
   const WideString outside = OutsideFolder();
   CreateDirectoryTree(ClientDir(0));
   {
-    UnixLink link(outside, ClientDir(0) + u"\\data");
+    UnixLink link(outside, ClientDir(0) + u"\\data", true);
     ASSERT_TRUE(link.ok);
     ASSERT_NE(GetFileAttributesW(WinText(ClientDir(0) + u"\\data")) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_FALSE(Update(manifest, true, false));
