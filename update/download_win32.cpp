@@ -97,6 +97,7 @@ HANDLE CreatePartFile(const FileEntry& entry, const WideString& target, const Wi
   if (HasLinkBelow(ClientDir(entry.client), part_path)) return INVALID_HANDLE_VALUE;
   const size_t last_separator = target.rfind(u'\\');
   if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
+  MakeReplaceable(part_path);
   DeleteFileW(WinText(part_path));
   return CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
