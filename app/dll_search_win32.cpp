@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 namespace {
 
 // The exe's delay imports (morvel_delay_imports in app/CMakeLists.txt), those
@@ -26,10 +24,12 @@ void RestrictDllSearch() {
   // searched from there (not every loader applies the default directories to
   // them: Wine does not); a delay import then finds its DLL loaded under its
   // name and searches nowhere.
-  wchar_t system[MAX_PATH];
-  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  wchar_t path[MAX_PATH + 16];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
+  path[length] = L'\\';
   for (const wchar_t* name : kDelayLoaded) {
-    LoadLibraryExW((std::wstring(system, length) + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    lstrcpynW(path + length + 1, name, 15);
+    LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
 }
