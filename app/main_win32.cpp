@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "app/dll_search_win32.h"
 #include "app/installed_copy.h"
 #include "app/scoped_win32.h"
 #include "app/paths.h"
@@ -48,6 +49,8 @@ bool TakeSingleInstance(bool restarted) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+  // Before any call into a DLL other than kernel32's.
+  RestrictDllSearch();
   const wchar_t* command_line = GetCommandLineW();
   // Before the single-instance guard: it runs while a launcher window is open.
   if (CommandLineHas(command_line, L"--instalar-mapa")) {

@@ -5,8 +5,11 @@
 
 #include "app/client_table.h"
 #include "app/launcher_state.h"
+#include "app/move_file_win32.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
+
+MoveFileFn g_move_file = MoveFileExW;
 
 WideString InstallDir() {
   wchar_t folder[MAX_PATH];
@@ -40,6 +43,23 @@ std::string ReadSmallFile(const WideString& path) {
 bool IsExistingFile(const WideString& path) {
   const DWORD attributes = GetFileAttributesW(WinText(path));
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void MakeReplaceable(const WideString& path) {
+  const DWORD attributes = GetFileAttributesW(WinText(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      !(attributes & FILE_ATTRIBUTE_READONLY)) {
+    return;
+  }
+  SetFileAttributesW(WinText(path), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+bool HasLinkBelow(const WideString& base, const WideString& path) {
+  for (size_t i = path.find(u'\\', base.size() + 1); i != WideString::npos; i = path.find(u'\\', i + 1)) {
+    const DWORD attributes = GetFileAttributesW(WinText(path.substr(0, i)));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  }
+  return false;
 }
 
 void RefreshInstalledClients() {

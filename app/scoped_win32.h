@@ -3,6 +3,7 @@
 // included. Nothing outside this file closes a handle by hand.
 #pragma once
 #include <windows.h>
+#include <bcrypt.h>
 #include <winhttp.h>
 
 // Traits name the handle type, its "holds nothing" value and how it is closed;
@@ -70,3 +71,17 @@ using ScopedHandle = Scoped<HandleTraits<HANDLE, CloseHandle, false>>;     // th
 using ScopedFile = Scoped<HandleTraits<HANDLE, CloseHandle, true>>;        // CreateFileW
 using ScopedInternet = Scoped<HandleTraits<HINTERNET, WinHttpCloseHandle, false>>;
 using ScopedFind = Scoped<HandleTraits<HANDLE, FindClose, true>>;          // FindFirstFileW
+
+// CNG's handles, whose closers return a status rather than a BOOL.
+struct AlgorithmTraits {
+  using Handle = BCRYPT_ALG_HANDLE;
+  static Handle Invalid() { return nullptr; }
+  static bool Close(Handle handle) { return BCryptCloseAlgorithmProvider(handle, 0) == 0; }
+};
+struct KeyTraits {
+  using Handle = BCRYPT_KEY_HANDLE;
+  static Handle Invalid() { return nullptr; }
+  static bool Close(Handle handle) { return BCryptDestroyKey(handle) == 0; }
+};
+using ScopedAlgorithm = Scoped<AlgorithmTraits>;
+using ScopedKey = Scoped<KeyTraits>;

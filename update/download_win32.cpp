@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/launcher_state.h"
+#include "app/move_file_win32.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
@@ -94,16 +95,24 @@ void ReportAllDone() {
   g_state.total_permille.exchange(1000);
 }
 
+// A fresh ".part" for one attempt. Whatever lies at its name goes first (an
+// old one, or a link to a file elsewhere, which must be neither written through
+// nor moved into place); a link among the folders below the client folder
+// refuses the write instead of sending it elsewhere.
+HANDLE CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
+  if (HasLinkBelow(ClientDir(entry.client), part_path)) return INVALID_HANDLE_VALUE;
+  const size_t last_separator = target.rfind(u'\\');
+  if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
+  MakeReplaceable(part_path);
+  DeleteFileW(WinText(part_path));
+  return CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 // One attempt, with the target and its staging path already worked out.
 DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& target, const WideString& part_path,
                           uint64_t done, uint64_t total_transfer) {
-  const size_t last_separator = target.rfind(u'\\');
-  if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
-
-  // No sharing: nothing else reads a half-written file. An old ".part" left by
-  // a crash is truncated here.
-  ScopedFile part(
-      CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // No sharing: nothing else reads a half-written file.
+  ScopedFile part(CreatePartFile(entry, target, part_path));
   if (!part) return DownloadResult::WriteError;
 
   InflateVerifier verifier(entry.size, [&part](const uint8_t* data, uint32_t length) {
@@ -141,7 +150,8 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
   part.reset();
 
   if (ok && verifier.Finish(entry.sha256)) {
-    if (MoveFileExW(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
+    MakeReplaceable(target);
+    if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
     DeleteFileW(WinText(part_path));
     return DownloadResult::ReplaceError;
   }

@@ -49,6 +49,11 @@ Http::Http() {
   // hold the worker that long.
   DWORD response_wait = 30000;
   WinHttpSetOption(session_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_wait, sizeof response_wait);
+  // Only the built-in host may answer: a redirect would hand the manifest, the
+  // bodies and the launcher exe to any host the file host names. Every 3xx is
+  // then a failed request, as any other status but 200.
+  DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  WinHttpSetOption(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects);
   connection_.reset(WinHttpConnect(session_.get(), WinText(FileHostName()), FileHostPort(), 0));
 }
 

@@ -43,6 +43,7 @@ scenarios=(
   "patch_update         nginx  Jogar after a new version fetches the changed big file as a patch"
   "patch_fallback       fault  a corrupt patch falls back to the whole body, silently, with the right file"
   "old_launcher_patches nginx  a launcher built from before patches updates from a tree with patch lines"
+  "planted_dlls         nginx  a stand-in for every system DLL beside the exe is never loaded"
 )
 
 passed=0
@@ -478,6 +479,38 @@ scenario_old_launcher_patches() {
   check "it fetched the whole body" grep -qx "$(body_path data/things.dat)" <(requests)
 }
 
+# The DLLs the exe uses: every DLL name in it (its import table, the delay
+# imports' names, the names it loads by) and bcrypt, which the signature check
+# loads. kernel32 and msvcrt are KnownDLLs on every Windows, loaded from System32
+# before the exe's first instruction; a stand-in for them would only show Wine's
+# order, not Windows'.
+used_dlls() {
+  { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'
+    strings -a "$1"
+    strings -a -el "$1"
+    echo bcrypt.dll
+  } | grep -ioE '^[a-z0-9_.-]+[.]dll$' | tr 'A-Z' 'a-z' | sort -u | grep -v -x -e kernel32.dll -e msvcrt.dll
+}
+
+scenario_planted_dlls() {
+  local names name overrides=""
+  names=$(used_dlls "$downloaded")
+  check "the probe covers winhttp, gdiplus and bcrypt" \
+    bash -c 'grep -qx winhttp.dll <<<"$1" && grep -qx gdiplus.dll <<<"$1" && grep -qx bcrypt.dll <<<"$1"' _ "$names"
+  for name in $names; do
+    cp "$player_exe_dir/../support/planted_dll.dll" "$downloads/$name"
+    overrides+=";${name%.dll}=n,b"  # native first, from the exe's folder: Windows' order
+  done
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES$overrides" start_and_settle
+  check "start-up ends on the ready text's gold title" has_gold_title "$(status_colours "$window" "$(shot start-up)")"
+  check "start-up fetched the manifest" grep -qx /arquivos/launcher/manifest.txt <(requests)
+  closed_by_box "$window" "$launched"
+  check "closing gives exit code 0" equal $? 0
+  for name in $names; do
+    check "$name planted beside the exe is never loaded" [ ! -e "$downloads/$name.loaded" ]
+  done
+}
+
 # --- The run --------------------------------------------------------------------
 wine_start_display || exit 1
 bash "$root/tests/support/make_tls.sh" "$run/tls" || exit 1
@@ -496,9 +529,9 @@ for at in range(1000000, len(data), 5000000):
 data[7000000:7000000] = os.urandom(2500)        # one inserted
 open(sys.argv[1], "wb").write(data)
 PY
-"$player_tool" publish --out "$run/www" --otc "$run/src-next/otc" --classic "$run/src-next/classic" \
-  --launcher "$player_exe_dir/loopback_launcher_v2.exe" --launcher-version 2 >/dev/null &&
-  "$player_tool" verify "$run/www" >/dev/null || exit 1
+"$player_tool" publish --out "$run/www" --key "$player_key" --otc "$run/src-next/otc" \
+  --classic "$run/src-next/classic" --launcher "$player_exe_dir/loopback_launcher_v2.exe" --launcher-version 2 >/dev/null &&
+  "$player_tool" verify "$run/www" --key "$player_key.pub" >/dev/null || exit 1
 grep -q -P '^p\t' "$run/www/arquivos/launcher/manifest.txt" || { echo "run.sh: the next version has no patch" >&2; exit 1; }
 cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-next.txt"
 # A launcher built from the code before patches (cached in build/e2e-old).

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "update/manifest_rules.h"
+#include "update/manifest_signature.h"
 
 namespace {
 
@@ -296,6 +297,68 @@ TEST(ManifestRules, PathProblemExplainsTheRefusal) {
   ASSERT_NE(ManifestPathProblem("a/con"), nullptr);
   EXPECT_NE(std::string(ManifestPathProblem("a/con")).find("device"), std::string::npos);
   EXPECT_NE(std::string(ManifestPathProblem("a:b")).find(":"), std::string::npos);
+}
+
+// --- The signature line ------------------------------------------------------
+
+ManifestSignature Counting() {
+  ManifestSignature signature;
+  for (size_t i = 0; i < signature.size(); ++i) signature[i] = static_cast<uint8_t>(i * 7 + 1);
+  return signature;
+}
+
+TEST(ManifestSignatureLine, ReadsBackWhatItWritesAndSignsEverythingBefore) {
+  const std::string body = kHeader + "launcher\t3\n" + FLine("otc", kSha, "a.dat");
+  const std::string line = SignatureLine(Counting());
+  EXPECT_EQ(line.size(), 4u + 128u + 1u);
+  for (const std::string& text : {body + line, body + line.substr(0, line.size() - 1)}) {
+    std::string_view signed_part;
+    ManifestSignature read{};
+    ASSERT_TRUE(SplitSignedManifest(text, signed_part, read));
+    EXPECT_EQ(signed_part, body);
+    EXPECT_EQ(read, Counting());
+  }
+  // Launchers without a key skip it: the same manifest with or without it.
+  Manifest plain, signed_manifest;
+  ASSERT_TRUE(ParseManifest(body, plain));
+  ASSERT_TRUE(ParseManifest(body + line, signed_manifest));
+  EXPECT_TRUE(SameManifest(plain, signed_manifest));
+}
+
+TEST(ManifestSignatureLine, OnlyAWellFormedLastLineIsASignature) {
+  const std::string body = kHeader + FLine("otc", kSha, "a.dat");
+  const std::string line = SignatureLine(Counting());
+  std::string upper = line;
+  upper[10] = 'A';
+  const std::string cases[] = {
+      body,                                              // none
+      body + line + FLine("otc", kSha, "b.dat"),         // a line after it
+      body + line + "\n",                                // an empty line after it
+      body + line.substr(0, 131) + "\n",                 // one digit short
+      body + line.substr(0, 132) + "0\n",                // one digit more
+      body + upper,                                      // upper case
+      body + "sig\t" + std::string(127, '0') + "g\n",     // not hex
+      body + "sig " + line.substr(4),                    // not a tab
+      body + line.substr(0, 132) + "\r\n",               // CR LF
+  };
+  for (const std::string& text : cases) {
+    std::string_view signed_part;
+    ManifestSignature read{};
+    EXPECT_FALSE(SplitSignedManifest(text, signed_part, read)) << text.substr(body.size());
+  }
+}
+
+TEST(ManifestSignatureLine, PublicKeyIsTheUncompressedPointInHex) {
+  ManifestPublicKey key{};
+  const std::string good = "04" + std::string(64, 'a') + std::string(64, 'B');
+  ASSERT_TRUE(ParsePublicKey(good, key));
+  EXPECT_EQ(key[0], 0xaa);
+  EXPECT_EQ(key[63], 0xbb);
+  EXPECT_EQ(PublicKeyText(key), "04" + std::string(64, 'a') + std::string(64, 'b'));
+  for (const std::string& bad : {std::string(), good.substr(0, 129), good + "0", "03" + good.substr(2),
+                                 "04" + std::string(127, '0') + "x"}) {
+    EXPECT_FALSE(ParsePublicKey(bad, key)) << bad;
+  }
 }
 
 }  // namespace

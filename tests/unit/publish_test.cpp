@@ -12,6 +12,7 @@
 
 #include "tools/publish/body.h"
 #include "tools/publish/patches.h"
+#include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
 #include "update/patch.h"
@@ -32,6 +33,10 @@ class PublishTest : public ::testing::Test {
     options_.client_dirs[0] = root_ / "otc";
     options_.client_dirs[1] = root_ / "classic";
     options_.jobs = 2;
+    options_.key = root_ / "signing.key";
+    std::string public_text, error;
+    ASSERT_TRUE(MakeKeyPair(options_.key, public_text, error)) << error;
+    ASSERT_TRUE(ParsePublicKey(public_text, key_));
     Write("otc/Morvel Global.exe", Random(300000, 1));
     Write("otc/data/things.dat", std::string(200000, 'x') + Random(1000, 2));
     Write("otc/config.otml", "volume = 7\n");
@@ -61,6 +66,14 @@ class PublishTest : public ::testing::Test {
     return s.str();
   }
   std::string ManifestText() { return Read("www/arquivos/launcher/manifest.txt"); }
+  // A manifest without its signature line: ECDSA signs with a fresh random
+  // nonce, so only the signature differs between two runs over the same input.
+  static std::string Signed(const std::string& text) {
+    std::string_view part;
+    ManifestSignature signature;
+    EXPECT_TRUE(SplitSignedManifest(text, part, signature));
+    return std::string(part);
+  }
   fs::path BodyPath(const std::string& content) {
     Sha256 h;
     h.Update(content.data(), static_cast<uint32_t>(content.size()));
@@ -72,7 +85,7 @@ class PublishTest : public ::testing::Test {
   }
   VerifyReport Check(ExitCode expected) {
     VerifyReport v;
-    EXPECT_EQ(Verify(options_.out, false, v), expected);
+    EXPECT_EQ(Verify(options_.out, key_, false, v), expected);
     return v;
   }
   static bool Mentions(const std::vector<std::string>& lines, const std::string& what) {
@@ -83,6 +96,7 @@ class PublishTest : public ::testing::Test {
   }
 
   fs::path root_;
+  ManifestPublicKey key_;
   PublishOptions options_;
   PublishReport report_;
 };
@@ -149,7 +163,7 @@ TEST_F(PublishTest, RepublishingUnchangedFilesCompressesNothing) {
   ASSERT_EQ(Run(), kExitOk) << report_.error;
   EXPECT_EQ(report_.bodies_compressed, 0u);
   EXPECT_EQ(report_.bodies_reused, 7u);
-  EXPECT_EQ(ManifestText(), first);
+  EXPECT_EQ(Signed(ManifestText()), Signed(first));
 
   Write("otc/config.otml", "volume = 8\n");
   ASSERT_EQ(Run(), kExitOk) << report_.error;
@@ -163,7 +177,7 @@ TEST_F(PublishTest, SameInputGivesTheSameBytesInAnotherTree) {
   const std::string first = ManifestText();
   options_.out = root_ / "www2";
   ASSERT_EQ(Run(), kExitOk);
-  EXPECT_EQ(Read("www2/arquivos/launcher/manifest.txt"), first);
+  EXPECT_EQ(Signed(Read("www2/arquivos/launcher/manifest.txt")), Signed(first));
   for (const auto& entry : fs::directory_iterator(root_ / "www/arquivos/launcher/files")) {
     const std::string name = entry.path().filename().string();
     EXPECT_EQ(Read("www/arquivos/launcher/files/" + name), Read("www2/arquivos/launcher/files/" + name)) << name;
@@ -337,6 +351,57 @@ TEST_F(PublishTest, VerifyInflatesLikeTheLauncher) {
   EXPECT_NE(why.find("not a valid gzip stream"), std::string::npos) << why;
 }
 
+// What a launcher built with the key accepts: the signature of exactly the
+// bytes before it, by that key, as the last line.
+TEST_F(PublishTest, EveryManifestIsSignedAndVerifyChecksTheSignature) {
+  ASSERT_EQ(Run(), kExitOk);
+  const std::string good = ManifestText();
+  std::string_view signed_view;
+  ManifestSignature signature;
+  ASSERT_TRUE(SplitSignedManifest(good, signed_view, signature));
+  const std::string signed_part(signed_view);
+  EXPECT_TRUE(SignatureMatches(signed_part, signature, key_));
+  Check(kExitOk);
+
+  size_t refused = 0;
+  for (size_t i = 0; i < good.size(); ++i) {
+    std::string flipped = good;
+    flipped[i] ^= 1;
+    std::string_view part;
+    ManifestSignature read;
+    refused += !(SplitSignedManifest(flipped, part, read) && SignatureMatches(part, read, key_));
+  }
+  EXPECT_EQ(refused, good.size()) << "a flipped byte anywhere is refused";
+
+  std::string other_public, error, by_other;
+  ASSERT_TRUE(MakeKeyPair(root_ / "other.key", other_public, error)) << error;
+  ASSERT_TRUE(SignManifestText(root_ / "other.key", signed_part, by_other, error)) << error;
+  const size_t last_line = signed_part.rfind('\n', signed_part.size() - 2) + 1;
+  const std::string moved =
+      signed_part.substr(0, last_line) + SignatureLine(signature) + signed_part.substr(last_line);
+  const struct {
+    std::string text;
+    const char* fault;
+  } cases[] = {
+      {by_other, "does not match the key"},
+      {moved, "no signature line"},
+      {signed_part, "no signature line"},
+  };
+  for (const auto& c : cases) {
+    Write("www/arquivos/launcher/manifest.txt", c.text);
+    EXPECT_TRUE(Mentions(Check(kExitProblems).problems, c.fault)) << c.fault;
+  }
+  Write("www/arquivos/launcher/manifest.txt", good);
+  Check(kExitOk);
+
+  PublishOptions unsigned_options = options_;
+  unsigned_options.key.clear();
+  EXPECT_EQ(Publish(unsigned_options, report_), kExitUsage);
+  unsigned_options.key = root_ / "signing.key.pub";
+  EXPECT_EQ(Publish(unsigned_options, report_), kExitUsage) << "a public key cannot sign";
+  EXPECT_FALSE(MakeKeyPair(options_.key, other_public, error)) << "an existing key is never replaced";
+}
+
 TEST_F(PublishTest, VerifyExplainsManifestLines) {
   ASSERT_EQ(Run(), kExitOk);
   std::string text = ManifestText();
@@ -347,10 +412,10 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
   text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'B') + "\t1\t/arquivos/x.dl\n";  // upper case
   Write("www/arquivos/launcher/manifest.txt", text);
   VerifyReport v = Check(kExitProblems);
-  EXPECT_TRUE(Mentions(v.problems, "line 10: \"f\" line with 6 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "line 11: \"f\" line with 6 fields"));
   EXPECT_TRUE(Mentions(v.problems, "announces launcher 3"));
-  EXPECT_TRUE(Mentions(v.problems, "line 12: \"p\" line with 4 fields"));
-  EXPECT_TRUE(Mentions(v.problems, "line 13: bad hash or path in the \"p\" line"));
+  EXPECT_TRUE(Mentions(v.problems, "line 13: \"p\" line with 4 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "line 14: bad hash or path in the \"p\" line"));
 
   std::string crlf;
   for (char c : good) {
@@ -364,7 +429,7 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
 
   Write("www/arquivos/launcher/manifest.txt", good + "f\totc\t" + std::string(64, 'a') + "\t1\t1\t0\tCON\n");
   v = Check(kExitProblems);
-  EXPECT_TRUE(Mentions(v.problems, "line 10: path piece is a Windows device name"));
+  EXPECT_TRUE(Mentions(v.problems, "line 11: path piece is a Windows device name"));
 
   fs::remove(options_.out / "arquivos/launcher/manifest.txt");
   v = Check(kExitProblems);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/move_file_win32.h"
 #include "app/scoped_win32.h"
 #include "tests/win32/download_test_util.h"
 
@@ -412,6 +413,128 @@ TEST_F(Download, SingleAttemptMakesAndMovesItsPartFile) {
   }
   EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
   EXPECT_TRUE(PartFiles().empty());
+}
+
+// --- Links and read-only files under the client folders ------------------------
+
+// The Unix side of a prefix path (Wine's own export).
+std::string UnixPath(const WideString& path) {
+  using Fn = char*(CDECL*)(LPCWSTR);
+  const auto to_unix = reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!to_unix) return std::string();
+  char* unix_path = to_unix(WinText(path));
+  const std::string result = unix_path ? unix_path : "";
+  HeapFree(GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+// A Linux link at `link` to `target`, made by a Unix program (Wine's
+// CreateSymbolicLinkW makes nothing): symbolic, which Wine shows as a reparse
+// point when it names a folder, or hard. (A symbolic link to a file looks like a
+// plain file to Wine, which deletes the file it names where Windows deletes the
+// link.) The link goes again when this goes out of scope; nothing follows it.
+class UnixLink {
+ public:
+  UnixLink(const WideString& target, const WideString& link, bool symbolic) : link_(link) {
+    ok = Run(std::string(symbolic ? "ln -s '" : "ln '") + UnixPath(target) + "' '" + UnixPath(link) + "'", true);
+  }
+  ~UnixLink() { Run("rm -f '" + UnixPath(link_) + "'", false); }
+  UnixLink(const UnixLink&) = delete;
+  UnixLink& operator=(const UnixLink&) = delete;
+  bool ok = false;
+
+ private:
+  // Wine cannot wait for a Unix process: the link's presence is the sign.
+  bool Run(const std::string& command, bool present) {
+    std::wstring line = L"/bin/sh -c \"" + std::wstring(WinText(Utf8ToWide(command))) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      return false;
+    }
+    const ScopedHandle owned_process(process.hProcess), owned_thread(process.hThread);
+    for (int i = 0; i < 250; ++i) {
+      if (Exists(link_) == present) return true;
+      Sleep(20);
+    }
+    return false;
+  }
+  WideString link_;
+};
+
+WideString OutsideFolder() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const WideString folder = FromWinText(temp) + u"morvel-outside";
+  RemoveTree(folder);
+  CreateDirectoryTree(folder);
+  return folder;
+}
+
+// A hard link as the old ".part": written through, it would overwrite the file
+// elsewhere and then move it into the client folder.
+TEST_F(Download, AnOldPartThatLinksElsewhereIsRemovedNeverWrittenThrough) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];
+  const WideString target = ClientFilePath(font);
+  CreateDirectoryTree(target.substr(0, target.rfind(u'\\')));
+  const WideString secret = OutsideFolder() + u"\\secret.txt";
+  ASSERT_TRUE(WriteBytes(secret, "the player's own file"));
+  {
+    UnixLink link(secret, target + u".part", false);
+    ASSERT_TRUE(link.ok);
+    EXPECT_TRUE(Update(manifest, true, false));
+  }
+  EXPECT_EQ(ReadBytes(secret), "the player's own file");
+  EXPECT_TRUE(ReadBytes(target) == SourceBytes(u"install", font));
+  EXPECT_TRUE(PartFiles().empty());
+}
+
+TEST_F(Download, AFolderLinkBelowTheClientFolderIsAWriteFailure) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];  // data\fonts\...
+  const WideString outside = OutsideFolder();
+  CreateDirectoryTree(ClientDir(0));
+  {
+    UnixLink link(outside, ClientDir(0) + u"\\data", true);
+    ASSERT_TRUE(link.ok);
+    ASSERT_NE(GetFileAttributesW(WinText(ClientDir(0) + u"\\data")) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    EXPECT_FALSE(Update(manifest, true, false));
+    ExpectStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+  }
+  int written = 0;
+  Walk(outside, [&written](const WideString&, bool is_folder) { written += is_folder ? 0 : 1; });
+  EXPECT_EQ(written, 0) << "nothing is written through the link";
+  EXPECT_EQ(ReadBytes(ClientFilePath(font)), "<missing>");
+}
+
+// Windows refuses to move a file over a read-only one; Wine replaces it, as
+// root or not. This move refuses as Windows does.
+BOOL WINAPI MoveRefusingReadOnly(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  const DWORD attributes = GetFileAttributesW(to);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return MoveFileExW(from, to, flags);
+}
+
+TEST_F(Download, AReadOnlyClientFileIsReplaced) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];
+  const WideString target = ClientFilePath(font);
+  CreateDirectoryTree(target.substr(0, target.rfind(u'\\')));
+  ASSERT_TRUE(WriteBytes(target, "an older font"));
+  ASSERT_TRUE(SetFileAttributesW(WinText(target), FILE_ATTRIBUTE_READONLY));
+  ASSERT_NE(GetFileAttributesW(WinText(target)) & FILE_ATTRIBUTE_READONLY, 0u);
+  g_move_file = MoveRefusingReadOnly;
+  const bool updated = Update(manifest, true, false);
+  g_move_file = MoveFileExW;
+  EXPECT_TRUE(updated);
+  EXPECT_TRUE(ReadBytes(target) == SourceBytes(u"install", font));
+  EXPECT_EQ(GetFileAttributesW(WinText(target)) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
 }  // namespace

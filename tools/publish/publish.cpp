@@ -14,6 +14,7 @@
 #include "tools/publish/parallel.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
+#include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
 #include "update/manifest_rules.h"
@@ -147,6 +148,13 @@ ExitCode CheckOptions(Run& run) {
     return Fail(report, kExitUsage, "nothing to publish: give --otc and/or --classic");
   }
   if (options.out.empty()) return Fail(report, kExitUsage, "give the tree's folder with --out");
+  // Checked before any work: launchers built with the public key refuse an
+  // unsigned manifest, so there is no publishing without the key.
+  if (options.key.empty()) {
+    return Fail(report, kExitUsage, "give the signing key with --key (morvel-publish keygen makes one)");
+  }
+  std::string key_error;
+  if (!CanSignWith(options.key, key_error)) return Fail(report, kExitUsage, key_error);
   for (int c = 0; c < 2; ++c) {
     const fs::path& dir = options.client_dirs[c];
     if (dir.empty()) continue;
@@ -430,7 +438,11 @@ Manifest RunManifest(const Run& run) {
 ExitCode WriteManifest(Run& run) {
   PublishReport& report = run.report;
   const Manifest manifest = RunManifest(run);
-  const std::string text = FormatManifest(manifest);
+  std::string text;
+  std::string sign_error;
+  if (!SignManifestText(run.options.key, FormatManifest(manifest), text, sign_error)) {
+    return Fail(report, kExitIoError, sign_error);
+  }
 
   // The launcher's own parser has the last word on what goes out.
   Manifest parsed;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/publish/platform.h"
+#include "update/manifest_signature.h"
 
 namespace publish {
 
@@ -28,6 +29,7 @@ constexpr int32_t kFirstLauncherVersion = 2;
 
 struct PublishOptions {
   fs::path out;                 // the tree's root
+  fs::path key;                 // the private key every manifest is signed with
   fs::path client_dirs[2];      // by ClientKind; empty = that client is not published
   fs::path launcher_exe;        // empty = no "launcher"/"self" lines
   int32_t launcher_version = 0;
@@ -67,8 +69,9 @@ struct VerifyReport {
   std::vector<std::string> warnings;
 };
 
-// Every problem is listed, not only the first.
-ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report);
+// Every problem is listed, not only the first; the manifest's signature is
+// checked against key.
+ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report);
 
 // Launcher executable name on the host: the version and the start of its
 // SHA-256, so a new build never overwrites a file a player may be fetching.

@@ -10,6 +10,7 @@
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
 #include "tools/publish/publish.h"
+#include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
 #include "update/manifest_rules.h"
@@ -62,7 +63,7 @@ void ExplainLines(const std::string& text, VerifyReport& report) {
       if (f.size() != 2) {
         report.problems.push_back(at + "\"launcher\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
       }
-    } else if (!line.empty()) {
+    } else if (!line.empty() && f[0] != "sig") {  // the signature is checked on its own
       report.warnings.push_back(at + "unknown line, ignored by the launcher");
     }
   }
@@ -269,7 +270,7 @@ void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const
 
 }  // namespace
 
-ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
+ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report) {
   report = VerifyReport();
   const fs::path launcher_dir = tree / fs::path(kLauncherFolder).make_preferred();
   const fs::path bodies_dir = launcher_dir / kBodiesFolder;
@@ -277,6 +278,13 @@ ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
   std::string text;
   const ExitCode read = ReadManifestText(launcher_dir / kManifestName, text, report);
   if (read != kExitOk) return read;
+  std::string_view signed_part;
+  ManifestSignature signature;
+  if (!SplitSignedManifest(text, signed_part, signature)) {
+    report.problems.push_back("the manifest's last line is no signature line; launchers built with a key refuse it");
+  } else if (!SignatureMatches(signed_part, signature, key)) {
+    report.problems.push_back("the manifest's signature does not match the key; launchers built with it refuse it");
+  }
   ExplainLines(text, report);
   Manifest manifest;
   if (!ParseManifest(text, manifest)) {

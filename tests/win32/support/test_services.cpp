@@ -11,6 +11,7 @@
 #include "update/file_host.h"
 #include "update/file_host_url.h"
 #include "update/launcher_version.h"
+#include "update/manifest_key.h"
 
 namespace {
 
@@ -75,6 +76,13 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 // The settable file host of the test programs (the release values live in
 // update/file_host.cpp, which no test links).
+const char kTestManifestKey[] = MORVEL_TEST_MANIFEST_KEY;
+
+// The test programs read signed manifests only where a test chooses a key.
+std::string g_manifest_key;
+void UseManifestKey(const std::string& key_text) { g_manifest_key = key_text; }
+std::string ManifestKeyText() { return g_manifest_key; }
+
 WideString FileHostName() { return Current().host; }
 uint16_t FileHostPort() { return Current().port; }
 WideString DownloadPageUrl() { return HttpsUrl(FileHostName(), FileHostPort(), u"/downloads"); }

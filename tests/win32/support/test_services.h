@@ -23,6 +23,12 @@ bool UseFaultServer();
 // u"MORVEL_FAULT_TLS11_PORT" (the fault server speaking only TLS 1.0/1.1).
 bool UseServicePort(const char16_t* port_variable);
 
+// The manifest key that FetchManifest checks from now on (ManifestKeyText);
+// empty, as until one is chosen, reads manifests unsigned.
+void UseManifestKey(const std::string& key_text);
+// The public key that tests/support/test_signing.key signs for (the .pub text).
+extern const char kTestManifestKey[];
+
 // The served root of both servers as a Z:\ path (MORVEL_WWW_WIN), or empty.
 WideString ServedRoot();
 
