@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -175,6 +176,25 @@ TEST(InflateVerifier, AFailedWriteStopsEverything) {
   EXPECT_EQ(run.last(), ChunkOutcome::WriteFailed);
   EXPECT_EQ(run.written, run.sunk.size());  // the failed piece is not counted
   EXPECT_FALSE(run.verified);
+}
+
+TEST(InflateVerifier, ABorrowedBufferServesBodyAfterBodyWhateverItHeld) {
+  auto buffer = std::make_unique<InflateBuffer>();
+  buffer->fill(0xA5);
+  // The big file fills the buffer with its own bytes; the small ones follow.
+  for (const std::string& file : {Mixed(kInflateBufferSize + 5000, 11), Mixed(300, 12), std::string()}) {
+    std::string sunk;
+    InflateVerifier v(file.size(), *buffer, [&](const uint8_t* data, uint32_t length) {
+      sunk.append(reinterpret_cast<const char*>(data), length);
+      return true;
+    });
+    ASSERT_TRUE(v.Start());
+    const std::string body = Gzip(file);
+    EXPECT_EQ(v.Feed(reinterpret_cast<const uint8_t*>(body.data()), static_cast<uint32_t>(body.size())),
+              ChunkOutcome::Accepted);
+    EXPECT_TRUE(sunk == file);
+    EXPECT_TRUE(v.Finish(Sha(file)));
+  }
 }
 
 TEST(InflateVerifier, FeedAfterAFailureKeepsFailing) {
