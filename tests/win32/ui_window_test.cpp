@@ -171,6 +171,37 @@ TEST_F(Window, OpensCentredWithItsClassAndPaints) {
   EXPECT_EQ(SendMessageW(window_, WM_ERASEBKGND, 0, 0), 1);
 }
 
+// Idle ticks show the kept frame again; a change of the state or of the widget
+// state shows at the next tick, and undoing it brings the first look back.
+TEST_F(Window, TicksShowEachChangeAndNothingElse) {
+  auto pixel = [&](int x, int y) {
+    HDC screen = GetDC(nullptr);
+    const COLORREF colour = GetPixel(screen, left_ + x, top_ + y);
+    ReleaseDC(nullptr, screen);
+    return colour;
+  };
+  struct Case { const char* what; int x, y; void (*set)(bool on); };
+  const Case cases[] = {
+      {"file bar", 200, 437, [](bool on) { g_state.file_permille = on ? 1000 : 0; }},
+      {"close box hover", 644, 35, [](bool on) { g_widgets.hoverButton = on ? ButtonClose : ButtonNone; }},
+      {"busy", 440, 470, [](bool on) { g_state.busy = on; }},
+  };
+  for (const Case& c : cases) {
+    const COLORREF before = pixel(c.x, c.y);
+    Pump(200);
+    EXPECT_EQ(pixel(c.x, c.y), before) << c.what;
+    c.set(true);
+    Pump(200);
+    const COLORREF changed = pixel(c.x, c.y);
+    EXPECT_NE(changed, before) << c.what;
+    Pump(200);
+    EXPECT_EQ(pixel(c.x, c.y), changed) << c.what;
+    c.set(false);
+    Pump(200);
+    EXPECT_EQ(pixel(c.x, c.y), before) << c.what;
+  }
+}
+
 TEST_F(Window, HoverPressAndReleaseElsewhereStartNothing) {
   Shell("xdotool mousemove " + AtButton(ButtonClient0));
   EXPECT_EQ(g_widgets.hoverButton, ButtonClient0);
