@@ -259,7 +259,14 @@ bool UpdateKeptFrame(const WidgetState& widgets) {
   if (g_assets.KeptFrame && inputs == g_assets.KeptFrameInputs) return false;
   // Drawn from this one reading, so the frame never shows a value its
   // inputs do not hold.
-  g_assets.KeptFrame = ComposeFrame(inputs, true);
+  GdipBitmap composed = ComposeFrame(inputs, true);
+  // Kept without its alpha: the frame is opaque throughout, so the colours
+  // are the same, and Wine copies such a bitmap to the window as it is where
+  // it blends a premultiplied one pixel by pixel.
+  GdipBitmap opaque;
+  if (composed)
+    GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppRGB, composed.get(), opaque.put());
+  g_assets.KeptFrame = std::move(opaque);
   g_assets.KeptFrameInputs = std::move(inputs);
   return true;
 }
