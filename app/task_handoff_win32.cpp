@@ -6,6 +6,11 @@
 
 ScopedHandle g_worker_thread;
 
+static HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
+  return CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
+}
+StartThreadFn g_start_thread = CreateWorkerThread;
+
 void StartTask(TaskKind kind, ClientKind client) {
   if (g_state.busy.exchange(true)) return;
   g_state.cancel_requested.exchange(false);
@@ -15,7 +20,7 @@ void StartTask(TaskKind kind, ClientKind client) {
   g_worker_thread.reset();
 
   WorkerTask* task = new (std::nothrow) WorkerTask{static_cast<int32_t>(kind), static_cast<int32_t>(client)};
-  g_worker_thread.reset(task ? CreateThread(nullptr, 0, WorkerMain, task, 0, nullptr) : nullptr);
+  g_worker_thread.reset(task ? g_start_thread(WorkerMain, task) : nullptr);
   if (!g_worker_thread) {
     delete task;
     g_state.busy.exchange(false);

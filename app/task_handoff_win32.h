@@ -10,6 +10,11 @@
 // the window can still wait on it; the next start replaces it.
 extern ScopedHandle g_worker_thread;
 
+// How StartTask starts its thread: CreateThread with the default stack. A test
+// puts a failing one here to see a start that the system refuses.
+using StartThreadFn = HANDLE (*)(LPTHREAD_START_ROUTINE routine, void* parameter);
+extern StartThreadFn g_start_thread;
+
 // Starts a worker thread for the task unless one is already running.
 void StartTask(TaskKind kind, ClientKind client);
 
