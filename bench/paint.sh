@@ -23,28 +23,26 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 wine_run_isolated "$exe"
 
 hz=$(getconf CLK_TCK)
-# User and system ticks of the given processes; gone ones count as 0.
+# User and system ticks of the given processes, summed; gone ones count as 0.
 ticks() {
-  local p sum=0 t
-  for p in "$@"; do
-    t=$(awk '{print $14 + $15}' "/proc/$p/stat" 2>/dev/null) || t=0
-    sum=$((sum + ${t:-0}))
-  done
-  echo "$sum"
+  local files=() p
+  for p in "$@"; do [ -r "/proc/$p/stat" ] && files+=("/proc/$p/stat"); done
+  [ ${#files[@]} -eq 0 ] && { echo 0; return; }
+  awk '{ s += $14 + $15 } END { print s + 0 }' "${files[@]}" 2>/dev/null || echo 0
 }
 # The processes of one throwaway prefix (the program, wineserver, Wine's services).
 prefix_pids() { grep -lzxF "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true; }
-# Median and range of per-second percentages, then the mean over the whole span.
+# Median and range of the per-second percentages, then the whole span's mean.
 summary() {
   sort -n | awk -v total="$1" '{v[NR] = $1} END {
-    printf "median %4.1f%%  range %.0f-%.0f%%  mean over 20 s %.1f%%", v[int((NR + 1) / 2)], v[1], v[NR], total }'
+    printf "median %4.1f%%  range %.1f-%.1f%%  mean %.1f%%", v[int((NR + 1) / 2)], v[1], v[NR], total }'
 }
 
 idle() {
-  local mode=$1 runner pid= dir= i
+  local mode=$1 runner pid= dir= i p
   wine_run_isolated "$exe" "$mode" >/dev/null 2>&1 &
   runner=$!
-  for i in $(seq 100); do
+  for i in $(seq 300); do
     for p in /proc/[0-9]*; do
       if { tr '\0' ' ' <"$p/cmdline"; } 2>/dev/null | grep -q "paint_bench.exe $mode *$"; then pid=${p#/proc/}; break 2; fi
     done
@@ -52,25 +50,28 @@ idle() {
   done
   [ -n "$pid" ] || { echo "paint.sh: the $mode window did not start" >&2; return 1; }
   dir=$(tr '\0' '\n' <"/proc/$pid/environ" | sed -n 's/^WINEPREFIX=//p')
-  sleep 3  # past start-up
-  local others xvfb=$MORVEL_DISPLAY_PID
+  sleep 5  # past start-up
+  local others xvfb=$MORVEL_DISPLAY_PID start now last a b c a0 b0 c0 ta tb tc
   others=$(prefix_pids "$dir" | grep -vx "$pid" | tr '\n' ' ')
-  local a b c a0 b0 c0 ta tb tc
-  read -r a0 b0 c0 <<<"$(ticks "$pid") $(ticks $others) $(ticks "$xvfb")"
-  ta=$a0 tb=$b0 tc=$c0
   rm -f "$MORVEL_RUN/$mode".*
+  # shellcheck disable=SC2086
+  read -r start a0 b0 c0 <<<"$(cut -d' ' -f1 /proc/uptime) $(ticks "$pid") $(ticks $others) $(ticks "$xvfb")"
+  last=$start ta=$a0 tb=$b0 tc=$c0
   for i in $(seq 20); do
     sleep 1
-    read -r a b c <<<"$(ticks "$pid") $(ticks $others) $(ticks "$xvfb")"
-    echo "$(( (a - ta) * 100 / hz ))" >>"$MORVEL_RUN/$mode.window"
-    echo "$(( (b - tb) * 100 / hz ))" >>"$MORVEL_RUN/$mode.others"
-    echo "$(( (c - tc) * 100 / hz ))" >>"$MORVEL_RUN/$mode.xvfb"
-    ta=$a tb=$b tc=$c
+    # shellcheck disable=SC2086
+    read -r now a b c <<<"$(cut -d' ' -f1 /proc/uptime) $(ticks "$pid") $(ticks $others) $(ticks "$xvfb")"
+    awk -v d="$((a - ta))" -v t="$now" -v l="$last" -v hz="$hz" 'BEGIN { print d * 100 / hz / (t - l) }' >>"$MORVEL_RUN/$mode.window"
+    awk -v d="$((b - tb))" -v t="$now" -v l="$last" -v hz="$hz" 'BEGIN { print d * 100 / hz / (t - l) }' >>"$MORVEL_RUN/$mode.others"
+    awk -v d="$((c - tc))" -v t="$now" -v l="$last" -v hz="$hz" 'BEGIN { print d * 100 / hz / (t - l) }' >>"$MORVEL_RUN/$mode.xvfb"
+    last=$now ta=$a tb=$b tc=$c
   done
-  echo "$mode (% of one core, 1-s samples):"
-  echo "  window process       $(summary "$(echo "scale=1; ($a - $a0) * 100 / $hz / 20" | bc)" <"$MORVEL_RUN/$mode.window")"
-  echo "  wineserver, services $(summary "$(echo "scale=1; ($b - $b0) * 100 / $hz / 20" | bc)" <"$MORVEL_RUN/$mode.others")"
-  echo "  Xvfb                 $(summary "$(echo "scale=1; ($c - $c0) * 100 / $hz / 20" | bc)" <"$MORVEL_RUN/$mode.xvfb")"
+  mean() { awk -v d="$1" -v t="$now" -v s="$start" -v hz="$hz" 'BEGIN { print d * 100 / hz / (t - s) }'; }
+  echo "$mode (% of one core, 20 samples of about 1 s):"
+  echo "  window process       $(summary "$(mean $((a - a0)))" <"$MORVEL_RUN/$mode.window")"
+  echo "  wineserver, services $(summary "$(mean $((b - b0)))" <"$MORVEL_RUN/$mode.others")"
+  echo "  Xvfb                 $(summary "$(mean $((c - c0)))" <"$MORVEL_RUN/$mode.xvfb")"
+  kill "$pid" 2>/dev/null || true  # the program would run on for a while yet
   wait "$runner" || true
 }
 

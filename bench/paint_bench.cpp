@@ -65,9 +65,10 @@ void Downloading() {
   g_state.total_permille = 135;
 }
 
-// For 25 s; with changing set, an input of the paint changes at every tick.
+// For 90 s at most (the script ends it sooner); with changing set, an input
+// of the paint changes at every tick.
 void RunMessages(bool changing) {
-  const UINT_PTR end = SetTimer(nullptr, 0, 25000, nullptr);
+  const UINT_PTR end = SetTimer(nullptr, 0, 90000, nullptr);
   const UINT_PTR change = changing ? SetTimer(nullptr, 0, 50, nullptr) : 0;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
