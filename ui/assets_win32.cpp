@@ -83,4 +83,5 @@ void ReleaseUiAssets() {
   g_assets.StaticLayer.reset();
   for (auto& looks : g_assets.ButtonLooks)
     for (GdipBitmap& look : looks) look.reset();
+  g_assets.KeptFrame.reset();
 }

@@ -1,6 +1,7 @@
 // The pictures and the display font from the executable's own resources, loaded
 // once before the window exists and released after the message loop ends.
 #pragma once
+#include "ui/frame_inputs.h"
 #include "ui/gdiplus_win32.h"
 #include "ui/layout.h"
 
@@ -21,6 +22,11 @@ struct UiAssets {
   // static layer beneath it: Wine stretches a face far slower than it copies
   // one, and neither the pictures nor what lies under them ever change.
   GdipBitmap ButtonLooks[4][ButtonLookCount];
+  // The last frame composed and what it was drawn from: an idle window shows
+  // the same frame twenty times a second, and copying it costs far less than
+  // composing it.
+  GdipBitmap KeptFrame;
+  FrameInputs KeptFrameInputs;
 };
 extern UiAssets g_assets;
 
