@@ -8,13 +8,6 @@
 #include "app/paths.h"
 #include "app/win32_text.h"
 
-WideString OwnExePath() {
-  wchar_t own[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return WideString();
-  return FromWinText(own);
-}
-
 void InstallLauncherCopy() {
   const WideString running = OwnExePath();
   if (running.empty()) return;

@@ -13,3 +13,7 @@ bool CreateDirectoryTree(const WideString& path);
 bool IsExistingFile(const WideString& path);
 std::string ReadSmallFile(const WideString& path);
 void RefreshInstalledClients();
+
+// The running executable's full path; empty when it cannot be had whole (a path
+// that fills the buffer is cut and names some other file).
+WideString OwnExePath();

@@ -42,6 +42,13 @@ bool IsExistingFile(const WideString& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+WideString OwnExePath() {
+  wchar_t own[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return WideString();
+  return FromWinText(own);
+}
+
 void RefreshInstalledClients() {
   for (int c = 0; c < 2; ++c) {
     g_state.installed[c].store(IsExistingFile(ClientExePath(c)), std::memory_order_relaxed);

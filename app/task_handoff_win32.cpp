@@ -2,9 +2,8 @@
 
 #include <new>
 
-#include "update/worker_win32.h"
-
 ScopedHandle g_worker_thread;
+LPTHREAD_START_ROUTINE g_task_body = nullptr;
 
 void StartTask(TaskKind kind, ClientKind client) {
   if (g_state.busy.exchange(true)) return;
@@ -15,7 +14,7 @@ void StartTask(TaskKind kind, ClientKind client) {
   g_worker_thread.reset();
 
   WorkerTask* task = new (std::nothrow) WorkerTask{static_cast<int32_t>(kind), static_cast<int32_t>(client)};
-  g_worker_thread.reset(task ? CreateThread(nullptr, 0, WorkerMain, task, 0, nullptr) : nullptr);
+  g_worker_thread.reset(task && g_task_body ? CreateThread(nullptr, 0, g_task_body, task, 0, nullptr) : nullptr);
   if (!g_worker_thread) {
     delete task;
     g_state.busy.exchange(false);

@@ -10,6 +10,11 @@
 // the window can still wait on it; the next start replaces it.
 extern ScopedHandle g_worker_thread;
 
+// The routine every worker thread runs; it takes ownership of the heap-allocated
+// WorkerTask in its parameter. The entry sets WorkerMain before the first task;
+// tests set stand-ins. None set: no task can start.
+extern LPTHREAD_START_ROUTINE g_task_body;
+
 // Starts a worker thread for the task unless one is already running.
 void StartTask(TaskKind kind, ClientKind client);
 

@@ -28,6 +28,7 @@
 #include "app/paths.h"
 #include "app/win32_text.h"
 #include "bench/bench_support.h"
+#include "tests/win32/support/test_services.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/sha256.h"
@@ -50,7 +51,7 @@ struct Floor {
   Level level = Level::Get;
   WideString install_dir;
   WideString client_dirs[2];
-  Http http;
+  Http http{TestFileHost()};
   double first_byte = -1;
   uint64_t bytes = 0;
 };

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/win32_text.h"
-#include "update/file_host.h"
 #include "update/http_win32.h"
 
 namespace {
@@ -35,7 +34,7 @@ bool AnnouncedLength(HINTERNET request, uint64_t& length) {
 
 }  // namespace
 
-Http::Http() {
+Http::Http(const FileHost& host) : host_(host) {
   session_.reset(WinHttpOpen(L"MorvelGlobal-Launcher/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) return;
@@ -49,7 +48,7 @@ Http::Http() {
   // hold the worker that long.
   DWORD response_wait = 30000;
   WinHttpSetOption(session_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_wait, sizeof response_wait);
-  connection_.reset(WinHttpConnect(session_.get(), WinText(FileHostName()), FileHostPort(), 0));
+  connection_.reset(WinHttpConnect(session_.get(), WinText(host_.name), host_.port, 0));
 }
 
 bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {

@@ -12,6 +12,8 @@
 #include "update/questions_win32.h"
 #include "update/self_update_win32.h"
 
+WorkerSettings g_worker_settings;
+
 namespace {
 
 FinishAction CheckUpdatesJob(Http& http, const Manifest& manifest, bool obtained) {
@@ -19,7 +21,7 @@ FinishAction CheckUpdatesJob(Http& http, const Manifest& manifest, bool obtained
     SetStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
     return FinishKeepOpen;
   }
-  if (manifest.launcher_version <= kLauncherVersion) {
+  if (manifest.launcher_version <= g_worker_settings.launcher_version) {
     SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
     return FinishKeepOpen;
   }
@@ -73,7 +75,7 @@ DWORD WINAPI WorkerMain(LPVOID param) {
 
   FinishAction action = FinishKeepOpen;
   {
-    Http http;
+    Http http(g_worker_settings.file_host);
     Manifest manifest;
     if (kind != TaskKind::CheckUpdates) SetStatus(u"Conectando ao servidor...", u"", false);
     // A manifest without a single file cannot describe an installation.

@@ -393,7 +393,7 @@ TEST_F(Download, ZeroDownloadSizesShowFullFileBarsAndCountNothing) {
 TEST_F(Download, SingleAttemptMakesAndMovesItsPartFile) {
   const Manifest manifest = LoadScenario(u"small");
   const FileEntry& font = manifest.files[0];
-  Http http;
+  Http http(TestFileHost());
   EXPECT_EQ(DownloadFile(http, font, font.download_size, 4 * font.download_size), DownloadResult::Ok);
   EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
   // Half of the whole transfer: the bytes done before plus this body.

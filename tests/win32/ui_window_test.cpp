@@ -18,7 +18,6 @@
 #include "ui/input.h"
 #include "ui/layout.h"
 #include "ui/main_window_win32.h"
-#include "update/worker_win32.h"
 
 namespace {
 
@@ -323,9 +322,8 @@ TEST_F(Window, EveryPortugueseTextOnScreen) {
   g_state.installed[1] = false;
 }
 
-}  // namespace
-
-DWORD WINAPI WorkerMain(LPVOID param) {
+// The task body: records the task and plays it as above.
+DWORD WINAPI StandInWorker(LPVOID param) {
   WorkerTask* task = static_cast<WorkerTask*>(param);
   {
     std::lock_guard<std::mutex> hold(g_tasksLock);
@@ -343,6 +341,8 @@ DWORD WINAPI WorkerMain(LPVOID param) {
   return 0;
 }
 
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wstring(argv[1]) == L"--atualizado") {
     const char* scratch = std::getenv("MORVEL_TEST_SCRATCH");
@@ -358,6 +358,7 @@ int wmain(int argc, wchar_t** argv) {
   SetWindowsHookExW(WH_GETMESSAGE, OnGetMessage, nullptr, GetCurrentThreadId());
   SetWindowsHookExW(WH_CALLWNDPROC, OnCallWindow, nullptr, GetCurrentThreadId());
   LoadUiAssets(GetModuleHandleW(nullptr));
+  g_task_body = StandInWorker;
   const int result = RUN_ALL_TESTS();
   ReleaseUiAssets();
   return result;

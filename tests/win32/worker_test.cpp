@@ -125,7 +125,7 @@ TEST_F(WorkerTest, ANewerLauncherThatCannotBeFetchedOffersTheDownloadPage) {
   ResetPlayer(IDYES);
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
   ASSERT_EQ(ThePlayer().pages.size(), 1u);
-  EXPECT_EQ(ThePlayer().pages[0], DownloadPageUrl());
+  EXPECT_EQ(ThePlayer().pages[0], DownloadPageUrl(TestFileHost()));
   ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
 }
 

@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "app/text.h"
+#include "update/file_host.h"
 
 // The variable's value, or empty when it is not set.
 WideString TestEnv(const char16_t* name);
 
-// The file host that FileHostName()/FileHostPort() report from now on; an Http
-// constructed afterwards connects there. Until one is chosen it is nginx.
+// Chooses the file host of TestFileHost() and of the tasks started from now on,
+// which also take version 2, the one the fixtures' manifests call current.
 void UseFileHost(const WideString& host, uint16_t port);
+// The chosen file host, for an Http made by the test; nginx until one is chosen.
+const FileHost& TestFileHost();
 // false (and the choice unchanged) when the services' variables are missing.
 bool UseNginx();
 bool UseFaultServer();
