@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -19,7 +18,6 @@
 
 namespace {
 
-constexpr DWORD kCheckReadSize = 262144;
 constexpr int kAttempts = 3;
 constexpr DWORD kRetryPauseMs = 1500;
 
@@ -37,13 +35,14 @@ WideString FoldCase(const WideString& path) {
 // digest, which does not match.
 bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
   Sha256 digest;
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCheckReadSize]);
-  while (!CancelRequested()) {
-    DWORD read = 0;
-    if (!ReadFile(file, buffer.get(), kCheckReadSize, &read, nullptr) || read == 0) break;
-    digest.Update(buffer.get(), read);
-  }
-  buffer.reset();
+  DigestStream(
+      digest,
+      [file](uint8_t* buffer, uint32_t capacity) -> int64_t {
+        DWORD read = 0;
+        if (CancelRequested() || !ReadFile(file, buffer, capacity, &read, nullptr)) return 0;
+        return read;
+      },
+      [](const uint8_t*, uint32_t) { return true; });
   return digest.FinishHex() == expected_sha256;
 }
 
