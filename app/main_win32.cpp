@@ -75,7 +75,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     LoadUiAssets(instance);
     if (!CreateMainWindow(instance, show_command)) ExitProcess(1);
     g_worker_settings = {{u"" MORVEL_FILE_HOST, MORVEL_FILE_PORT}, MORVEL_LAUNCHER_VERSION};
-    g_task_body = WorkerMain;
+    g_task_hooks.body = WorkerMain;
     StartTask(TaskKind::CheckUpdates, ClientKind::None);
 
     MSG message;

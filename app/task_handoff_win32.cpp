@@ -3,7 +3,11 @@
 #include <new>
 
 ScopedHandle g_worker_thread;
-LPTHREAD_START_ROUTINE g_task_body = nullptr;
+
+static HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
+  return CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
+}
+TaskHooks g_task_hooks = {nullptr, CreateWorkerThread};
 
 void StartTask(TaskKind kind, ClientKind client) {
   if (g_state.busy.exchange(true)) return;
@@ -14,7 +18,7 @@ void StartTask(TaskKind kind, ClientKind client) {
   g_worker_thread.reset();
 
   WorkerTask* task = new (std::nothrow) WorkerTask{static_cast<int32_t>(kind), static_cast<int32_t>(client)};
-  g_worker_thread.reset(task && g_task_body ? CreateThread(nullptr, 0, g_task_body, task, 0, nullptr) : nullptr);
+  g_worker_thread.reset(task && g_task_hooks.body ? g_task_hooks.start_thread(g_task_hooks.body, task) : nullptr);
   if (!g_worker_thread) {
     delete task;
     g_state.busy.exchange(false);

@@ -41,6 +41,6 @@ int main(int argc, char** argv) {
   std::printf("seconds %.3f\n", seconds);
   std::printf("result %s\n", ok ? "ok" : "failed");
   std::printf("status %s | %s\n", WideToUtf8(status.headline).c_str(), WideToUtf8(status.detail).c_str());
-  std::printf("peak_working_set_kib %lu\n", static_cast<unsigned long>(memory.PeakWorkingSetSize / 1024));
+  std::printf("peak_working_set_kib %llu\n", static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));
   return ok ? 0 : 1;
 }

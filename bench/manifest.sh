@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # ParseManifest over a generated 100,000-file manifest (12.5 MB: more than the
-# launcher ever fetches), natively and as the 32-bit exe under Wine. Target:
+# launcher ever fetches), natively and as the Windows build under Wine. Target:
 # under 100 ms natively.
 set -euo pipefail
 : "${MORVEL_ROOT:?run through scripts/bench}" "${MORVEL_BENCH:?run through scripts/bench}"
@@ -14,7 +14,7 @@ mkdir -p "$MORVEL_RUN"
 source scripts/lib/wine.sh
 wine_make_template
 export WINEPREFIX=$MORVEL_RUN/template/prefix HOME=$MORVEL_RUN/template/home
-echo "wine32:  $(timeout 300 wine "${MORVEL_MINGW_BUILD:-build/mingw}"/bench/manifest_parse.exe 100000 15 | tr -d '\r')"
+echo "wine:    $(timeout 300 wine "$MORVEL_MINGW_BUILD"/bench/manifest_parse.exe 100000 15 | tr -d '\r') ($MORVEL_WINE_SUMMARY)"
 wineserver -k 2>/dev/null || true
 
 best=$(echo "$native" | sed -E 's/.*best ([0-9.]+) ms.*/\1/')

@@ -37,8 +37,8 @@ run openssl openssl dgst -sha256 "$data"
 run sha256sum sha256sum "$data"
 run ours build/host/bench/sha256_files "$data"
 run ours-portable build/host/bench/sha256_files --portable "$data"
-run wine32 wine build/mingw/bench/sha256_files.exe "$winpath"
-run wine32-portable wine build/mingw/bench/sha256_files.exe --portable "$winpath"
+run wine wine "$MORVEL_MINGW_BUILD/bench/sha256_files.exe" "$winpath"
+run wine-portable wine "$MORVEL_MINGW_BUILD/bench/sha256_files.exe" --portable "$winpath"
 wineserver -k 2>/dev/null || true
 
 reference=${digests[openssl]}
@@ -49,11 +49,11 @@ echo "digests agree: $agree ($reference)"
 rate() { echo "scale=0; $mb / ${secs[$1]}" | bc -l; }
 ratio() { echo "scale=2; ${secs[$2]} / ${secs[$1]}" | bc -l; }
 printf '%-18s %8s MB/s\n' openssl "$(rate openssl)" sha256sum "$(rate sha256sum)"
-for name in ours ours-portable wine32 wine32-portable; do printf '%-18s %8s MB/s\n' "$name" "$(rate "$name")"; done
+for name in ours ours-portable wine wine-portable; do printf '%-18s %8s MB/s\n' "$name" "$(rate "$name")"; done
 sha=$(grep -q -w sha_ni /proc/cpuinfo && echo yes || echo no)
 echo "CPU has SHA extensions: $sha"
 echo "ours / openssl:              $(ratio ours openssl)x   (target >= 0.8 with SHA extensions)"
-echo "wine32 / openssl:            $(ratio wine32 openssl)x"
+echo "wine / openssl:              $(ratio wine openssl)x   ($MORVEL_WINE_SUMMARY)"
 echo "ours-portable / sha256sum:   $(ratio ours-portable sha256sum)x   (target >= 0.9)"
-echo "wine32-portable / sha256sum: $(ratio wine32-portable sha256sum)x"
+echo "wine-portable / sha256sum:   $(ratio wine-portable sha256sum)x"
 [ "$agree" = yes ]

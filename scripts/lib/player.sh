@@ -6,21 +6,21 @@
 player_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 player_port=47443  # MORVEL_LOOPBACK_PORT of the loopback launcher builds
 player_tool=${MORVEL_PUBLISH:-$player_root/build/host/tools/publish/morvel-publish}
-player_exe_dir=$player_root/build/mingw/tests/e2e
+player_exe_dir=$MORVEL_WIN_BUILD/tests/e2e
 
 # Builds (or finds up to date) the publishing tool and the loopback launchers.
 player_build() {
   (cd "$player_root" &&
     cmake --preset host >/dev/null && cmake --build --preset host --target morvel-publish >/dev/null &&
-    cmake --preset mingw >/dev/null &&
-    cmake --build --preset mingw --target loopback_launcher_v2 loopback_launcher_v3 \
+    cmake --preset "$MORVEL_WIN_PRESET" >/dev/null &&
+    cmake --build --preset "$MORVEL_WIN_PRESET" --target loopback_launcher_v2 loopback_launcher_v3 \
       sample_client_otc sample_client_classic trust_test_ca >/dev/null)
 }
 
 # player_publish SRC WWW [LAUNCHER VERSION]: two sample client trees in SRC, published
 # into WWW (the served root) by morvel-publish and verified.
 player_publish() {
-  local src=$1 www=$2 support=$player_root/build/mingw/tests/support
+  local src=$1 www=$2 support=$MORVEL_WIN_BUILD/tests/support
   rm -rf "$src"
   mkdir -p "$src/otc/data" "$src/classic/Automap"
   cp "$support/sample_client_otc.exe" "$src/otc/Morvel Global.exe"
@@ -44,7 +44,7 @@ player_make_prefix() {
   rm -rf "$dir/prefix"
   mkdir -p "$dir/home"
   HOME="$dir/home" WINEPREFIX="$dir/prefix" wineboot -i >/dev/null 2>&1 &&
-    HOME="$dir/home" WINEPREFIX="$dir/prefix" wine "$player_root/build/mingw/tests/support/trust_test_ca.exe" \
+    HOME="$dir/home" WINEPREFIX="$dir/prefix" wine "$MORVEL_WIN_BUILD/tests/support/trust_test_ca.exe" \
       "Z:${ca_der//\//\\}" &&
     HOME="$dir/home" WINEPREFIX="$dir/prefix" wineserver -w &&
     touch "$dir/prefix/.morvel-ready"

@@ -7,7 +7,77 @@ export WINEDEBUG=-all
 # No menu entries or desktop files in the machine's real menus, and no Mono or
 # Gecko installer prompts.
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
-export WINEARCH=win32
+
+# --- Which Windows architecture runs here ------------------------------------
+# The release exe is i686, and that is what the Win32 layers run where the
+# machine can start 32-bit programs. Some kernels refuse them (ia32 emulation
+# off), and 32-bit Wine cannot start there: then the same programs are built for
+# x86_64 (preset mingw64) and run under 64-bit Wine. MORVEL_WINE_ARCH=win32|win64
+# forces either. Sets MORVEL_WINE_ARCH, WINEARCH, MORVEL_WIN_PRESET,
+# MORVEL_WIN_BUILD (the build folder of everything run under Wine),
+# MORVEL_WINE_LOADER, WINELOADER and MORVEL_WINE_SUMMARY, and puts the wine and
+# wineboot of scripts/lib/bin first on PATH.
+
+# True when a 32-bit Linux program starts: a 93-byte static i386 ELF that calls
+# exit(0), written here so the answer comes from the kernel, not a package list.
+wine_can_run_32bit() {
+  local probe status
+  probe=$(mktemp /tmp/morvel-elf32.XXXXXX) || return 1
+  /usr/bin/python3 - "$probe" <<'PY' || { rm -f "$probe"; return 1; }
+import struct, sys
+code = bytes.fromhex("b801000000" "31db" "cd80")  # mov eax,1; xor ebx,ebx; int 0x80
+base, size = 0x08048000, 52 + 32 + len(code)
+header = b"\x7fELF\x01\x01\x01" + bytes(9) + struct.pack(
+    "<HHIIIIIHHHHHH", 2, 3, 1, base + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0)
+program = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
+open(sys.argv[1], "wb").write(header + program + code)
+PY
+  chmod 755 "$probe"
+  "$probe" 2>/dev/null
+  status=$?
+  rm -f "$probe"
+  return $status
+}
+
+wine_choose_arch() {
+  local root can32=0
+  # Chosen already by the script that started this one.
+  [ -n "${MORVEL_WINE_SUMMARY:-}" ] && [ -n "${MORVEL_WIN_BUILD:-}" ] && return 0
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  wine_can_run_32bit && can32=1
+  case "${MORVEL_WINE_ARCH:-}" in
+    win32)
+      if [ $can32 -eq 0 ]; then
+        echo "wine.sh: MORVEL_WINE_ARCH=win32, but this machine cannot run 32-bit programs" \
+          "(its kernel refuses them; dmesg may say \"32-bit emulation disabled\"). Use win64 or leave it unset." >&2
+        return 1
+      fi
+      MORVEL_WINE_SUMMARY="i686 under 32-bit Wine (forced by MORVEL_WINE_ARCH)" ;;
+    win64)
+      MORVEL_WINE_SUMMARY="x86_64 under 64-bit Wine (forced by MORVEL_WINE_ARCH)" ;;
+    "")
+      if [ $can32 -eq 1 ]; then
+        MORVEL_WINE_ARCH=win32
+        MORVEL_WINE_SUMMARY="i686 under 32-bit Wine"
+      else
+        MORVEL_WINE_ARCH=win64
+        MORVEL_WINE_SUMMARY="x86_64 under 64-bit Wine (this machine cannot run 32-bit programs)"
+      fi ;;
+    *)
+      echo "wine.sh: MORVEL_WINE_ARCH is '$MORVEL_WINE_ARCH'; it takes win32 or win64" >&2
+      return 1 ;;
+  esac
+  if [ "$MORVEL_WINE_ARCH" = win32 ]; then
+    MORVEL_WIN_PRESET=mingw MORVEL_WINE_LOADER=/usr/lib/wine/wine
+  else
+    MORVEL_WIN_PRESET=mingw64 MORVEL_WINE_LOADER=/usr/lib/wine/wine64
+  fi
+  MORVEL_WIN_BUILD=$root/build/$MORVEL_WIN_PRESET
+  export MORVEL_WINE_ARCH MORVEL_WINE_SUMMARY MORVEL_WIN_PRESET MORVEL_WIN_BUILD MORVEL_WINE_LOADER
+  export WINEARCH=$MORVEL_WINE_ARCH WINELOADER=$MORVEL_WINE_LOADER
+  case ":$PATH:" in *":$root/scripts/lib/bin:"*) ;; *) export PATH="$root/scripts/lib/bin:$PATH" ;; esac
+}
+wine_choose_arch || return 1
 
 wine_start_display() {
   [ -n "${MORVEL_DISPLAY_PID:-}" ] && return 0
@@ -30,7 +100,7 @@ wine_stop_display() {
   unset MORVEL_DISPLAY_PID
 }
 
-# Builds $MORVEL_RUN/template once: a booted 32-bit prefix. $1, when given, is
+# Builds $MORVEL_RUN/template once: a booted prefix of the chosen architecture. $1, when given, is
 # a PE program run once inside it (the CA installer).
 wine_make_template() {
   local template="$MORVEL_RUN/template"

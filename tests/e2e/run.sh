@@ -6,6 +6,7 @@
 # log, exit codes and screenshots.
 #
 #   tests/e2e/run.sh [SCENARIO...]     every scenario of the table, or those named
+#                                      (or those whose "e2e/NAME" matches MORVEL_TEST_ONLY)
 #
 # Runs in a network namespace of its own, so nginx (or the fault server) can sit
 # on the port built into the exe without meeting anything else on the machine.
@@ -23,7 +24,7 @@ export MORVEL_RUN
 MORVEL_RUN=$(mktemp -d /tmp/morvel-e2e.XXXXXX)
 chmod 755 "$MORVEL_RUN"
 run=$MORVEL_RUN
-source "$root/scripts/lib/wine.sh"
+source "$root/scripts/lib/wine.sh" || exit 1
 source "$root/scripts/lib/player.sh"
 screen() { /usr/bin/python3 "$here/screen.py" "$@"; }
 
@@ -301,7 +302,7 @@ scenario_second_instance() {
   click "$window" minimize
   sleep 1
   # Another program's window in front of it.
-  wine "$(win "$root/build/mingw/tests/support/sample_client_classic.exe")" >>"$run/wine.log" 2>&1 &
+  wine "$(win "$MORVEL_WIN_BUILD/tests/support/sample_client_classic.exe")" >>"$run/wine.log" 2>&1 &
   player_window "Tibia 8.60" 30 >/dev/null
   check "the first window is minimized, another in front" equal "$(window_state)" "iconic=1 foreground=0"
   launch "$downloaded"
@@ -441,6 +442,7 @@ cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-v2.txt"
 for row in "${scenarios[@]}"; do
   read -r name server what <<<"$row"
   if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
+  if [ -n "${MORVEL_TEST_ONLY:-}" ] && ! [[ e2e/$name =~ $MORVEL_TEST_ONLY ]]; then continue; fi
   current=$name
   echo "[ RUN      ] $name: $what"
   cp "$run/manifest-v2.txt" "$run/www/arquivos/launcher/manifest.txt"

@@ -95,7 +95,7 @@ inline HWND MakeMainWindow() {
   const HWND window = CreateWindowExW(0, L"MorvelTasksTestWnd", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                       GetModuleHandleW(nullptr), nullptr);
   g_state.main_window = window;
-  g_task_body = WorkerMain;
+  g_task_hooks.body = WorkerMain;
   return window;
 }
 

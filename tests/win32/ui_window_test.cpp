@@ -358,7 +358,7 @@ int wmain(int argc, wchar_t** argv) {
   SetWindowsHookExW(WH_GETMESSAGE, OnGetMessage, nullptr, GetCurrentThreadId());
   SetWindowsHookExW(WH_CALLWNDPROC, OnCallWindow, nullptr, GetCurrentThreadId());
   LoadUiAssets(GetModuleHandleW(nullptr));
-  g_task_body = StandInWorker;
+  g_task_hooks.body = StandInWorker;
   const int result = RUN_ALL_TESTS();
   ReleaseUiAssets();
   return result;

@@ -402,37 +402,17 @@ TEST_F(WorkerTest, CloseWhileIdleDoesNotWait) {
   WaitForSingleObject(thread, 10000);
 }
 
-// Reserves address space until no region large enough for a thread stack is
-// left; released by the destructor. The small blocks the heap may still need
-// stay free.
-class AddressSpaceFill {
- public:
-  AddressSpaceFill() {
-    blocks_.reserve(8192);
-    for (SIZE_T size = SIZE_T(1) << 30; size >= (SIZE_T(1) << 20); size /= 2) {
-      for (int i = 0; i < 4096; ++i) {
-        void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
-        if (!p) break;
-        blocks_.push_back(p);
-      }
-    }
-  }
-  ~AddressSpaceFill() {
-    for (void* p : blocks_) VirtualFree(p, 0, MEM_RELEASE);
-  }
-
- private:
-  std::vector<void*> blocks_;
-};
-
 TEST_F(WorkerTest, AThreadThatCannotBeCreatedReportsItAndFreesTheButtons) {
   UseManifest(u"ready");
   TheFinished() = Finished();
   g_worker_thread.reset();
-  {
-    AddressSpaceFill fill;
-    StartTask(TaskKind::CheckUpdates, ClientKind::None);
-  }
+  const StartThreadFn usual = g_task_hooks.start_thread;
+  g_task_hooks.start_thread = [](LPTHREAD_START_ROUTINE, void*) -> HANDLE {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  };
+  StartTask(TaskKind::CheckUpdates, ClientKind::None);
+  g_task_hooks.start_thread = usual;
   EXPECT_FALSE(g_worker_thread);
   EXPECT_FALSE(g_state.busy);
   ExpectStatus(u"Não foi possível iniciar a tarefa.", u"", true);
