@@ -60,7 +60,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   const wchar_t* command_line = GetCommandLineW();
   // Before the single-instance guard: it runs while a launcher window is open.
   if (CommandLineHas(command_line, L"--instalar-mapa")) {
-    InstallAutomap(1);
+    InstallAutomap(ClientKind::Classic);
     return 0;
   }
   if (!TakeSingleInstance(CommandLineHas(command_line, L"--atualizado"))) return 0;

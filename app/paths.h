@@ -3,11 +3,12 @@
 #pragma once
 #include <string>
 
+#include "app/client_table.h"
 #include "app/text.h"
 
 WideString InstallDir();
-WideString ClientDir(int client);
-WideString ClientExePath(int client);
+WideString ClientDir(ClientKind client);
+WideString ClientExePath(ClientKind client);
 bool CreateDirectoryTree(const WideString& path);
 // A file (not a folder) is at path, whether or not it can be opened now.
 bool IsExistingFile(const WideString& path);

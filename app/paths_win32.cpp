@@ -6,6 +6,7 @@
 #include "app/client_table.h"
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/scoped.h"
 #include "app/win32_text.h"
 
 WideString InstallDir() {
@@ -16,9 +17,9 @@ WideString InstallDir() {
   return FromWinText(folder) + u"\\Morvel Global";
 }
 
-WideString ClientDir(int client) { return InstallDir() + u"\\" + ClientTable[client].folderName; }
+WideString ClientDir(ClientKind client) { return InstallDir() + u"\\" + InfoOf(client).folderName; }
 
-WideString ClientExePath(int client) { return ClientDir(client) + u"\\" + ClientTable[client].exeName; }
+WideString ClientExePath(ClientKind client) { return ClientDir(client) + u"\\" + InfoOf(client).exeName; }
 
 bool CreateDirectoryTree(const WideString& path) {
   // Position 3 on skips a drive root such as "C:\".
@@ -29,11 +30,10 @@ bool CreateDirectoryTree(const WideString& path) {
 }
 
 std::string ReadSmallFile(const WideString& path) {
-  FILE* f = _wfopen(WinText(path), L"rb");
+  const ScopedStdFile f(_wfopen(WinText(path), L"rb"));
   if (!f) return std::string();
   char buffer[255];
-  const size_t n = fread(buffer, 1, sizeof buffer, f);
-  fclose(f);
+  const size_t n = fread(buffer, 1, sizeof buffer, f.get());
   return TrimLineEnds(std::string(buffer, n));
 }
 
@@ -50,7 +50,8 @@ WideString OwnExePath() {
 }
 
 void RefreshInstalledClients() {
-  for (int c = 0; c < 2; ++c) {
-    g_state.installed[c].store(IsExistingFile(ClientExePath(c)), std::memory_order_relaxed);
+  for (const ClientKind client : kClientKinds) {
+    g_state.installed[static_cast<int>(client)].store(IsExistingFile(ClientExePath(client)),
+                                                      std::memory_order_relaxed);
   }
 }

@@ -146,8 +146,8 @@ int main(int argc, char** argv) {
   Floor floor;
   floor.level = level->level;
   floor.install_dir = InstallDir();
-  floor.client_dirs[0] = ClientDir(0);
-  floor.client_dirs[1] = ClientDir(1);
+  floor.client_dirs[0] = ClientDir(ClientKind::OTClient);
+  floor.client_dirs[1] = ClientDir(ClientKind::Classic);
   CreateDirectoryTree(floor.install_dir);
   size_t files = 0;
   bool ok = true;

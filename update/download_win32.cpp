@@ -148,7 +148,7 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
 
 }  // namespace
 
-WideString ClientFilePath(const FileEntry& entry) { return ClientDir(entry.client) + u"\\" + entry.path; }
+WideString ClientFilePath(const FileEntry& entry) { return ClientDir(static_cast<ClientKind>(entry.client)) + u"\\" + entry.path; }
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
   const WideString target = ClientFilePath(entry);
@@ -163,7 +163,7 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
-  const WideString client_dirs[2] = {ClientDir(0), ClientDir(1)};
+  const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
   const TargetPath target_of = [&client_dirs](const FileEntry& entry) {
     return client_dirs[entry.client] + u"\\" + entry.path;
   };

@@ -9,9 +9,9 @@
 namespace {
 
 bool ClientFromKey(std::string_view key, int32_t& client) {
-  for (int32_t c = 0; c < 2; ++c) {
-    if (key == ClientTable[c].key) {
-      client = c;
+  for (const ClientKind kind : kClientKinds) {
+    if (key == InfoOf(kind).key) {
+      client = static_cast<int32_t>(kind);
       return true;
     }
   }

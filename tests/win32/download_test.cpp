@@ -70,7 +70,7 @@ TEST_F(Download, FirstInstallOfOneClientFromNginx) {
 
   EXPECT_TRUE(ok);
   ExpectInstalled(u"install", manifest, true, false);
-  EXPECT_FALSE(Exists(ClientDir(1))) << "the other client is not touched";
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::Classic))) << "the other client is not touched";
   EXPECT_TRUE(PartFiles().empty());
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
@@ -367,7 +367,7 @@ TEST_F(Download, NothingSelectedOrAnEarlyCancel) {
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
   ExpectStatus(u"before", u"untouched", false);
-  EXPECT_FALSE(Exists(ClientDir(0)));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 
   g_state.cancel_requested = true;
   EXPECT_FALSE(Update(manifest, false, false));
@@ -378,7 +378,7 @@ TEST_F(Download, NothingSelectedOrAnEarlyCancel) {
   EXPECT_FALSE(Update(manifest, true, true));
   ExpectStatus(u"Cancelado.", u"", false);
   EXPECT_TRUE(FetchedBodies().empty());
-  EXPECT_FALSE(Exists(ClientDir(0)));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 }
 
 TEST_F(Download, ZeroDownloadSizesShowFullFileBarsAndCountNothing) {

@@ -271,8 +271,8 @@ TEST_F(Window, MinimizesAndMovesByItsPaintedArea) {
 
 TEST_F(Window, TaskEndsKeepOpenCloseOrRestart) {
   // A client that is now on disk shows "Jogar" from the task's end on.
-  const WideString exe = ClientExePath(0);
-  CreateDirectoryTree(ClientDir(0));
+  const WideString exe = ClientExePath(ClientKind::OTClient);
+  CreateDirectoryTree(ClientDir(ClientKind::OTClient));
   FILE* f = _wfopen(WinText(exe), L"wb");
   ASSERT_TRUE(f);
   fclose(f);

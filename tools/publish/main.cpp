@@ -4,11 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "app/scoped.h"
 #include "tools/publish/publish.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
+#include "app/scoped_win32.h"
 #include "app/text.h"
 #endif
 
@@ -88,17 +90,16 @@ bool ReadNumber(const std::string& text, long long low, long long high, long lon
 bool ReadPatternFile(const std::string& name, std::vector<std::string>& patterns) {
 #ifdef _WIN32
   const WideString wide = Utf8ToUtf16(name);
-  FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb");
+  const ScopedStdFile f(_wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb"));
 #else
-  FILE* f = std::fopen(name.c_str(), "rb");
+  const ScopedStdFile f(std::fopen(name.c_str(), "rb"));
 #endif
   if (!f) return false;
   std::string text;
   char buffer[4096];
   size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
+  while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) text.append(buffer, got);
+  const bool ok = !std::ferror(f.get());
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -249,9 +250,9 @@ int main(int argc, char** argv) {
   // The narrow argv is in the ANSI code page; names may need more than it has.
   (void)argv;
   int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  const ScopedLocal owned(CommandLineToArgvW(GetCommandLineW(), &count));
+  const auto wide = static_cast<wchar_t**>(owned.get());
   for (int i = 1; wide && i < count; ++i) args.push_back(WideToUtf8(reinterpret_cast<const char16_t*>(wide[i])));
-  if (wide) LocalFree(wide);
 #else
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
 #endif
