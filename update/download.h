@@ -28,5 +28,9 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, u
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer);
 
+// Progress of one transfer: the "Arquivo" bar from received of download_size,
+// the "Total" bar and the "MB de MB" detail from done + received of total_transfer.
+void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer);
+
 // ClientDir of the entry's client + "\" + its path, without normalisation.
 WideString ClientFilePath(const FileEntry& entry);

@@ -14,6 +14,7 @@
 #include "update/download_progress.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
+#include "update/patch_fetch.h"
 #include "update/sha256.h"
 
 namespace {
@@ -32,8 +33,8 @@ WideString FoldCase(const WideString& path) {
 }
 
 // Hashes the rest of an open file; a cancel or a failed read leaves a partial
-// digest, which does not match.
-bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
+// digest, which matches nothing.
+std::string ContentDigest(HANDLE file) {
   Sha256 digest;
   DigestStream(
       digest,
@@ -43,11 +44,14 @@ bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
         return read;
       },
       [](const uint8_t*, uint32_t) { return true; });
-  return digest.FinishHex() == expected_sha256;
+  return digest.FinishHex();
 }
 
 // One entry of the check pass: whether the file at target is the manifest's.
-bool EntryIsInPlace(const FileEntry& entry, const WideString& target) {
+// content_sha256 gets the digest of what is there when it was hashed: always
+// when the size matches, and whatever the size when a patch could start from
+// it (patched_to).
+bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patched_to, std::string& content_sha256) {
   const ScopedFile file(CreateFileW(WinText(target), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -59,8 +63,10 @@ bool EntryIsInPlace(const FileEntry& entry, const WideString& target) {
   }
   if (entry.keep_existing) return true;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) != entry.size) return false;
-  return ContentMatches(file.get(), entry.sha256);
+  if (!GetFileSizeEx(file.get(), &size)) return false;
+  if (static_cast<uint64_t>(size.QuadPart) != entry.size && !patched_to) return false;
+  content_sha256 = ContentDigest(file.get());
+  return static_cast<uint64_t>(size.QuadPart) == entry.size && content_sha256 == entry.sha256;
 }
 
 void ReportCheckCancelled() { SetStatus(u"Cancelado.", u"", false); }
@@ -127,10 +133,7 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
       default:
         return false;  // stays a NetworkError: a corrupt or oversized body
     }
-    g_state.file_permille.exchange(FilePermille(received, entry.download_size));
-    const uint64_t current = TransferCurrent(done, received, entry.download_size);
-    g_state.total_permille.exchange(Permille(current, total_transfer));
-    SetDetail(TransferDetail(current, total_transfer));
+    ShowTransfer(received, entry.download_size, done, total_transfer);
     return true;
   });
   verifier.End();
@@ -146,9 +149,44 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
   return result;
 }
 
+// One entry: its patch when the file on disk is the patch's base, and the
+// whole body, tried up to three times, when there is none or it fails. done
+// and total_transfer grow by what was actually downloaded.
+DownloadResult FetchEntry(Http& http, const FileEntry& entry, const PatchEntry* patch, const WideString& target,
+                          const WideString& part_path, uint64_t& done, uint64_t& total_transfer) {
+  if (patch) {
+    uint64_t received = 0;
+    const DownloadResult patched = DownloadPatched(http, entry, *patch, target, part_path, done, total_transfer, received);
+    received = received < patch->download_size ? received : patch->download_size;
+    done = SaturatingAdd(done, received);
+    if (patched == DownloadResult::Ok || patched == DownloadResult::Cancelled) return patched;
+    // Silently the whole body instead: the total loses the patch's unreceived
+    // bytes and gains the body.
+    total_transfer = SaturatingAdd(total_transfer - (patch->download_size - received), entry.download_size);
+  }
+  DownloadResult result = DownloadResult::NetworkError;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    g_state.file_permille.exchange(0);
+    result = DownloadTo(http, entry, target, part_path, done, total_transfer);
+    if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
+    Sleep(kRetryPauseMs);
+  }
+  if (result == DownloadResult::Ok) done = SaturatingAdd(done, entry.download_size);
+  return result;
+}
+
 }  // namespace
 
-WideString ClientFilePath(const FileEntry& entry) { return ClientDir(static_cast<ClientKind>(entry.client)) + u"\\" + entry.path; }
+void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer) {
+  g_state.file_permille.exchange(FilePermille(received, download_size));
+  const uint64_t current = TransferCurrent(done, received, download_size);
+  g_state.total_permille.exchange(Permille(current, total_transfer));
+  SetDetail(TransferDetail(current, total_transfer));
+}
+
+WideString ClientFilePath(const FileEntry& entry) {
+  return ClientDir(static_cast<ClientKind>(entry.client)) + u"\\" + entry.path;
+}
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
   const WideString target = ClientFilePath(entry);
@@ -170,6 +208,8 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
   const std::vector<size_t> selected = SelectEntries(manifest.files, selection, target_of, FoldCase);
 
   std::vector<size_t> to_fetch;
+  std::vector<const PatchEntry*> patches;  // by position in to_fetch; nullptr: the whole body
+  const std::set<std::string> patch_targets = PatchTargets(manifest);
   const size_t count = selected.size();
   for (size_t i = 0; i < count; ++i) {
     if (CancelRequested()) {
@@ -181,7 +221,10 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     g_state.total_permille.exchange(Permille(i, count));
     g_state.file_permille.exchange(0);
     const FileEntry& entry = manifest.files[selected[i]];
-    if (!EntryIsInPlace(entry, target_of(entry))) to_fetch.push_back(selected[i]);
+    std::string content_sha256;
+    if (EntryIsInPlace(entry, target_of(entry), patch_targets.count(entry.sha256) != 0, content_sha256)) continue;
+    to_fetch.push_back(selected[i]);
+    patches.push_back(content_sha256.empty() ? nullptr : FindPatch(manifest, entry.sha256, content_sha256));
   }
   if (CancelRequested()) {
     ReportCheckCancelled();
@@ -194,9 +237,10 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 
   uint64_t total_transfer = 0;
   uint64_t total_size = 0;
-  for (size_t index : to_fetch) {
-    total_transfer = SaturatingAdd(total_transfer, manifest.files[index].download_size);
-    total_size = SaturatingAdd(total_size, manifest.files[index].size);
+  for (size_t k = 0; k < to_fetch.size(); ++k) {
+    const FileEntry& entry = manifest.files[to_fetch[k]];
+    total_transfer = SaturatingAdd(total_transfer, patches[k] ? patches[k]->download_size : entry.download_size);
+    total_size = SaturatingAdd(total_size, entry.size);
   }
 
   const WideString install_dir = InstallDir();
@@ -210,23 +254,16 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 
   const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
   uint64_t done = 0;
-  for (size_t index : to_fetch) {
-    const FileEntry& entry = manifest.files[index];
+  for (size_t k = 0; k < to_fetch.size(); ++k) {
+    const FileEntry& entry = manifest.files[to_fetch[k]];
     SetStatus(u"Baixando " + entry.path, u"", false);
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
-    DownloadResult result = DownloadResult::NetworkError;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      g_state.file_permille.exchange(0);
-      result = DownloadTo(http, entry, target, part_path, done, total_transfer);
-      if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
-      Sleep(kRetryPauseMs);
-    }
+    const DownloadResult result = FetchEntry(http, entry, patches[k], target, part_path, done, total_transfer);
     if (result != DownloadResult::Ok) {
       ReportFailure(result, entry);
       return false;
     }
-    done = SaturatingAdd(done, entry.download_size);
   }
   ReportAllDone();
   return true;

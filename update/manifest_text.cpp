@@ -32,10 +32,31 @@ std::string ManifestPath(const WideString& entry_path) {
   return utf8;
 }
 
+const PatchEntry* FindPatch(const Manifest& manifest, const std::string& sha256, const std::string& base_sha256) {
+  for (const PatchEntry& patch : manifest.patches) {
+    if (patch.sha256 == sha256 && patch.base_sha256 == base_sha256) return &patch;
+  }
+  return nullptr;
+}
+
+std::set<std::string> PatchTargets(const Manifest& manifest) {
+  std::set<std::string> targets;
+  for (const PatchEntry& patch : manifest.patches) targets.insert(patch.sha256);
+  return targets;
+}
+
 bool SameManifest(const Manifest& a, const Manifest& b) {
   if (a.launcher_version != b.launcher_version || a.launcher_sha256 != b.launcher_sha256 ||
-      a.launcher_size != b.launcher_size || a.launcher_path != b.launcher_path || a.files.size() != b.files.size()) {
+      a.launcher_size != b.launcher_size || a.launcher_path != b.launcher_path || a.files.size() != b.files.size() ||
+      a.patches.size() != b.patches.size()) {
     return false;
+  }
+  for (size_t i = 0; i < a.patches.size(); ++i) {
+    const PatchEntry &x = a.patches[i], &y = b.patches[i];
+    if (x.sha256 != y.sha256 || x.base_sha256 != y.base_sha256 || x.download_size != y.download_size ||
+        x.path != y.path) {
+      return false;
+    }
   }
   for (size_t i = 0; i < a.files.size(); ++i) {
     const FileEntry &x = a.files[i], &y = b.files[i];
@@ -123,7 +144,19 @@ bool Parse(const std::string& text, Manifest& manifest, const LineNote* note) {
         entry.keep_existing = fields[5] == "1";
         entry.path = EntryPath(fields[6]);
       }
-    } else if (kind == "f" || kind == "self" || kind == "launcher") {
+    } else if (kind == "p" && count == 5) {
+      // Like "self": a bad patch line only loses the patch; the file still
+      // comes whole.
+      if (!IsLowerHex64(fields[1]) || !IsLowerHex64(fields[2]) || !IsLauncherRequestPath(fields[4])) {
+        ignore(LineFate::Ignored, "bad hash or path in the \"p\" line");
+        continue;
+      }
+      PatchEntry& patch = manifest.patches.emplace_back();
+      patch.sha256.assign(fields[1]);
+      patch.base_sha256.assign(fields[2]);
+      patch.download_size = ReadUnsigned64(fields[3]);
+      patch.path = Utf8ToWide(std::string(fields[4]));
+    } else if (kind == "f" || kind == "self" || kind == "p" || kind == "launcher") {
       ignore(LineFate::Ignored, "\"" + std::string(kind) + "\" line with " + std::to_string(count) + " fields");
     } else if (!line.empty()) {
       ignore(LineFate::Unknown, "unknown line");
@@ -151,6 +184,10 @@ std::string FormatManifest(const Manifest& manifest) {
     text += std::string("f\t") + ClientTable[entry.client].key + "\t" + entry.sha256 + "\t" + std::to_string(entry.size) +
             "\t" + std::to_string(entry.download_size) + "\t" + (entry.keep_existing ? "1" : "0") + "\t" +
             ManifestPath(entry.path) + "\n";
+  }
+  for (const PatchEntry& patch : manifest.patches) {
+    text += "p\t" + patch.sha256 + "\t" + patch.base_sha256 + "\t" + std::to_string(patch.download_size) + "\t" +
+            WideToUtf8(patch.path) + "\n";
   }
   return text;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 
 #include "update/manifest_rules.h"
@@ -354,3 +355,60 @@ TEST(ManifestFormat, RoundTripsThroughTheParser) {
   EXPECT_EQ(ManifestPath(m.files[1].path), "Mapas/\xC3\xA1rea.map");
   EXPECT_EQ(EntryPath("a/b/c"), u"a\\b\\c");
 }
+
+namespace {
+
+std::string PLine(const std::string& sha, const std::string& base, const std::string& size, const std::string& path) {
+  return "p\t" + sha + "\t" + base + "\t" + size + "\t" + path + "\n";
+}
+const std::string kPatchPath = "/arquivos/launcher/patches/x.dl";
+
+// A bad patch line only loses that patch: the manifest and its files stay.
+TEST(ManifestPatchLine, ReadOrSkippedNeverRejecting) {
+  struct Case {
+    const char* name;
+    std::string line;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"sound", PLine(kSha, kSha2, "4096", kPatchPath), true},
+      {"size read like strtoull", PLine(kSha, kSha2, " 12x", kPatchPath), true},
+      {"upper-case digest", PLine(std::string(63, 'a') + "A", kSha2, "1", kPatchPath), false},
+      {"short base digest", PLine(kSha, kSha2.substr(1), "1", kPatchPath), false},
+      {"path outside /arquivos/", PLine(kSha, kSha2, "1", "/etc/x.dl"), false},
+      {"path with ..", PLine(kSha, kSha2, "1", "/arquivos/../x.dl"), false},
+      {"path with a backslash", PLine(kSha, kSha2, "1", "/arquivos/a\\x.dl"), false},
+      {"four fields", "p\t" + kSha + "\t" + kSha2 + "\t1\n", false},
+      {"six fields", "p\t" + kSha + "\t" + kSha2 + "\t1\t" + kPatchPath + "\tx\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Manifest m;
+    ASSERT_TRUE(ParseManifest(kHeader + FLine("otc", kSha, "a.dat") + c.line + FLine("otc", kSha2, "b.dat"), m));
+    EXPECT_EQ(m.files.size(), 2u);
+    ASSERT_EQ(m.patches.size(), c.kept ? 1u : 0u);
+    if (!c.kept) continue;
+    EXPECT_EQ(m.patches[0].sha256, kSha);
+    EXPECT_EQ(m.patches[0].base_sha256, kSha2);
+    EXPECT_EQ(m.patches[0].path, u"/arquivos/launcher/patches/x.dl");
+    EXPECT_EQ(FindPatch(m, kSha, kSha2), &m.patches[0]);
+    EXPECT_EQ(FindPatch(m, kSha2, kSha), nullptr);
+    EXPECT_EQ(PatchTargets(m), std::set<std::string>{kSha});
+  }
+}
+
+TEST(ManifestPatchLine, RoundTripsAfterTheFileLines) {
+  const std::string text = kHeader + "launcher\t3\n" + FLine("otc", kSha, "a.dat") + FLine("classic", kSha2, "b.dat") +
+                           PLine(kSha, kSha2, "4096", kPatchPath) + PLine(kSha2, kSha, "0", "/arquivos/y.dl");
+  Manifest parsed;
+  ASSERT_TRUE(ParseManifest(text, parsed));
+  ASSERT_EQ(parsed.patches.size(), 2u);
+  EXPECT_EQ(parsed.patches[0].download_size, 4096u);
+  EXPECT_EQ(FormatManifest(parsed), text);
+  Manifest other = parsed;
+  other.patches[1].download_size = 1;
+  EXPECT_TRUE(SameManifest(parsed, parsed));
+  EXPECT_FALSE(SameManifest(parsed, other));
+}
+
+}  // namespace

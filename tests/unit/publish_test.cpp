@@ -11,9 +11,12 @@
 #include <sstream>
 
 #include "tools/publish/body.h"
+#include "tools/publish/patches.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
+#include "update/patch.h"
 #include "update/sha256.h"
+#include "tests/unit/test_bytes.h"
 
 namespace {
 
@@ -340,10 +343,14 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
   const std::string good = text;
   text += "f\totc\tabc\t1\t1\t0\n";  // six fields: ignored by the launcher
   text += "launcher\t3\n";         // newer, but no self line
+  text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'b') + "\t1\n";                  // four fields
+  text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'B') + "\t1\t/arquivos/x.dl\n";  // upper case
   Write("www/arquivos/launcher/manifest.txt", text);
   VerifyReport v = Check(kExitProblems);
   EXPECT_TRUE(Mentions(v.problems, "line 10: \"f\" line with 6 fields"));
   EXPECT_TRUE(Mentions(v.problems, "announces launcher 3"));
+  EXPECT_TRUE(Mentions(v.problems, "line 12: \"p\" line with 4 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "line 13: bad hash or path in the \"p\" line"));
 
   std::string crlf;
   for (char c : good) {
@@ -410,6 +417,123 @@ TEST_F(PublishTest, FilePastFourGiB) {
   ASSERT_TRUE(ParseManifest(ManifestText(), m));
   EXPECT_EQ(m.files[1].path, u"big.bin");
   EXPECT_EQ(m.files[1].size, size);
+  Check(kExitOk);
+}
+
+}  // namespace
+
+namespace {
+
+// Sprite-like content: 2 MiB of records that gzip cannot shrink.
+class PublishPatchTest : public PublishTest {
+ protected:
+  void SetUp() override {
+    PublishTest::SetUp();
+    big_ = Random(2 << 20, 21);
+    Write("otc/data/sprites.spr", big_);
+    Write("classic/Tibia.spr", Random(1 << 20, 22));
+  }
+  Manifest Published() {
+    Manifest m;
+    EXPECT_TRUE(ParseManifest(ManifestText(), m));
+    return m;
+  }
+  fs::path PatchFile(const PatchEntry& p) { return options_.out / WideToUtf8(p.path).substr(1); }
+  std::string big_;
+};
+
+TEST_F(PublishPatchTest, ChangedBigFilesGetPatchesThatRebuildThem) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.patches, 0u);  // nothing earlier to patch from
+  std::string v2 = big_;
+  v2.replace(100000, 4000, Random(4000, 23));
+  v2.insert(1500000, Random(3000, 24));
+  Write("otc/data/sprites.spr", v2);
+  Write("classic/Tibia.spr", Random(1 << 20, 25));              // rewritten: a patch would be the whole file
+  Write("otc/config.otml", "volume = 9\n");                      // under 1 MiB: no patch
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.patches, 1u);
+  EXPECT_EQ(report_.patches_made, 1u);
+  EXPECT_EQ(report_.patches_not_worth_it, 1u);
+
+  Manifest m = Published();
+  ASSERT_EQ(m.patches.size(), 1u);
+  const PatchEntry p = m.patches[0];
+  EXPECT_EQ(p.base_sha256, Sha(big_));
+  EXPECT_EQ(p.sha256, Sha(v2));
+  EXPECT_EQ(WideToUtf8(p.path), "/arquivos/launcher/patches/" + Sha(big_) + "-" + Sha(v2) + ".dl");
+  EXPECT_EQ(p.download_size, fs::file_size(PatchFile(p)));
+  EXPECT_LT(p.download_size, 12000u);
+  Digest inflated;
+  std::string why, patch, rebuilt;
+  ASSERT_TRUE(InflateBody(PatchFile(p), UINT64_MAX, inflated, why, nullptr, &patch)) << why;
+  ASSERT_TRUE(ApplyPatch(big_, patch, v2.size(), rebuilt));
+  EXPECT_TRUE(rebuilt == v2);
+  const VerifyReport v = Check(kExitOk);
+  EXPECT_EQ(v.patches, 1u);
+
+  // An unchanged run keeps the patch for players still on the first version.
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.patches, 1u);
+  EXPECT_EQ(report_.patches_made, 0u);
+  EXPECT_EQ(Published().patches.size(), 1u);
+
+  // The next version patches from this one only.
+  std::string v3 = v2;
+  v3[5] ^= 1;
+  Write("otc/data/sprites.spr", v3);
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  m = Published();
+  ASSERT_EQ(m.patches.size(), 1u);
+  EXPECT_EQ(m.patches[0].base_sha256, Sha(v2));
+  EXPECT_EQ(m.patches[0].sha256, Sha(v3));
+  EXPECT_EQ(Check(kExitOk).unreferenced_bodies, 3u);  // the first sprites, Tibia.spr and config
+}
+
+TEST_F(PublishPatchTest, VerifyAppliesEveryPatchToItsBase) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  std::string v2 = big_;
+  v2[2000] ^= 1;
+  Write("otc/data/sprites.spr", v2);
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const PatchEntry p = Published().patches.at(0);
+  EXPECT_EQ(Check(kExitOk).unreferenced_bodies, 0u);  // the base is named by the patch
+
+  struct Case {
+    const char* name;
+    std::function<void()> damage;
+    const char* problem;
+  };
+  const std::string good = Read("www" + WideToUtf8(p.path));
+  const fs::path base = BodyPath(big_);
+  const std::string base_body = Read("www/arquivos/launcher/files/" + base.filename().string());
+  const Case cases[] = {
+      {"a damaged patch",
+       [&] {
+         std::string bad = good;
+         bad[good.size() / 2] ^= 0x55;
+         Write("www" + WideToUtf8(p.path), bad);
+       },
+       "not a valid patch"},
+      {"a base with other content",
+       [&] {
+         std::string other = big_;
+         other[500000] ^= 1;
+         Write("www/arquivos/launcher/files/" + base.filename().string(), Gzip(other));
+       },
+       "does not give the file"},
+      {"a patch cut short", [&] { fs::resize_file(PatchFile(p), good.size() - 1); }, "bytes, the manifest says"},
+      {"no patch", [&] { fs::remove(PatchFile(p)); }, ": missing"},
+      {"no base", [&] { fs::remove(base); }, "cannot be checked"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.damage();
+    const VerifyReport v = Check(kExitProblems);
+    EXPECT_TRUE(Mentions(v.problems, c.problem)) << (v.problems.empty() ? "" : v.problems[0]);
+    Write("www" + WideToUtf8(p.path), good);
+    Write("www/arquivos/launcher/files/" + base.filename().string(), base_body);
+  }
   Check(kExitOk);
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -411,6 +412,126 @@ TEST_F(Download, SingleAttemptMakesAndMovesItsPartFile) {
   }
   EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
   EXPECT_TRUE(PartFiles().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The request paths the fault server was asked for under patches/, in order.
+std::vector<std::string> FetchedPatches() {
+  std::vector<std::string> paths;
+  const std::string prefix = "/arquivos/launcher/patches/";
+  for (const LoggedRequest& request : ReadRequestLog()) {
+    if (request.target.compare(0, prefix.size(), prefix) == 0) paths.push_back(request.target);
+  }
+  return paths;
+}
+
+const PatchEntry& PatchOf(const Manifest& manifest, const FileEntry& entry) {
+  for (const PatchEntry& patch : manifest.patches) {
+    if (patch.sha256 == entry.sha256) return patch;
+  }
+  ADD_FAILURE() << "no patch for " << WideToUtf8(entry.path);
+  static const PatchEntry none;
+  return none;
+}
+
+class PatchDownload : public Download {
+ protected:
+  void SetUp() override {
+    Download::SetUp();
+    v1_ = LoadScenario(u"patch1");
+    v2_ = LoadScenario(u"patch2");
+    ASSERT_EQ(v2_.patches.size(), 2u);
+    ASSERT_TRUE(Update(v1_, true, false));
+    ClearRequestLog();
+    ResetState();
+  }
+  // Version 2 in place, and the detail's two amounts equal at the end.
+  void ExpectVersion2(uint64_t total) {
+    ExpectInstalled(u"patch2", v2_, true, false);
+    EXPECT_TRUE(PartFiles().empty());
+    if (total != 0) ExpectStatus(u"Baixando leia-me.txt", TransferDetail(total, total), false);
+    EXPECT_EQ(g_state.total_permille.load(), 1000u);
+  }
+  std::string PatchPath(const char16_t* path) { return WideToUtf8(PatchOf(v2_, EntryAt(v2_, path)).path); }
+  Manifest v1_, v2_;
+};
+
+TEST_F(PatchDownload, ChangedFilesComeAsPatchesAndOnlyThePatchesCount) {
+  const FileEntry& a = EntryAt(v2_, u"data\\a.spr");
+  const FileEntry& b = EntryAt(v2_, u"data\\b.dat");
+  const FileEntry& readme = EntryAt(v2_, u"leia-me.txt");
+  EXPECT_TRUE(Update(v2_, true, false));
+  const uint64_t total = PatchOf(v2_, a).download_size + PatchOf(v2_, b).download_size + readme.download_size;
+  ExpectVersion2(total);
+  EXPECT_LT(total * 10, a.download_size + b.download_size) << "the patches are the small part";
+  EXPECT_EQ(FetchedPatches(), (std::vector<std::string>{PatchPath(u"data\\a.spr"), PatchPath(u"data\\b.dat")}));
+  EXPECT_EQ(FetchedBodies(), std::vector<std::string>{readme.sha256}) << "no whole body of a patched file";
+}
+
+// Whatever goes wrong on the patch path, the file comes whole in the same task.
+TEST_F(PatchDownload, AFailedPatchFallsBackToTheWholeBodySilently) {
+  const FileEntry& a = EntryAt(v2_, u"data\\a.spr");
+  const FileEntry& readme = EntryAt(v2_, u"leia-me.txt");
+  const std::string a_patch = PatchPath(u"data\\a.spr");
+  const std::string b_patch = PatchPath(u"data\\b.dat");
+  const std::vector<std::string> rules[] = {
+      {a_patch + " status 404"},
+      {a_patch + " body 5000"},                      // not gzip
+      {a_patch + " drop 300"},                       // cut short
+      {a_patch + " file " + b_patch},                // a sound patch for another base
+      {a_patch + " status 500", b_patch + " status 500"},  // every patch refused
+  };
+  for (const std::vector<std::string>& rule : rules) {
+    SCOPED_TRACE(rule[0]);
+    EmptyFolder(InstallDir());
+    ASSERT_TRUE(Update(v1_, true, false));
+    ClearRequestLog();
+    ResetState();
+    ScopedFaultRules faults(rule);
+    ASSERT_TRUE(faults.ok);
+    EXPECT_TRUE(Update(v2_, true, false));
+    ExpectVersion2(0);
+    EXPECT_FALSE(g_state.status_is_error.load());
+    const std::vector<std::string> bodies = FetchedBodies();
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), a.sha256), 1) << "a.spr whole, once";
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), readme.sha256), 1);
+    const std::vector<std::string> patches = FetchedPatches();
+    ASSERT_FALSE(patches.empty());
+    EXPECT_EQ(patches.front(), a_patch);
+    double first = 0, second = 0;
+    ASSERT_TRUE(ParseAmounts(CopyStatus().detail, first, second));
+    EXPECT_EQ(first, second) << "done and total agree at the end";
+    // Amounts have one decimal: the whole body, give or take the rounding.
+    EXPECT_GE(second + 0.05, static_cast<double>(a.download_size) / 1048576) << "the whole body is counted";
+  }
+}
+
+TEST_F(PatchDownload, AFileThatIsNotThePatchBaseComesWhole) {
+  const FileEntry& a = EntryAt(v2_, u"data\\a.spr");
+  const FileEntry& b = EntryAt(v2_, u"data\\b.dat");
+  ASSERT_TRUE(WriteBytes(ClientFilePath(a), std::string(1500000, 'z')));  // the old size, other bytes
+  ASSERT_TRUE(DeleteFileW(WinText(ClientFilePath(b))));
+  EXPECT_TRUE(Update(v2_, true, false));
+  ExpectVersion2(a.download_size + b.download_size + EntryAt(v2_, u"leia-me.txt").download_size);
+  EXPECT_TRUE(FetchedPatches().empty());
+}
+
+TEST_F(PatchDownload, ACancelDuringAPatchStopsTheTask) {
+  ScopedFaultRules faults({PatchPath(u"data\\a.spr") + " stall 3 100"});
+  ASSERT_TRUE(faults.ok);
+  std::thread canceller([] {
+    Sleep(1000);
+    g_state.cancel_requested = true;
+  });
+  EXPECT_FALSE(Update(v2_, true, false));
+  canceller.join();
+  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  EXPECT_TRUE(PartFiles().empty());
+  EXPECT_TRUE(FetchedBodies().empty()) << "no fall-back after a cancel";
+  EXPECT_TRUE(ReadBytes(ClientFilePath(EntryAt(v1_, u"data\\a.spr"))) == SourceBytes(u"patch1", EntryAt(v1_, u"data\\a.spr")));
 }
 
 }  // namespace

@@ -107,15 +107,18 @@ bool CompressFile(const fs::path& source, const fs::path& target, int level, Dig
 }
 
 bool InflateBody(const fs::path& body, uint64_t expected_size, Digest& inflated, std::string& problem,
-                 ByteCounter* counter) {
+                 ByteCounter* counter, std::string* content) {
   InFile in;
   if (!in.Open(body)) {
     problem = "cannot open: " + LastErrorText();
     return false;
   }
-  // The launcher's own verifier, with a sink that keeps nothing: it hashes
-  // what it inflates itself.
-  InflateVerifier verifier(expected_size, [](const uint8_t*, uint32_t) { return true; });
+  // The launcher's own verifier; it hashes what it inflates itself.
+  if (content) content->clear();
+  InflateVerifier verifier(expected_size, [content](const uint8_t* data, uint32_t length) {
+    if (content) content->append(reinterpret_cast<const char*>(data), length);
+    return true;
+  });
   if (!verifier.Start()) {
     problem = "zlib: inflateInit2 failed";
     return false;

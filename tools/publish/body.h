@@ -55,8 +55,9 @@ bool CompressFile(const fs::path& source, const fs::path& target, int level, Dig
 // the output. Stops once more than `expected_size` bytes come out. false with a
 // reason when it is not exactly one complete gzip member (bytes after the
 // member count as a fault here, although the launcher would ignore them).
+// With `content`, the inflated bytes are kept there too.
 bool InflateBody(const fs::path& body, uint64_t expected_size, Digest& inflated, std::string& problem,
-                 ByteCounter* counter = nullptr);
+                 ByteCounter* counter = nullptr, std::string* content = nullptr);
 
 // A cheap look at a body already on the host: a regular file whose size could
 // come from deflating `content_size` bytes and that starts like a gzip member.

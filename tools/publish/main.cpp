@@ -38,7 +38,9 @@ const char kPublishUsage[] =
     "                              [--exclude PATTERN]... [--level N] [--jobs N] [--progress]\n"
     "\n"
     "Writes one gzip body per distinct content to TREE/arquivos/launcher/files/<sha256>.dl\n"
-    "(bodies already there are reused), the launcher exe (if given) as\n"
+    "(bodies already there are reused), a patch body from the previous content to the new\n"
+    "one for each changed file of at least 1 MiB when it is under half the whole body\n"
+    "(TREE/arquivos/launcher/patches/<old sha256>-<sha256>.dl), the launcher exe (if given) as\n"
     "TREE/arquivos/launcher/MorvelGlobalLauncher-N-<sha8>.exe, and last replaces\n"
     "TREE/arquivos/launcher/manifest.txt in one step. Nothing is written when any file is\n"
     "refused; every refused file is listed.\n"
@@ -67,7 +69,8 @@ const char kVerifyUsage[] =
     "Reads TREE/arquivos/launcher/manifest.txt with the launcher's own parser, then\n"
     "inflates every body as the launcher does (one gzip member) and compares its size\n"
     "and SHA-256 with the manifest, checks every download size against the body file,\n"
-    "and the \"self\" line against the launcher exe. Lists every fault found.\n"
+    "applies every patch to its base body and compares the result with the file it\n"
+    "announces, and the \"self\" line against the launcher exe. Lists every fault found.\n"
     "\n"
     "  --progress   show progress on stderr even when it is not a terminal\n"
     "\n"
@@ -185,6 +188,11 @@ int RunPublish(const std::vector<std::string>& args) {
               Mb(report.compressed_in), Mb(report.compressed_out), static_cast<unsigned long long>(report.bodies_reused));
   if (report.bodies_replaced) std::printf(", %llu damaged ones replaced", static_cast<unsigned long long>(report.bodies_replaced));
   std::printf("\n");
+  if (report.patches || report.patches_not_worth_it) {
+    std::printf("patches: %llu (%llu made by this run); %llu changed files left whole (a patch was not under half their body)\n",
+                static_cast<unsigned long long>(report.patches), static_cast<unsigned long long>(report.patches_made),
+                static_cast<unsigned long long>(report.patches_not_worth_it));
+  }
   if (!report.launcher_request_path.empty()) {
     std::printf("launcher: %s (%s)\n", report.launcher_request_path.c_str(), report.launcher_copied ? "copied" : "already there");
   }
@@ -216,9 +224,10 @@ int RunVerify(const std::vector<std::string>& args) {
   PrintList("warning: ", report.warnings);
   PrintList("fault: ", report.problems);
   if (code == kExitOk) {
-    std::printf("verified %llu files (%.1f MB) in %llu bodies; %llu unreferenced bodies\n",
+    std::printf("verified %llu files (%.1f MB) in %llu bodies and %llu patches; %llu unreferenced bodies\n",
                 static_cast<unsigned long long>(report.files), Mb(report.bytes),
-                static_cast<unsigned long long>(report.bodies), static_cast<unsigned long long>(report.unreferenced_bodies));
+                static_cast<unsigned long long>(report.bodies), static_cast<unsigned long long>(report.patches),
+                static_cast<unsigned long long>(report.unreferenced_bodies));
   } else {
     std::fprintf(stderr, "morvel-publish: %zu fault%s in %s\n", report.problems.size(),
                  report.problems.size() == 1 ? "" : "s", tree.c_str());

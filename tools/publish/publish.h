@@ -46,6 +46,9 @@ struct PublishReport {
   uint64_t bodies_reused = 0;      // bodies already on the host, left as they were
   uint64_t bodies_replaced = 0;    // present but implausible, so made again
   uint64_t compressed_in = 0, compressed_out = 0;  // bytes in and out of the bodies made
+  uint64_t patches = 0;                // "p" lines written
+  uint64_t patches_made = 0;           // patch bodies made by this run
+  uint64_t patches_not_worth_it = 0;   // changed files whose patch was not under half their body
   bool launcher_copied = false;
   std::string launcher_request_path;  // the "self" path
   fs::path manifest;
@@ -58,6 +61,7 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report);
 
 struct VerifyReport {
   uint64_t files = 0, bodies = 0, bytes = 0;
+  uint64_t patches = 0;
   uint64_t unreferenced_bodies = 0;
   std::vector<std::string> problems;
   std::vector<std::string> warnings;

@@ -7,6 +7,7 @@
 #include "app/text.h"
 #include "tools/publish/body.h"
 #include "tools/publish/parallel.h"
+#include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
 #include "tools/publish/publish.h"
 #include "tools/publish/tree.h"
@@ -170,12 +171,55 @@ void CheckBodies(const fs::path& bodies_dir, const BodyUses& uses, bool progress
   report.problems.insert(report.problems.end(), body_problems.begin(), body_problems.end());
 }
 
-// What else lies in the bodies folder.
-void ListOtherBodies(const fs::path& bodies_dir, const BodyUses& uses, VerifyReport& report) {
+// Every patch, applied to its base's content as the launcher would, must give
+// the file it announces.
+void CheckPatches(const fs::path& tree, const fs::path& bodies_dir, const Manifest& manifest, const BodyUses& uses,
+                  bool progress, VerifyReport& report) {
+  std::mutex lock;
+  std::vector<std::string> problems;
+  Progress shown(progress, "patches", manifest.patches.size(), 0);
+  ParallelFor(manifest.patches.size(), std::min(2u, JobCount(0)), [&](size_t i) {
+    const PatchEntry& p = manifest.patches[i];
+    const std::string request = WideToUtf8(p.path);
+    const std::string at = "patch " + request + ": ";
+    const fs::path file = tree / PathFromUtf8(request.substr(1)).make_preferred();
+    const auto use = uses.find(p.sha256);
+    std::error_code e;
+    std::string problem;
+    if (use == uses.end()) {
+      problem = at + "no file has the content it gives";
+    } else if (!fs::is_regular_file(file, e)) {
+      problem = at + "missing";
+    } else if (fs::file_size(file, e) != p.download_size) {
+      problem = at + "has " + std::to_string(fs::file_size(file, e)) + " bytes, the manifest says " + std::to_string(p.download_size);
+    } else if (!fs::is_regular_file(bodies_dir / (p.base_sha256 + ".dl"), e)) {
+      problem = at + "its base body " + kBodiesFolder + "/" + p.base_sha256 + ".dl is missing, so it cannot be checked";
+    } else {
+      const std::string why = CheckPatchBody(file, bodies_dir / (p.base_sha256 + ".dl"), p.sha256, use->second.size);
+      if (!why.empty()) problem = at + why;
+    }
+    shown.AddItem();
+    if (!problem.empty()) {
+      std::lock_guard<std::mutex> hold(lock);
+      problems.push_back(problem);
+    }
+    return true;
+  });
+  std::sort(problems.begin(), problems.end());
+  report.problems.insert(report.problems.end(), problems.begin(), problems.end());
+  report.patches = manifest.patches.size();
+}
+
+// What else lies in the bodies folder. The base of a patch counts as named:
+// verify needs it to check the patch.
+void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const BodyUses& uses, VerifyReport& report) {
+  std::set<std::string> bases;
+  for (const PatchEntry& p : manifest.patches) bases.insert(p.base_sha256);
   std::error_code ec;
   for (fs::directory_iterator it(bodies_dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = DisplayPath(it->path().filename());
-    if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64))) {
+    if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64)) &&
+        !bases.count(name.substr(0, 64))) {
       ++report.unreferenced_bodies;
     } else if (!name.empty() && name[0] == '.' && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
       report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
@@ -208,7 +252,8 @@ ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
   CheckNames(manifest, report);
   const BodyUses uses = CollectBodyUses(manifest, report);
   CheckBodies(bodies_dir, uses, progress, report);
-  ListOtherBodies(bodies_dir, uses, report);
+  CheckPatches(tree, bodies_dir, manifest, uses, progress, report);
+  ListOtherBodies(bodies_dir, manifest, uses, report);
   return report.problems.empty() ? kExitOk : kExitProblems;
 }
 
