@@ -10,13 +10,6 @@
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
 
-WideString OwnExePath() {
-  wchar_t own[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return WideString();
-  return FromWinText(own);
-}
-
 namespace {
 
 // The new copy is made whole under a temporary name and only then takes the

@@ -7,6 +7,7 @@
 #include "app/launcher_state.h"
 #include "app/move_file_win32.h"
 #include "app/paths.h"
+#include "app/scoped.h"
 #include "app/win32_text.h"
 
 MoveFileFn g_move_file = MoveFileExW;
@@ -19,9 +20,9 @@ WideString InstallDir() {
   return FromWinText(folder) + u"\\Morvel Global";
 }
 
-WideString ClientDir(int client) { return InstallDir() + u"\\" + ClientTable[client].folderName; }
+WideString ClientDir(ClientKind client) { return InstallDir() + u"\\" + InfoOf(client).folderName; }
 
-WideString ClientExePath(int client) { return ClientDir(client) + u"\\" + ClientTable[client].exeName; }
+WideString ClientExePath(ClientKind client) { return ClientDir(client) + u"\\" + InfoOf(client).exeName; }
 
 bool CreateDirectoryTree(const WideString& path) {
   // Position 3 on skips a drive root such as "C:\".
@@ -32,11 +33,10 @@ bool CreateDirectoryTree(const WideString& path) {
 }
 
 std::string ReadSmallFile(const WideString& path) {
-  FILE* f = _wfopen(WinText(path), L"rb");
+  const ScopedStdFile f(_wfopen(WinText(path), L"rb"));
   if (!f) return std::string();
   char buffer[255];
-  const size_t n = fread(buffer, 1, sizeof buffer, f);
-  fclose(f);
+  const size_t n = fread(buffer, 1, sizeof buffer, f.get());
   return TrimLineEnds(std::string(buffer, n));
 }
 
@@ -62,8 +62,16 @@ bool HasLinkBelow(const WideString& base, const WideString& path) {
   return false;
 }
 
+WideString OwnExePath() {
+  wchar_t own[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return WideString();
+  return FromWinText(own);
+}
+
 void RefreshInstalledClients() {
-  for (int c = 0; c < 2; ++c) {
-    g_state.installed[c].store(IsExistingFile(ClientExePath(c)), std::memory_order_relaxed);
+  for (const ClientKind client : kClientKinds) {
+    g_state.installed[static_cast<int>(client)].store(IsExistingFile(ClientExePath(client)),
+                                                      std::memory_order_relaxed);
   }
 }

@@ -198,8 +198,8 @@ int wmain(int argc, wchar_t** argv) {
     DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
   }));
   Report("bars", Time([&] {
-    DrawProgressBar(graphics, 431, 420, ColorGold, ColorFileBarBottom);
-    DrawProgressBar(graphics, 457, 135, ColorTotalBarTop, ColorTotalBarBottom);
+    DrawProgressBar(graphics, FileBarTop, 420, ColorGold, ColorFileBarBottom);
+    DrawProgressBar(graphics, TotalBarTop, 135, ColorTotalBarTop, ColorTotalBarBottom);
   }));
   for (bool kept : {true, false}) {
     Report(kept ? "buttons, kept looks" : "buttons, every step", Time([&] {

@@ -6,10 +6,10 @@
 #include "ui/layout.h"
 
 struct UiAssets {
-  GdipBitmap BackgroundImage;   // RCDATA 2
-  GdipBitmap FrameImage;        // RCDATA 3
-  GdipBitmap ButtonImage;       // RCDATA 4
-  GdipBitmap ButtonHoverImage;  // RCDATA 5
+  GdipBitmap BackgroundImage;   // IDR_SCENE
+  GdipBitmap FrameImage;        // IDR_FRAME
+  GdipBitmap ButtonImage;       // IDR_BUTTON
+  GdipBitmap ButtonHoverImage;  // IDR_BUTTON_HOVER
   GdipPrivateFonts DisplayFontCollection;
   GdipFontFamily DisplayFontFamily;
   // The last resort of every label, looked up once when first needed.
@@ -30,7 +30,7 @@ struct UiAssets {
 };
 extern UiAssets g_assets;
 
-// A bitmap decoded from RCDATA id; empty when the resource is missing.
+// A bitmap decoded from RCDATA id (ui/resource_ids.h); empty when the resource is missing.
 GdipBitmap LoadResourceImage(HINSTANCE instance, int id);
 void LoadDisplayFont(HINSTANCE instance);
 // The four pictures, then the font, then the static layer and button looks.

@@ -120,19 +120,19 @@ void DrawLabel(GpGraphics* graphics, const wchar_t* text, bool useDisplayFont, f
 }
 
 void DrawProgressBar(GpGraphics* graphics, int top, int32_t permille, ARGB topColour, ARGB bottomColour) {
-  FillRect(graphics, ColorTrough, 92, top, 326, 14);
+  FillRect(graphics, ColorTrough, BarLeft, top, BarFillWidth + 2, BarHeight);
   const int width = ProgressFillWidth(permille);
   if (width > 0) {
     // Spans the whole bar, so a pixel's colour depends on its row only.
-    const RectF span(93, static_cast<REAL>(top), 324, 14);
+    const RectF span(BarLeft + 1, static_cast<REAL>(top), BarFillWidth, BarHeight);
     GdipGradientBrush gradient;
     GdipCreateLineBrushFromRect(&span, topColour, bottomColour, LinearGradientModeVertical, WrapModeTile,
                                 gradient.put());
-    GdipFillRectangleI(graphics, gradient.get(), 93, top + 1, width, 12);
+    GdipFillRectangleI(graphics, gradient.get(), BarLeft + 1, top + 1, width, BarHeight - 2);
   }
   GdipPen pen;
   GdipCreatePen1(ColorBarOutline, 1.0f, UnitPixel, pen.put());
-  GdipDrawRectangleI(graphics, pen.get(), 92, top, 325, 13);
+  GdipDrawRectangleI(graphics, pen.get(), BarLeft, top, BarFillWidth + 1, BarHeight - 1);
 }
 
 void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const wchar_t* secondLine,
@@ -163,18 +163,19 @@ void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const 
 }
 
 void DrawWindowBox(GpGraphics* graphics, int box, const WidgetState& widgets) {
-  const int x = box == ButtonMinimize ? 622 : 642;
-  FillRect(graphics, WindowBoxFill(box, widgets.hoverButton), x, 32, 18, 18);
+  const ButtonRect& r = ButtonRects[box];
+  const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
+  FillRect(graphics, WindowBoxFill(box, widgets.hoverButton), x, y, w, h);
   GdipPen outline;
   GdipCreatePen1(ColorBoxOutline, 1.0f, UnitPixel, outline.put());
-  GdipDrawRectangleI(graphics, outline.get(), x, 32, 17, 17);
+  GdipDrawRectangleI(graphics, outline.get(), x, y, w - 1, h - 1);
   GdipPen glyph;
   GdipCreatePen1(ColorGold, 1.5f, UnitPixel, glyph.put());
   if (box == ButtonMinimize) {
-    GdipDrawLineI(graphics, glyph.get(), x + 4, 45, x + 13, 45);
+    GdipDrawLineI(graphics, glyph.get(), x + 4, y + 13, x + 13, y + 13);
   } else {
-    GdipDrawLineI(graphics, glyph.get(), x + 5, 37, x + 12, 44);
-    GdipDrawLineI(graphics, glyph.get(), x + 12, 37, x + 5, 44);
+    GdipDrawLineI(graphics, glyph.get(), x + 5, y + 5, x + 12, y + 12);
+    GdipDrawLineI(graphics, glyph.get(), x + 12, y + 5, x + 5, y + 12);
   }
 }
 
@@ -191,9 +192,9 @@ void DrawStateLayers(GpGraphics* graphics, const FrameInputs& in, bool overStati
   DrawLabel(graphics, WinText(in.detail), false, 11.5f, in.statusIsError ? ColorError : ColorMuted,
             RectF(30, 409, 390, 16), StringAlignmentNear);
   DrawLabel(graphics, L"Arquivo", true, 14.0f, ColorLight, RectF(30, 428, 60, 20), StringAlignmentNear);
-  DrawProgressBar(graphics, 431, in.filePermille, ColorGold, ColorFileBarBottom);
+  DrawProgressBar(graphics, FileBarTop, in.filePermille, ColorGold, ColorFileBarBottom);
   DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
-  DrawProgressBar(graphics, 457, in.totalPermille, ColorTotalBarTop, ColorTotalBarBottom);
+  DrawProgressBar(graphics, TotalBarTop, in.totalPermille, ColorTotalBarTop, ColorTotalBarBottom);
   auto look = [&](int button) {
     return LookOfButton(button, in.busy, in.widgets.hoverButton, in.widgets.pressedButton);
   };

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -21,7 +20,6 @@
 
 namespace {
 
-constexpr DWORD kCheckReadSize = 262144;
 constexpr int kAttempts = 3;
 constexpr DWORD kRetryPauseMs = 1500;
 
@@ -39,13 +37,14 @@ WideString FoldCase(const WideString& path) {
 // digest, which matches nothing.
 std::string ContentDigest(HANDLE file) {
   Sha256 digest;
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCheckReadSize]);
-  while (!CancelRequested()) {
-    DWORD read = 0;
-    if (!ReadFile(file, buffer.get(), kCheckReadSize, &read, nullptr) || read == 0) break;
-    digest.Update(buffer.get(), read);
-  }
-  buffer.reset();
+  DigestStream(
+      digest,
+      [file](uint8_t* buffer, uint32_t capacity) -> int64_t {
+        DWORD read = 0;
+        if (CancelRequested() || !ReadFile(file, buffer, capacity, &read, nullptr)) return 0;
+        return read;
+      },
+      [](const uint8_t*, uint32_t) { return true; });
   return digest.FinishHex();
 }
 
@@ -100,7 +99,7 @@ void ReportAllDone() {
 // nor moved into place); a link among the folders below the client folder
 // refuses the write instead of sending it elsewhere.
 HANDLE CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
-  if (HasLinkBelow(ClientDir(entry.client), part_path)) return INVALID_HANDLE_VALUE;
+  if (HasLinkBelow(ClientDir(static_cast<ClientKind>(entry.client)), part_path)) return INVALID_HANDLE_VALUE;
   const size_t last_separator = target.rfind(u'\\');
   if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
   MakeReplaceable(part_path);
@@ -195,7 +194,9 @@ void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint
   SetDetail(TransferDetail(current, total_transfer));
 }
 
-WideString ClientFilePath(const FileEntry& entry) { return ClientDir(entry.client) + u"\\" + entry.path; }
+WideString ClientFilePath(const FileEntry& entry) {
+  return ClientDir(static_cast<ClientKind>(entry.client)) + u"\\" + entry.path;
+}
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
   const WideString target = ClientFilePath(entry);
@@ -210,7 +211,7 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
-  const WideString client_dirs[2] = {ClientDir(0), ClientDir(1)};
+  const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
   const TargetPath target_of = [&client_dirs](const FileEntry& entry) {
     return client_dirs[entry.client] + u"\\" + entry.path;
   };

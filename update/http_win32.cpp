@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/win32_text.h"
-#include "update/file_host.h"
 #include "update/http_win32.h"
 
 namespace {
@@ -35,7 +34,7 @@ bool AnnouncedLength(HINTERNET request, uint64_t& length) {
 
 }  // namespace
 
-Http::Http() {
+Http::Http(const FileHost& host) : host_(host) {
   session_.reset(WinHttpOpen(L"MorvelGlobal-Launcher/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) return;
@@ -54,7 +53,7 @@ Http::Http() {
   // then a failed request, as any other status but 200.
   DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
   WinHttpSetOption(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects);
-  connection_.reset(WinHttpConnect(session_.get(), WinText(FileHostName()), FileHostPort(), 0));
+  connection_.reset(WinHttpConnect(session_.get(), WinText(host_.name), host_.port, 0));
 }
 
 bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {

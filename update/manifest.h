@@ -1,6 +1,7 @@
 // The file host's description of a current installation.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -39,6 +40,16 @@ constexpr uint64_t kManifestLimit = 8388608;  // bytes held before the last chun
 
 // Reading and writing manifest.txt (update/manifest_text.cpp).
 bool ParseManifest(const std::string& text, Manifest& manifest);
+
+// What the parser makes of a line it does not take: one that rejects the whole
+// manifest, a known kind of line it ignores (malformed), or a line of a kind it
+// does not know (a later format's, ignored too).
+enum class LineFate { Rejects, Ignored, Unknown };
+// Told the line's number (from 1), its fate and what is wrong with it.
+using LineNote = std::function<void(size_t number, LineFate fate, const std::string& why)>;
+// The same parse, telling `note` about every line it does not take; it reads on
+// past a rejecting line, so that every one is told, and still returns false.
+bool ParseManifest(const std::string& text, Manifest& manifest, const LineNote& note);
 
 // The text of a manifest, lines in its order: the header, "launcher" when
 // launcher_version is set, "self" when launcher_sha256 is, one "f" line per

@@ -4,7 +4,6 @@
 
 #include "update/http_win32.h"
 #include "update/manifest.h"
-#include "update/manifest_key.h"
 #include "update/manifest_signature.h"
 #include "update/signature_win32.h"
 
@@ -19,7 +18,7 @@ bool FetchManifest(Http& http, Manifest& manifest) {
                                   return true;
                                 });
   if (!received || text.empty()) return false;
-  const std::string key_text = ManifestKeyText();
+  const std::string& key_text = http.host().manifest_key;
   if (key_text.empty()) return ParseManifest(text, manifest);
   // A build with a key uses nothing the key has not signed: a missing,
   // malformed or wrong signature is as good as no manifest at all.

@@ -4,11 +4,10 @@
 
 #include <vector>
 
-#include "app/installed_copy.h"
+#include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/download_progress.h"
-#include "update/file_host.h"
 #include "update/http_win32.h"
 #include "update/manifest.h"
 #include "update/questions_win32.h"
@@ -105,7 +104,7 @@ FinishAction UpdateLauncherOrOfferDownload(Http& http, const Manifest& manifest)
   }
   SetStatus(u"Há uma nova versão do launcher.", u"", false);
   if (AskPlayer(u"Há uma nova versão do launcher. Abrir a página de download?", MB_ICONINFORMATION)) {
-    g_open_page(DownloadPageUrl());
+    g_open_page(DownloadPageUrl(http.host()));
   }
   return FinishKeepOpen;
 }

@@ -248,6 +248,40 @@ TEST(ManifestFileLine, InvalidUtf8PathsAreRefused) {
   EXPECT_TRUE(AcceptsPath("\xF0\x9F\x98\x80/\xE2\x82\xAC"));
 }
 
+// The form with notes tells the fate of exactly the lines the launcher does not
+// take, and accepts exactly what the plain form accepts.
+TEST(ManifestNotes, EveryLineNotTakenIsToldWithItsFate) {
+  const std::string good = FLine("otc", kSha, "a.txt");
+  const struct {
+    std::string text;
+    bool accepted;
+    std::string notes;  // "number:fate:why;" per note (fate R, I or U)
+  } cases[] = {
+      {kHeader + good, true, ""},
+      {kHeader + "\n" + good + "launcher\t3\n", true, ""},
+      {"morvel-launcher\t1\r\n" + good, false,
+       "1:R:the header must be \"morvel-launcher<TAB>1\" (the file has CR LF line ends);"},
+      {"morvel\n", false, "1:R:the header must be \"morvel-launcher<TAB>1\";"},
+      {kHeader + FLine("web", kSha, "a") + FLine("otc", "ABC", "b") + FLine("otc", kSha, "CON") + good, false,
+       "2:R:unknown client \"web\";3:R:SHA-256 is not 64 lower-case hex digits;4:R:" +
+           std::string(ManifestPathProblem("CON")) + ";"},
+      {kHeader + "f\totc\n" + "self\t" + kSha + "\t5\t/elsewhere/l.exe\n" + "launcher\n" + "next\t1\n" + good, true,
+       "2:I:\"f\" line with 2 fields;3:I:bad hash or path in the \"self\" line;4:I:\"launcher\" line with 1 "
+       "fields;5:U:unknown line;"},
+  };
+  for (const auto& c : cases) {
+    std::string notes;
+    Manifest with_notes, plain;
+    const bool accepted = ParseManifest(c.text, with_notes, [&](size_t number, LineFate fate, const std::string& why) {
+      notes += std::to_string(number) + ":" + "RIU"[static_cast<int>(fate)] + ":" + why + ";";
+    });
+    EXPECT_EQ(accepted, c.accepted) << c.text;
+    EXPECT_EQ(ParseManifest(c.text, plain), c.accepted) << c.text;
+    EXPECT_EQ(notes, c.notes) << c.text;
+    if (accepted) EXPECT_TRUE(SameManifest(with_notes, plain)) << c.text;
+  }
+}
+
 TEST(ManifestRules, ReadUnsigned64LikeStrtoull) {
   const struct {
     const char* field;

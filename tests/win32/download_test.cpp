@@ -72,7 +72,7 @@ TEST_F(Download, FirstInstallOfOneClientFromNginx) {
 
   EXPECT_TRUE(ok);
   ExpectInstalled(u"install", manifest, true, false);
-  EXPECT_FALSE(Exists(ClientDir(1))) << "the other client is not touched";
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::Classic))) << "the other client is not touched";
   EXPECT_TRUE(PartFiles().empty());
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
@@ -369,7 +369,7 @@ TEST_F(Download, NothingSelectedOrAnEarlyCancel) {
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
   ExpectStatus(u"before", u"untouched", false);
-  EXPECT_FALSE(Exists(ClientDir(0)));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 
   g_state.cancel_requested = true;
   EXPECT_FALSE(Update(manifest, false, false));
@@ -380,7 +380,7 @@ TEST_F(Download, NothingSelectedOrAnEarlyCancel) {
   EXPECT_FALSE(Update(manifest, true, true));
   ExpectStatus(u"Cancelado.", u"", false);
   EXPECT_TRUE(FetchedBodies().empty());
-  EXPECT_FALSE(Exists(ClientDir(0)));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 }
 
 TEST_F(Download, ZeroDownloadSizesShowFullFileBarsAndCountNothing) {
@@ -395,7 +395,7 @@ TEST_F(Download, ZeroDownloadSizesShowFullFileBarsAndCountNothing) {
 TEST_F(Download, SingleAttemptMakesAndMovesItsPartFile) {
   const Manifest manifest = LoadScenario(u"small");
   const FileEntry& font = manifest.files[0];
-  Http http;
+  Http http(TestFileHost());
   EXPECT_EQ(DownloadFile(http, font, font.download_size, 4 * font.download_size), DownloadResult::Ok);
   EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
   // Half of the whole transfer: the bytes done before plus this body.
@@ -496,11 +496,11 @@ TEST_F(Download, AFolderLinkBelowTheClientFolderIsAWriteFailure) {
   const Manifest manifest = LoadScenario(u"small");
   const FileEntry& font = manifest.files[0];  // data\fonts\...
   const WideString outside = OutsideFolder();
-  CreateDirectoryTree(ClientDir(0));
+  CreateDirectoryTree(ClientDir(ClientKind::OTClient));
   {
-    UnixLink link(outside, ClientDir(0) + u"\\data", true);
+    UnixLink link(outside, ClientDir(ClientKind::OTClient) + u"\\data", true);
     ASSERT_TRUE(link.ok);
-    ASSERT_NE(GetFileAttributesW(WinText(ClientDir(0) + u"\\data")) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    ASSERT_NE(GetFileAttributesW(WinText(ClientDir(ClientKind::OTClient) + u"\\data")) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_FALSE(Update(manifest, true, false));
     ExpectStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
   }

@@ -46,7 +46,7 @@ Fetched Get(Http& http, const WideString& path, size_t stop_at = 0) {
 }
 
 Fetched Get(const WideString& path, size_t stop_at = 0) {
-  Http http;
+  Http http(TestFileHost());
   return Get(http, path, stop_at);
 }
 
@@ -87,7 +87,7 @@ TEST_F(HttpTest, OnlyStatus200Succeeds_OthersNeverReachTheCallback) {
   ScopedFaultRules rules({"/s201 status 201 100", "/s206 status 206 100", "/s404 status 404 100",
                           "/s500 status 500 100", "/s503 status 503 100", "/ok status 200 100"});
   ASSERT_TRUE(rules.ok);
-  Http http;
+  Http http(TestFileHost());
   for (const char16_t* path : {u"/s201", u"/s206", u"/s404", u"/s500", u"/s503"}) {
     const Fetched f = Get(http, path);
     EXPECT_FALSE(f.ok) << WideToUtf8(path);
@@ -127,7 +127,7 @@ TEST_F(HttpTest, EmptyBodyIsSuccessWithoutAnyCallback) {
 
 TEST_F(HttpTest, BodiesArriveWholeInChunksOfOneTo65536Bytes) {
   ScopedFaultRules rules({"/a body 65537", "/b body 1048579", "/c body 1", "/d chunked 200001"});
-  Http http;
+  Http http(TestFileHost());
   for (const auto& [path, size] : {std::pair<const char16_t*, uint64_t>{u"/a", 65537},
                                    {u"/b", 1048579},
                                    {u"/c", 1},
@@ -147,7 +147,7 @@ TEST_F(HttpTest, BodiesArriveWholeInChunksOfOneTo65536Bytes) {
 
 TEST_F(HttpTest, CallbackRefusalStopsAtOnceAndTheConnectionStaysUsable) {
   ScopedFaultRules rules({"/big body 3000000", "/small body 10"});
-  Http http;
+  Http http(TestFileHost());
   const Fetched stopped = Get(http, u"/big", 1);
   EXPECT_FALSE(stopped.ok);
   EXPECT_EQ(stopped.chunks.size(), 1u);
@@ -196,7 +196,7 @@ TEST_F(HttpTest, FailsWithoutCallbackWhenNothingListens) {
 }
 
 TEST_F(HttpTest, WithoutAConnectionEveryGetFailsAndNothingIsSent) {
-  Http http;
+  Http http(TestFileHost());
   ASSERT_TRUE(HttpTestAccess::Connection(http));
   HttpTestAccess::Connection(http).reset();  // as after a failed WinHttpConnect
   EXPECT_FALSE(Get(http, u"/x").ok);
@@ -262,7 +262,7 @@ TEST_F(HttpTest, AStallEndsTheAttemptAfterAbout30Seconds) {
 // --- FetchManifest ------------------------------------------------------------
 
 bool Fetch(Manifest& manifest) {
-  Http http;
+  Http http(TestFileHost());
   return FetchManifest(http, manifest);
 }
 

@@ -15,6 +15,7 @@
 
 #include "app/installed_copy.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "tests/win32/support/shortcut_win32.h"
 #include "tests/win32/support/test_disk.h"
@@ -38,10 +39,9 @@ DWORD RunAsLauncher(const WideString& exe) {
     ADD_FAILURE() << "cannot start " << WideToUtf8(exe) << ": " << GetLastError();
     return 999;
   }
+  const ScopedHandle thread(process.hThread), owned(process.hProcess);
   DWORD code = 998;
-  if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (WaitForSingleObject(owned.get(), 30000) == WAIT_OBJECT_0) GetExitCodeProcess(owned.get(), &code);
   return code;
 }
 

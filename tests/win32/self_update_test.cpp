@@ -186,7 +186,7 @@ TEST_F(SelfUpdateTest, ABodyLongerThanAnnouncedIsRefusedAndTheDownloadPageOffere
   EXPECT_EQ(r["question"], "Há uma nova versão do launcher. Abrir a página de download?");
   EXPECT_EQ(r["type"], std::to_string(MB_YESNO | MB_ICONINFORMATION));
   EXPECT_EQ(r["pages"], "1") << "answered Yes";
-  EXPECT_EQ(r["page"], WideToUtf8(DownloadPageUrl()));
+  EXPECT_EQ(r["page"], WideToUtf8(DownloadPageUrl(TestFileHost())));
   ExpectUntouched();
 }
 

@@ -19,7 +19,6 @@
 #include "ui/layout.h"
 #include "ui/main_window_win32.h"
 #include "ui/paint_win32.h"
-#include "update/worker_win32.h"
 
 namespace {
 
@@ -356,8 +355,8 @@ TEST_F(Window, MinimizesAndMovesByItsPaintedArea) {
 
 TEST_F(Window, TaskEndsKeepOpenCloseOrRestart) {
   // A client that is now on disk shows "Jogar" from the task's end on.
-  const WideString exe = ClientExePath(0);
-  CreateDirectoryTree(ClientDir(0));
+  const WideString exe = ClientExePath(ClientKind::OTClient);
+  CreateDirectoryTree(ClientDir(ClientKind::OTClient));
   FILE* f = _wfopen(WinText(exe), L"wb");
   ASSERT_TRUE(f);
   fclose(f);
@@ -407,9 +406,8 @@ TEST_F(Window, EveryPortugueseTextOnScreen) {
   g_state.installed[1] = false;
 }
 
-}  // namespace
-
-DWORD WINAPI WorkerMain(LPVOID param) {
+// The task body: records the task and plays it as above.
+DWORD WINAPI StandInWorker(LPVOID param) {
   WorkerTask* task = static_cast<WorkerTask*>(param);
   {
     std::lock_guard<std::mutex> hold(g_tasksLock);
@@ -427,6 +425,8 @@ DWORD WINAPI WorkerMain(LPVOID param) {
   return 0;
 }
 
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wstring(argv[1]) == L"--atualizado") {
     const char* scratch = std::getenv("MORVEL_TEST_SCRATCH");
@@ -442,6 +442,7 @@ int wmain(int argc, wchar_t** argv) {
   SetWindowsHookExW(WH_GETMESSAGE, OnGetMessage, nullptr, GetCurrentThreadId());
   SetWindowsHookExW(WH_CALLWNDPROC, OnCallWindow, nullptr, GetCurrentThreadId());
   LoadUiAssets(GetModuleHandleW(nullptr));
+  g_task_hooks.body = StandInWorker;
   const int result = RUN_ALL_TESTS();
   ReleaseUiAssets();
   return result;

@@ -26,22 +26,10 @@ bool HashFile(const fs::path& path, Digest& digest, std::string& error, ByteCoun
     error = "cannot open " + DisplayPath(path) + ": " + LastErrorText();
     return false;
   }
-  std::vector<uint8_t> buffer(kChunk);
-  Sha256 sha;
-  digest.size = 0;
-  while (true) {
-    const int64_t got = in.Read(buffer.data(), kChunk);
-    if (got < 0) {
-      error = "cannot read " + DisplayPath(path) + ": " + LastErrorText();
-      return false;
-    }
-    if (got == 0) break;
-    sha.Update(buffer.data(), static_cast<uint32_t>(got));
-    digest.size += static_cast<uint64_t>(got);
-    if (counter) *counter += static_cast<uint64_t>(got);
-  }
-  digest.sha256 = sha.FinishHex();
-  return true;
+  return DigestFile(in, path, digest, error, [counter](const uint8_t*, uint32_t length) {
+    if (counter) *counter += length;
+    return true;
+  });
 }
 
 bool CompressFile(const fs::path& source, const fs::path& target, int level, Digest& digest, uint64_t& body_size,

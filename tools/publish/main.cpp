@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/scoped.h"
 #include "tools/publish/publish.h"
 #include "tools/publish/signing.h"
 
@@ -100,14 +101,13 @@ bool ReadNumber(const std::string& text, long long low, long long high, long lon
 }
 
 bool ReadPatternFile(const std::string& name, std::vector<std::string>& patterns) {
-  FILE* f = std::fopen(name.c_str(), "rb");
+  const ScopedStdFile f(std::fopen(name.c_str(), "rb"));
   if (!f) return false;
   std::string text;
   char buffer[4096];
   size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
+  while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) text.append(buffer, got);
+  const bool ok = !std::ferror(f.get());
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);

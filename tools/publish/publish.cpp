@@ -18,7 +18,6 @@
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
 #include "update/manifest_rules.h"
-#include "update/sha256.h"
 
 namespace publish {
 
@@ -52,24 +51,12 @@ bool CopyDurably(const fs::path& source, const fs::path& temp, Digest& digest, s
     error = "cannot create " + DisplayPath(temp) + ": " + LastErrorText();
     return false;
   }
-  std::vector<uint8_t> buffer(262144);
-  Sha256 sha;
-  digest.size = 0;
-  while (true) {
-    const int64_t got = in.Read(buffer.data(), static_cast<uint32_t>(buffer.size()));
-    if (got < 0) {
-      error = "cannot read " + DisplayPath(source) + ": " + LastErrorText();
-      return false;
-    }
-    if (got == 0) break;
-    if (!out.Write(buffer.data(), static_cast<size_t>(got))) {
-      error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
-      return false;
-    }
-    sha.Update(buffer.data(), static_cast<uint32_t>(got));
-    digest.size += static_cast<uint64_t>(got);
-  }
-  digest.sha256 = sha.FinishHex();
+  const bool copied = DigestFile(in, source, digest, error, [&](const uint8_t* data, uint32_t length) {
+    if (out.Write(data, length)) return true;
+    error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
+    return false;
+  });
+  if (!copied) return false;
   if (!out.Sync() || !out.Close()) {
     error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
     return false;

@@ -16,6 +16,8 @@
 #include <fstream>
 #include <memory>
 
+#include "app/scoped.h"
+
 namespace publish {
 
 namespace {
@@ -42,13 +44,12 @@ bool IsP256(EVP_PKEY* key) {
 }
 
 Key ReadPrivateKey(const fs::path& key_path, std::string& error) {
-  FILE* f = std::fopen(key_path.c_str(), "rb");
+  const ScopedStdFile f(std::fopen(key_path.c_str(), "rb"));
   if (!f) {
     error = "cannot read the key " + DisplayPath(key_path) + ": " + std::strerror(errno);
     return nullptr;
   }
-  Key key(PEM_read_PrivateKey(f, nullptr, nullptr, nullptr));
-  std::fclose(f);
+  Key key(PEM_read_PrivateKey(f.get(), nullptr, nullptr, nullptr));
   if (!key || !IsP256(key.get())) {
     error = DisplayPath(key_path) + " is not a P-256 private key (make one with morvel-publish keygen)";
     return nullptr;
@@ -73,14 +74,14 @@ bool MakeKeyPair(const fs::path& key_path, std::string& public_text, std::string
 
   // The private key is readable by its owner alone, and an existing one is never replaced.
   const int fd = open(key_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-  FILE* f = fd < 0 ? nullptr : fdopen(fd, "wb");
+  ScopedStdFile f(fd < 0 ? nullptr : fdopen(fd, "wb"));
   if (!f) {
     error = "cannot create " + DisplayPath(key_path) + ": " + std::strerror(errno);
-    if (fd >= 0) close(fd);
+    if (fd >= 0) close(fd);  // fdopen failed: the descriptor is still ours alone
     return false;
   }
-  const bool written = PEM_write_PrivateKey(f, key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
-  if (std::fclose(f) != 0 || !written) {
+  const bool written = PEM_write_PrivateKey(f.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
+  if (!f.close() || !written) {
     error = "cannot write " + DisplayPath(key_path);
     return false;
   }

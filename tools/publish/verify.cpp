@@ -13,59 +13,19 @@
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
-#include "update/manifest_rules.h"
 
 namespace publish {
 
 namespace {
 
-// Says, line by line, what the launcher will make of the text: which lines
-// reject the manifest and which it silently ignores.
-void ExplainLines(const std::string& text, VerifyReport& report) {
-  size_t position = 0, number = 0;
-  while (position < text.size()) {
-    size_t end = text.find('\n', position);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(position, end - position);
-    position = end + 1;
-    const std::string at = "manifest line " + std::to_string(++number) + ": ";
-    const std::vector<std::string> f = SplitText(line, '\t');
-    if (number == 1) {
-      if (line != kManifestHeader) {
-        report.problems.push_back(at + "the header must be \"morvel-launcher<TAB>1\"" +
-                                  (!line.empty() && line.back() == '\r' ? " (the file has CR LF line ends)" : ""));
-      }
-      continue;
-    }
-    if (f[0] == "f") {
-      if (f.size() != 7) {
-        report.problems.push_back(at + "\"f\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
-      } else if (f[1] != ClientTable[0].key && f[1] != ClientTable[1].key) {
-        report.problems.push_back(at + "unknown client \"" + f[1] + "\"; the launcher rejects the manifest");
-      } else if (!IsLowerHex64(f[2])) {
-        report.problems.push_back(at + "SHA-256 is not 64 lower-case hex digits; the launcher rejects the manifest");
-      } else if (const char* problem = ManifestPathProblem(f[6])) {
-        report.problems.push_back(at + problem + "; the launcher rejects the manifest");
-      }
-    } else if (f[0] == "self") {
-      if (f.size() != 4) {
-        report.problems.push_back(at + "\"self\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
-      } else if (!IsLowerHex64(f[1]) || !IsLauncherRequestPath(f[3])) {
-        report.problems.push_back(at + "bad hash or path in the \"self\" line; the launcher ignores it");
-      }
-    } else if (f[0] == "p") {
-      if (f.size() != 5) {
-        report.problems.push_back(at + "\"p\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
-      } else if (!IsLowerHex64(f[1]) || !IsLowerHex64(f[2]) || !IsLauncherRequestPath(f[4])) {
-        report.problems.push_back(at + "bad hash or path in the \"p\" line; the launcher ignores it");
-      }
-    } else if (f[0] == "launcher") {
-      if (f.size() != 2) {
-        report.problems.push_back(at + "\"launcher\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
-      }
-    } else if (!line.empty() && f[0] != "sig") {  // the signature is checked on its own
-      report.warnings.push_back(at + "unknown line, ignored by the launcher");
-    }
+// Says, line by line, what the launcher's own parser makes of the text: which
+// lines reject the manifest and which it silently ignores.
+void ExplainLine(size_t number, LineFate fate, const std::string& why, VerifyReport& report) {
+  const std::string at = "manifest line " + std::to_string(number) + ": ";
+  switch (fate) {
+    case LineFate::Rejects: report.problems.push_back(at + why + "; the launcher rejects the manifest"); break;
+    case LineFate::Ignored: report.problems.push_back(at + why + "; the launcher ignores it"); break;
+    case LineFate::Unknown: report.warnings.push_back(at + why + ", ignored by the launcher"); break;
   }
 }
 
@@ -278,16 +238,21 @@ ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progres
   std::string text;
   const ExitCode read = ReadManifestText(launcher_dir / kManifestName, text, report);
   if (read != kExitOk) return read;
+  // A launcher built with a key reads only what the signature covers.
   std::string_view signed_part;
   ManifestSignature signature;
-  if (!SplitSignedManifest(text, signed_part, signature)) {
+  const bool split = SplitSignedManifest(text, signed_part, signature);
+  if (!split) {
     report.problems.push_back("the manifest's last line is no signature line; launchers built with a key refuse it");
   } else if (!SignatureMatches(signed_part, signature, key)) {
     report.problems.push_back("the manifest's signature does not match the key; launchers built with it refuse it");
   }
-  ExplainLines(text, report);
+  const std::string parsed_text = split ? std::string(signed_part) : text;
   Manifest manifest;
-  if (!ParseManifest(text, manifest)) {
+  const bool parsed = ParseManifest(parsed_text, manifest, [&report](size_t number, LineFate fate, const std::string& why) {
+    ExplainLine(number, fate, why, report);
+  });
+  if (!parsed) {
     report.problems.push_back("the launcher's parser rejects this manifest");
     return kExitProblems;
   }
