@@ -1,4 +1,10 @@
 #pragma once
+#include <cstdint>
+
+enum class ClientKind : int32_t { None = -1, OTClient = 0, Classic = 1 };
+
+// Both clients, in table order.
+constexpr ClientKind kClientKinds[2] = {ClientKind::OTClient, ClientKind::Classic};
 
 struct ClientInfo {
   const char* key;             // names the client in the manifest
@@ -9,3 +15,6 @@ struct ClientInfo {
 
 // Indexed by ClientKind: 0 OTClient, 1 Classic.
 extern const ClientInfo ClientTable[2];
+
+// The row of a client other than None.
+inline const ClientInfo& InfoOf(ClientKind client) { return ClientTable[static_cast<int32_t>(client)]; }

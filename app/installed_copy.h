@@ -7,10 +7,6 @@
 void InstallLauncherCopy();
 void CreateDesktopShortcut(const WideString& target, const WideString& dir);
 
-// The running executable's full path; empty when it cannot be had whole (a path
-// that fills the buffer is cut and names some other file).
-WideString OwnExePath();
-
 // Deletes the previous executable a self-update left beside the running one
 // (running path + ".old"); nothing when the running path is unknown or cut.
 void RemovePreviousExecutable();

@@ -5,15 +5,35 @@
 #include <shobjidl.h>
 
 #include "app/com_owner_win32.h"
+#include "app/move_file_win32.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 
-WideString OwnExePath() {
-  wchar_t own[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return WideString();
-  return FromWinText(own);
+namespace {
+
+// The new copy is made whole under a temporary name and only then takes the
+// installed copy's name, in one step: a full disk or a failed write leaves the
+// old copy as it was, never half a launcher behind the shortcut.
+bool ReplaceInstalledCopy(const WideString& running, const WideString& target) {
+  const WideString temp = target + u".part";
+  DeleteFileW(WinText(temp));
+  bool ok = CopyFileW(WinText(running), WinText(temp), TRUE) != 0;
+  if (ok) {
+    // CopyFileW carries the attributes over: a read-only download cannot be flushed.
+    SetFileAttributesW(WinText(temp), FILE_ATTRIBUTE_NORMAL);
+    ScopedFile copy(CreateFileW(WinText(temp), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ok = copy && FlushFileBuffers(copy.get()) && copy.close();
+  }
+  if (ok) {
+    MakeReplaceable(target);
+    ok = g_move_file(WinText(temp), WinText(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  if (!ok) DeleteFileW(WinText(temp));
+  return ok;
 }
+
+}  // namespace
 
 void InstallLauncherCopy() {
   const WideString running = OwnExePath();
@@ -24,7 +44,7 @@ void InstallLauncherCopy() {
   const WideString target = dir + u"\\Morvel Global Launcher.exe";
   if (lstrcmpiW(WinText(running), WinText(target)) == 0) return;
 
-  if (!CopyFileW(WinText(running), WinText(target), FALSE)) {
+  if (!ReplaceInstalledCopy(running, target)) {
     // An older copy that could not be overwritten still deserves a shortcut.
     const DWORD attributes = GetFileAttributesW(WinText(target));
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <mutex>
 
+#include "app/client_table.h"
 #include "app/text.h"
 
 enum class TaskKind : int32_t { CheckUpdates = 0, Play = 1, VerifyFiles = 2 };
-enum class ClientKind : int32_t { None = -1, OTClient = 0, Classic = 1 };
 
 struct WorkerTask {
   int32_t kind;    // a TaskKind

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "app/dll_search_win32.h"
 #include "app/installed_copy.h"
 #include "app/scoped_win32.h"
 #include "app/paths.h"
@@ -13,6 +14,15 @@
 #include "ui/assets_win32.h"
 #include "ui/gdiplus_win32.h"
 #include "ui/main_window_win32.h"
+#include "update/worker_win32.h"
+
+// The values each launcher exe is built with (morvel_launcher_exe in
+// app/CMakeLists.txt); a test build raises the version to play a newer launcher.
+#if !defined(MORVEL_FILE_HOST) || !defined(MORVEL_FILE_PORT) || !defined(MORVEL_LAUNCHER_VERSION)
+#error "MORVEL_FILE_HOST, MORVEL_FILE_PORT and MORVEL_LAUNCHER_VERSION come from the build"
+#endif
+static_assert(MORVEL_FILE_PORT > 0 && MORVEL_FILE_PORT < 65536, "file host port out of range");
+static_assert(MORVEL_LAUNCHER_VERSION > 0, "launcher version out of range");
 
 namespace {
 
@@ -48,10 +58,12 @@ bool TakeSingleInstance(bool restarted) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+  // Before any call into a DLL other than kernel32's.
+  RestrictDllSearch();
   const wchar_t* command_line = GetCommandLineW();
   // Before the single-instance guard: it runs while a launcher window is open.
   if (CommandLineHas(command_line, L"--instalar-mapa")) {
-    InstallAutomap(1);
+    InstallAutomap(ClientKind::Classic);
     return 0;
   }
   if (!TakeSingleInstance(CommandLineHas(command_line, L"--atualizado"))) return 0;
@@ -65,6 +77,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     RefreshInstalledClients();
     LoadUiAssets(instance);
     if (!CreateMainWindow(instance, show_command)) ExitProcess(1);
+    g_worker_settings = {{u"" MORVEL_FILE_HOST, MORVEL_FILE_PORT, MORVEL_MANIFEST_KEY}, MORVEL_LAUNCHER_VERSION};
+    g_task_hooks.body = WorkerMain;
     StartTask(TaskKind::CheckUpdates, ClientKind::None);
 
     MSG message;

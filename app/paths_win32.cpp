@@ -5,8 +5,12 @@
 
 #include "app/client_table.h"
 #include "app/launcher_state.h"
+#include "app/move_file_win32.h"
 #include "app/paths.h"
+#include "app/scoped.h"
 #include "app/win32_text.h"
+
+MoveFileFn g_move_file = MoveFileExW;
 
 WideString InstallDir() {
   wchar_t folder[MAX_PATH];
@@ -16,9 +20,9 @@ WideString InstallDir() {
   return FromWinText(folder) + u"\\Morvel Global";
 }
 
-WideString ClientDir(int client) { return InstallDir() + u"\\" + ClientTable[client].folderName; }
+WideString ClientDir(ClientKind client) { return InstallDir() + u"\\" + InfoOf(client).folderName; }
 
-WideString ClientExePath(int client) { return ClientDir(client) + u"\\" + ClientTable[client].exeName; }
+WideString ClientExePath(ClientKind client) { return ClientDir(client) + u"\\" + InfoOf(client).exeName; }
 
 bool CreateDirectoryTree(const WideString& path) {
   // Position 3 on skips a drive root such as "C:\".
@@ -29,11 +33,10 @@ bool CreateDirectoryTree(const WideString& path) {
 }
 
 std::string ReadSmallFile(const WideString& path) {
-  FILE* f = _wfopen(WinText(path), L"rb");
+  const ScopedStdFile f(_wfopen(WinText(path), L"rb"));
   if (!f) return std::string();
   char buffer[255];
-  const size_t n = fread(buffer, 1, sizeof buffer, f);
-  fclose(f);
+  const size_t n = fread(buffer, 1, sizeof buffer, f.get());
   return TrimLineEnds(std::string(buffer, n));
 }
 
@@ -42,8 +45,33 @@ bool IsExistingFile(const WideString& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+void MakeReplaceable(const WideString& path) {
+  const DWORD attributes = GetFileAttributesW(WinText(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      !(attributes & FILE_ATTRIBUTE_READONLY)) {
+    return;
+  }
+  SetFileAttributesW(WinText(path), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+bool HasLinkBelow(const WideString& base, const WideString& path) {
+  for (size_t i = path.find(u'\\', base.size() + 1); i != WideString::npos; i = path.find(u'\\', i + 1)) {
+    const DWORD attributes = GetFileAttributesW(WinText(path.substr(0, i)));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  }
+  return false;
+}
+
+WideString OwnExePath() {
+  wchar_t own[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return WideString();
+  return FromWinText(own);
+}
+
 void RefreshInstalledClients() {
-  for (int c = 0; c < 2; ++c) {
-    g_state.installed[c].store(IsExistingFile(ClientExePath(c)), std::memory_order_relaxed);
+  for (const ClientKind client : kClientKinds) {
+    g_state.installed[static_cast<int>(client)].store(IsExistingFile(ClientExePath(client)),
+                                                      std::memory_order_relaxed);
   }
 }

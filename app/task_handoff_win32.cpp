@@ -2,14 +2,12 @@
 
 #include <new>
 
-#include "update/worker_win32.h"
-
 ScopedHandle g_worker_thread;
 
 static HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
   return CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
 }
-StartThreadFn g_start_thread = CreateWorkerThread;
+TaskHooks g_task_hooks = {nullptr, CreateWorkerThread};
 
 void StartTask(TaskKind kind, ClientKind client) {
   if (g_state.busy.exchange(true)) return;
@@ -20,7 +18,7 @@ void StartTask(TaskKind kind, ClientKind client) {
   g_worker_thread.reset();
 
   WorkerTask* task = new (std::nothrow) WorkerTask{static_cast<int32_t>(kind), static_cast<int32_t>(client)};
-  g_worker_thread.reset(task ? g_start_thread(WorkerMain, task) : nullptr);
+  g_worker_thread.reset(task && g_task_hooks.body ? g_task_hooks.start_thread(g_task_hooks.body, task) : nullptr);
   if (!g_worker_thread) {
     delete task;
     g_state.busy.exchange(false);

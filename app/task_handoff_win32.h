@@ -10,10 +10,17 @@
 // the window can still wait on it; the next start replaces it.
 extern ScopedHandle g_worker_thread;
 
-// How StartTask starts its thread: CreateThread with the default stack. A test
-// puts a failing one here to see a start that the system refuses.
+// How StartTask starts a worker. body: the routine the thread runs, which takes
+// ownership of the heap-allocated WorkerTask in its parameter; the entry sets
+// WorkerMain before the first task, the window test a stand-in; none set, no
+// task can start. start_thread: CreateThread with the default stack; a test puts
+// a failing one here to see a start that the system refuses.
 using StartThreadFn = HANDLE (*)(LPTHREAD_START_ROUTINE routine, void* parameter);
-extern StartThreadFn g_start_thread;
+struct TaskHooks {
+  LPTHREAD_START_ROUTINE body;
+  StartThreadFn start_thread;
+};
+extern TaskHooks g_task_hooks;
 
 // Starts a worker thread for the task unless one is already running.
 void StartTask(TaskKind kind, ClientKind client);

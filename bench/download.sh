@@ -79,7 +79,7 @@ for count, size, folder in plan:
             f.write(content(kinds[n % 3], size, n))
         n += 1
 PY
-"$tool" publish --out "$www" --otc "$src/otc" --level 6 >/dev/null
+"$tool" publish --out "$www" --key tests/support/test_signing.key --otc "$src/otc" --level 6 >/dev/null
 manifest=$www/arquivos/launcher/manifest.txt
 files=$(grep -c -P '^f\t' "$manifest")
 size_bytes=$(awk -F'\t' '$1 == "f" { s += $4 } END { printf "%d", s }' "$manifest")

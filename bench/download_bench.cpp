@@ -17,6 +17,7 @@
 #include "app/launcher_state.h"
 #include "app/win32_text.h"
 #include "bench/bench_support.h"
+#include "tests/win32/support/test_services.h"
 #include "update/download.h"
 #include "update/http_win32.h"
 
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
   const double start = SecondsNow();
   bool ok;
   {
-    Http http;
+    Http http(TestFileHost());
     const bool selection[2] = {true, true};
     ok = UpdateClientFiles(http, manifest, selection, static_cast<size_t>(in_flight));
   }

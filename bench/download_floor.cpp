@@ -28,6 +28,7 @@
 #include "app/paths.h"
 #include "app/win32_text.h"
 #include "bench/bench_support.h"
+#include "tests/win32/support/test_services.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/sha256.h"
@@ -50,7 +51,7 @@ struct Floor {
   Level level = Level::Get;
   WideString install_dir;
   WideString client_dirs[2];
-  Http http;
+  Http http{TestFileHost()};
   double first_byte = -1;
   uint64_t bytes = 0;
 };
@@ -145,8 +146,8 @@ int main(int argc, char** argv) {
   Floor floor;
   floor.level = level->level;
   floor.install_dir = InstallDir();
-  floor.client_dirs[0] = ClientDir(0);
-  floor.client_dirs[1] = ClientDir(1);
+  floor.client_dirs[0] = ClientDir(ClientKind::OTClient);
+  floor.client_dirs[1] = ClientDir(ClientKind::Classic);
   CreateDirectoryTree(floor.install_dir);
   size_t files = 0;
   bool ok = true;

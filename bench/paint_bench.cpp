@@ -1,6 +1,9 @@
-// One paint of the window under Wine, timed both ways (from the kept static
-// layer, and with every step), with the cost of each step; "idle" instead
-// runs the window at its 50 ms timer for the script to read its CPU time.
+// One paint of the window under Wine: a paint that copies the kept frame and
+// one that composes it (interleaved), one with every step, and the cost of
+// each step. "idle", "idle-composing" and "idle-floor" instead run a window at
+// the 50 ms timer for the script to read its CPU time: the launcher's window;
+// the same with an input changing at every tick, so that every paint composes;
+// and a bare window whose paint draws nothing, Wine's own cost of the ticks.
 #include <windows.h>
 
 #include <algorithm>
@@ -28,9 +31,19 @@ double Millis(LARGE_INTEGER from, LARGE_INTEGER to) {
   return 1000.0 * double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
 }
 
+double At(const std::vector<double>& sorted, int percent) { return sorted[sorted.size() * percent / 100]; }
+
 void Report(const char* name, std::vector<double> ms) {
   std::sort(ms.begin(), ms.end());
-  std::printf("%-26s median %7.2f ms   p95 %7.2f ms\n", name, ms[ms.size() / 2], ms[ms.size() * 95 / 100]);
+  std::printf("%-26s median %7.2f ms   p95 %7.2f ms\n", name, At(ms, 50), At(ms, 95));
+}
+
+// Median with the middle half and the 5th to 95th percentile around it.
+double ReportSpread(const char* name, std::vector<double> ms) {
+  std::sort(ms.begin(), ms.end());
+  std::printf("%-26s median %7.2f ms   quartiles %.2f-%.2f   p5-p95 %.2f-%.2f ms\n", name, At(ms, 50), At(ms, 25),
+              At(ms, 75), At(ms, 5), At(ms, 95));
+  return At(ms, 50);
 }
 
 std::vector<double> Time(const std::function<void()>& run, int runs = kRuns) {
@@ -52,15 +65,54 @@ void Downloading() {
   g_state.total_permille = 135;
 }
 
-int Idle(HINSTANCE instance) {
-  HWND window = CreateMainWindow(instance, SW_SHOWNORMAL);
-  if (!window) return 1;
-  SetTimer(window, 2, 25000, nullptr);  // the window's own timer is id 1
+// For 90 s at most (the script ends it sooner); with changing set, an input
+// of the paint changes at every tick.
+void RunMessages(bool changing) {
+  const UINT_PTR end = SetTimer(nullptr, 0, 90000, nullptr);
+  const UINT_PTR change = changing ? SetTimer(nullptr, 0, 50, nullptr) : 0;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (msg.message == WM_TIMER && msg.wParam == 2) break;
+    if (msg.message == WM_TIMER && !msg.hwnd && msg.wParam == end) break;
+    // One thousandth more or less each tick, as a download moves the bar.
+    if (msg.message == WM_TIMER && !msg.hwnd && msg.wParam == change) g_state.file_permille ^= 1;
     DispatchMessageW(&msg);
   }
+}
+
+LRESULT CALLBACK FloorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_TIMER) {
+    InvalidateRect(window, nullptr, FALSE);
+    return 0;
+  }
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A window of the same size and timer whose paint draws nothing.
+int IdleFloor(HINSTANCE instance) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = FloorProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = L"PaintBenchFloor";
+  RegisterClassExW(&windowClass);
+  HWND window = CreateWindowExW(0, L"PaintBenchFloor", L"floor", WS_POPUP | WS_VISIBLE, 100, 100, WindowWidth,
+                                WindowHeight, nullptr, nullptr, instance, nullptr);
+  if (!window) return 1;
+  SetTimer(window, 1, 50, nullptr);
+  RunMessages(false);
+  return 0;
+}
+
+int Idle(HINSTANCE instance, bool composing) {
+  HWND window = CreateMainWindow(instance, SW_SHOWNORMAL);
+  if (!window) return 1;
+  RunMessages(composing);
   return 0;
 }
 
@@ -70,18 +122,34 @@ int wmain(int argc, wchar_t** argv) {
   GdiplusSession session;
   HINSTANCE instance = GetModuleHandleW(nullptr);
   LoadUiAssets(instance);
-  if (argc > 1 && std::wcscmp(argv[1], L"idle") == 0) return Idle(instance);
+  if (argc > 1 && std::wcscmp(argv[1], L"idle") == 0) return Idle(instance, false);
+  if (argc > 1 && std::wcscmp(argv[1], L"idle-composing") == 0) return Idle(instance, true);
+  if (argc > 1 && std::wcscmp(argv[1], L"idle-floor") == 0) return IdleFloor(instance);
 
   Downloading();
   HWND window = CreateMainWindow(instance, SW_SHOWNORMAL);
   if (!window) return 1;
   const WidgetState widgets{ButtonExit, -1};
 
-  std::printf("one paint (downloading state, exit button under the mouse)\n");
-  Report("paint, static layer", Time([&] { RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); }));
+  std::printf("one paint through WM_PAINT (downloading state, exit button under the mouse), %d pairs\n", kRuns);
+  g_widgets = widgets;
+  std::vector<double> copying, composing;
+  int composed = 0;
+  auto paint = [&] { RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); };
+  for (int i = 0; i < kRuns; ++i) {
+    copying.push_back(Time(paint, 1)[0]);
+    g_state.file_permille ^= 1;
+    // Composed while the old frame is still held: a new frame has a new address.
+    const GpBitmap* before = g_assets.KeptFrame.get();
+    composing.push_back(Time(paint, 1)[0]);
+    composed += g_assets.KeptFrame.get() != before;
+  }
+  const double copy = ReportSpread("paint, copying kept frame", copying);
+  const double compose = ReportSpread("paint, composing", composing);
+  std::printf("composing / copying: %.1fx   (%d of %d composing paints composed)\n", compose / copy, composed, kRuns);
   HDC dc = GetDC(window);
   Report("paint, every step", Time([&] {
-    GdipBitmap frame = ComposeFrame(widgets, false);
+    GdipBitmap frame = ComposeFrame(CurrentFrameInputs(widgets), false);
     GdipGraphics screen;
     GdipCreateFromHDC(dc, screen.put());
     GdipSetCompositingMode(screen.get(), CompositingModeSourceCopy);
@@ -130,17 +198,18 @@ int wmain(int argc, wchar_t** argv) {
     DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
   }));
   Report("bars", Time([&] {
-    DrawProgressBar(graphics, 431, 420, ColorGold, ColorFileBarBottom);
-    DrawProgressBar(graphics, 457, 135, ColorTotalBarTop, ColorTotalBarBottom);
+    DrawProgressBar(graphics, FileBarTop, 420, ColorGold, ColorFileBarBottom);
+    DrawProgressBar(graphics, TotalBarTop, 135, ColorTotalBarTop, ColorTotalBarBottom);
   }));
   for (bool kept : {true, false}) {
     Report(kept ? "buttons, kept looks" : "buttons, every step", Time([&] {
-      DrawButton(graphics, ButtonClient0, L"OTClient", L"Instalar e jogar", widgets, kept);
-      DrawButton(graphics, ButtonClient1, L"Tibia 8.60", L"Jogar", widgets, kept);
-      DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets, kept);
-      DrawButton(graphics, ButtonExit, L"Cancelar", nullptr, widgets, kept);
+      DrawButton(graphics, ButtonClient0, L"OTClient", L"Instalar e jogar", ButtonLook::Disabled, kept);
+      DrawButton(graphics, ButtonClient1, L"Tibia 8.60", L"Jogar", ButtonLook::Disabled, kept);
+      DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, ButtonLook::Disabled, kept);
+      DrawButton(graphics, ButtonExit, L"Cancelar", nullptr, ButtonLook::Hover, kept);
     }));
   }
+  Report("reading the inputs", Time([&] { CurrentFrameInputs(widgets); }));
   Report("  one kept look", Time([&] {
     GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
     GdipDrawImageI(graphics, g_assets.ButtonLooks[ButtonExit][int(ButtonLook::Hover)].get(), 550, 446);
@@ -167,12 +236,15 @@ int wmain(int argc, wchar_t** argv) {
     DrawWindowBox(graphics, ButtonMinimize, widgets);
     DrawWindowBox(graphics, ButtonClose, widgets);
   }));
-  Report("copy to the window", Time([&] {
-    GdipGraphics screen;
-    GdipCreateFromHDC(dc, screen.put());
-    GdipSetCompositingMode(screen.get(), CompositingModeSourceCopy);
-    GdipDrawImageI(screen.get(), bitmap.get(), 0, 0);
-  }));
+  // The kept frame has no alpha; a premultiplied one of the same pixels, for comparison.
+  for (GpBitmap* frame : {static_cast<GpBitmap*>(g_assets.KeptFrame.get()), bitmap.get()}) {
+    Report(frame == bitmap.get() ? "copy, premultiplied frame" : "copy to the window", Time([&] {
+      GdipGraphics screen;
+      GdipCreateFromHDC(dc, screen.put());
+      GdipSetCompositingMode(screen.get(), CompositingModeSourceCopy);
+      GdipDrawImageI(screen.get(), frame, 0, 0);
+    }));
+  }
   ReleaseDC(window, dc);
   DestroyWindow(window);
   ReleaseUiAssets();

@@ -8,6 +8,7 @@ set -euo pipefail
 : "${MORVEL_ROOT:?run through scripts/bench}" "${MORVEL_BENCH:?run through scripts/bench}"
 cd "$MORVEL_ROOT"
 tool=${MORVEL_HOST_BUILD:-build/host}/tools/publish/morvel-publish
+key=tests/support/test_signing.key  # a benchmark tree is signed like any other
 src=$MORVEL_BENCH/publish-src
 out=$MORVEL_BENCH/publish-www
 
@@ -77,12 +78,12 @@ gz_bytes=$(cat "$gz_out")
 
 log=$MORVEL_BENCH/publish-log
 rm -rf "$out"
-t_pub1=$(timed "$log.1" "$tool" publish --out "$out.j1" --otc "$src/otc" --classic "$src/classic" --jobs 1)
-t_pub=$(timed "$log" "$tool" publish --out "$out" --otc "$src/otc" --classic "$src/classic")
+t_pub1=$(timed "$log.1" "$tool" publish --out "$out.j1" --key "$key" --otc "$src/otc" --classic "$src/classic" --jobs 1)
+t_pub=$(timed "$log" "$tool" publish --out "$out" --key "$key" --otc "$src/otc" --classic "$src/classic")
 body_bytes=$(find "$out/arquivos/launcher/files" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
 rm -rf "$out.j1"
-t_again=$(timed "$log.2" "$tool" publish --out "$out" --otc "$src/otc" --classic "$src/classic")
-t_verify=$(timed "$log.3" "$tool" verify "$out")
+t_again=$(timed "$log.2" "$tool" publish --out "$out" --key "$key" --otc "$src/otc" --classic "$src/classic")
+t_verify=$(timed "$log.3" "$tool" verify "$out" --key "$key.pub")
 
 compressed_again=$(sed -nE 's/.* ([0-9]+) compressed .*/\1/p' "$log.2")
 echo "tree: $mb MB in $(tr -cd '\0' <"$files_list" | wc -c) files, $(nproc) cores"

@@ -82,15 +82,13 @@ void InstallUnderLock(const WideString& source, const std::string& shipped, cons
 
   if (!CopyMapFiles(source, destination)) return;
 
-  FILE* f = _wfopen(WinText(marker), L"wb");
-  if (!f) return;
-  fwrite(shipped.data(), 1, shipped.size(), f);
-  fclose(f);
+  const ScopedStdFile f(_wfopen(WinText(marker), L"wb"));
+  if (f) fwrite(shipped.data(), 1, shipped.size(), f.get());
 }
 
 }  // namespace
 
-void InstallAutomap(int client) {
+void InstallAutomap(ClientKind client) {
   const WideString source = ClientDir(client) + u"\\Automap";
   const std::string shipped = ReadSmallFile(source + u"\\versao.txt");
   if (shipped.empty()) return;

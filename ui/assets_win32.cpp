@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ui/paint_win32.h"
+#include "ui/resource_ids.h"
 
 UiAssets g_assets;
 
@@ -45,7 +46,7 @@ GdipBitmap LoadResourceImage(HINSTANCE instance, int id) {
 }
 
 void LoadDisplayFont(HINSTANCE instance) {
-  HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(IDR_DISPLAY_FONT), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
   if (!resource) return;
   GdipNewPrivateFontCollection(g_assets.DisplayFontCollection.put());
   // Used in place: the resource stays mapped for the life of the process.
@@ -63,10 +64,10 @@ void LoadDisplayFont(HINSTANCE instance) {
 }
 
 void LoadUiAssets(HINSTANCE instance) {
-  g_assets.BackgroundImage = LoadResourceImage(instance, 2);
-  g_assets.FrameImage = LoadResourceImage(instance, 3);
-  g_assets.ButtonImage = LoadResourceImage(instance, 4);
-  g_assets.ButtonHoverImage = LoadResourceImage(instance, 5);
+  g_assets.BackgroundImage = LoadResourceImage(instance, IDR_SCENE);
+  g_assets.FrameImage = LoadResourceImage(instance, IDR_FRAME);
+  g_assets.ButtonImage = LoadResourceImage(instance, IDR_BUTTON);
+  g_assets.ButtonHoverImage = LoadResourceImage(instance, IDR_BUTTON_HOVER);
   LoadDisplayFont(instance);
   KeepStaticLayers();
 }
@@ -83,4 +84,5 @@ void ReleaseUiAssets() {
   g_assets.StaticLayer.reset();
   for (auto& looks : g_assets.ButtonLooks)
     for (GdipBitmap& look : looks) look.reset();
+  g_assets.KeptFrame.reset();
 }

@@ -1,14 +1,15 @@
 // The pictures and the display font from the executable's own resources, loaded
 // once before the window exists and released after the message loop ends.
 #pragma once
+#include "ui/frame_inputs.h"
 #include "ui/gdiplus_win32.h"
 #include "ui/layout.h"
 
 struct UiAssets {
-  GdipBitmap BackgroundImage;   // RCDATA 2
-  GdipBitmap FrameImage;        // RCDATA 3
-  GdipBitmap ButtonImage;       // RCDATA 4
-  GdipBitmap ButtonHoverImage;  // RCDATA 5
+  GdipBitmap BackgroundImage;   // IDR_SCENE
+  GdipBitmap FrameImage;        // IDR_FRAME
+  GdipBitmap ButtonImage;       // IDR_BUTTON
+  GdipBitmap ButtonHoverImage;  // IDR_BUTTON_HOVER
   GdipPrivateFonts DisplayFontCollection;
   GdipFontFamily DisplayFontFamily;
   // The last resort of every label, looked up once when first needed.
@@ -21,10 +22,15 @@ struct UiAssets {
   // static layer beneath it: Wine stretches a face far slower than it copies
   // one, and neither the pictures nor what lies under them ever change.
   GdipBitmap ButtonLooks[4][ButtonLookCount];
+  // The last frame composed and what it was drawn from: an idle window shows
+  // the same frame twenty times a second, and copying it costs far less than
+  // composing it.
+  GdipBitmap KeptFrame;
+  FrameInputs KeptFrameInputs;
 };
 extern UiAssets g_assets;
 
-// A bitmap decoded from RCDATA id; empty when the resource is missing.
+// A bitmap decoded from RCDATA id (ui/resource_ids.h); empty when the resource is missing.
 GdipBitmap LoadResourceImage(HINSTANCE instance, int id);
 void LoadDisplayFont(HINSTANCE instance);
 // The four pictures, then the font, then the static layer and button looks.

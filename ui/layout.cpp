@@ -40,10 +40,10 @@ uint32_t WindowBoxFill(int box, int hoverButton) {
 }
 
 int ProgressFillWidth(int32_t permille) {
-  if (permille > 1000) return 324;
+  if (permille > 1000) return BarFillWidth;
   // 64-bit product: the test stays exact for any tolerated value.
-  if (permille <= 0 || int64_t{permille} * 324 <= 999) return 0;
-  return permille * 324 / 1000;
+  if (permille <= 0 || int64_t{permille} * BarFillWidth <= 999) return 0;
+  return permille * BarFillWidth / 1000;
 }
 
 std::array<SliceCell, 9> FrameSliceCells(int width, int height) {

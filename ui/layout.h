@@ -63,8 +63,16 @@ ButtonStyle StyleOfLook(ButtonLook look);
 // Fill of the minimize (4) or close (5) box; busy plays no part.
 uint32_t WindowBoxFill(int box, int hoverButton);
 
-// Filled width in pixels of a bar's 324-pixel fill for a progress in
-// thousandths; values outside 0..1000 are tolerated.
+// The two progress bars: a trough BarHeight high from BarLeft, outlined, and a
+// fill of up to BarFillWidth pixels one pixel inside it.
+constexpr int BarLeft = 92;
+constexpr int BarFillWidth = 324;
+constexpr int BarHeight = 14;
+constexpr int FileBarTop = 431;
+constexpr int TotalBarTop = 457;
+
+// Filled width in pixels of a bar's fill for a progress in thousandths; values
+// outside 0..1000 are tolerated.
 int ProgressFillWidth(int32_t permille);
 
 // One cell of the nine-slice frame: source and destination rectangles.

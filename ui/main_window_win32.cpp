@@ -4,12 +4,14 @@
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/process.h"
 #include "app/scoped_win32.h"
 #include "app/task_handoff_win32.h"
 #include "app/win32_text.h"
 #include "ui/input.h"
 #include "ui/layout.h"
 #include "ui/paint_win32.h"
+#include "ui/resource_ids.h"
 
 namespace {
 
@@ -19,22 +21,9 @@ int PointX(LPARAM lParam) { return static_cast<short>(LOWORD(lParam)); }
 int PointY(LPARAM lParam) { return static_cast<short>(HIWORD(lParam)); }
 
 void RestartLauncher(HWND window) {
-  wchar_t path[260];
-  const DWORD length = GetModuleFileNameW(nullptr, path, 260);
-  // A cut path would start some other program: treat it as unreadable.
-  if (length > 0 && length < 260) {
-    const WideString line = RestartCommandLine(FromWinText(path));
-    std::vector<wchar_t> commandLine(line.begin(), line.end());
-    commandLine.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started = {};
-    if (CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-      ScopedHandle thread(started.hThread);
-      ScopedHandle process(started.hProcess);
-      thread.reset();
-    }
-  }
+  // Empty when the path was cut, which would start some other program.
+  const WideString own = OwnExePath();
+  if (!own.empty()) StartProcess(own, RestartCommandLine(own), WideString());
   DestroyWindow(window);
 }
 
@@ -113,7 +102,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 HWND CreateMainWindow(HINSTANCE instance, int show_command) {
-  HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LAUNCHER));
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_DROPSHADOW;

@@ -1,6 +1,5 @@
 #include "ui/paint_win32.h"
 
-#include "app/launcher_state.h"
 #include "app/win32_text.h"
 #include "ui/assets_win32.h"
 #include "ui/layout.h"
@@ -121,26 +120,25 @@ void DrawLabel(GpGraphics* graphics, const wchar_t* text, bool useDisplayFont, f
 }
 
 void DrawProgressBar(GpGraphics* graphics, int top, int32_t permille, ARGB topColour, ARGB bottomColour) {
-  FillRect(graphics, ColorTrough, 92, top, 326, 14);
+  FillRect(graphics, ColorTrough, BarLeft, top, BarFillWidth + 2, BarHeight);
   const int width = ProgressFillWidth(permille);
   if (width > 0) {
     // Spans the whole bar, so a pixel's colour depends on its row only.
-    const RectF span(93, static_cast<REAL>(top), 324, 14);
+    const RectF span(BarLeft + 1, static_cast<REAL>(top), BarFillWidth, BarHeight);
     GdipGradientBrush gradient;
     GdipCreateLineBrushFromRect(&span, topColour, bottomColour, LinearGradientModeVertical, WrapModeTile,
                                 gradient.put());
-    GdipFillRectangleI(graphics, gradient.get(), 93, top + 1, width, 12);
+    GdipFillRectangleI(graphics, gradient.get(), BarLeft + 1, top + 1, width, BarHeight - 2);
   }
   GdipPen pen;
   GdipCreatePen1(ColorBarOutline, 1.0f, UnitPixel, pen.put());
-  GdipDrawRectangleI(graphics, pen.get(), 92, top, 325, 13);
+  GdipDrawRectangleI(graphics, pen.get(), BarLeft, top, BarFillWidth + 1, BarHeight - 1);
 }
 
 void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const wchar_t* secondLine,
-                const WidgetState& widgets, bool overStaticLayer) {
+                ButtonLook look, bool overStaticLayer) {
   const ButtonRect& r = ButtonRects[button];
   const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
-  const ButtonLook look = LookOfButton(button, g_state.busy, widgets.hoverButton, widgets.pressedButton);
   const ButtonStyle style = StyleOfLook(look);
 
   GpBitmap* kept = overStaticLayer ? g_assets.ButtonLooks[button][static_cast<int>(look)].get() : nullptr;
@@ -165,18 +163,19 @@ void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const 
 }
 
 void DrawWindowBox(GpGraphics* graphics, int box, const WidgetState& widgets) {
-  const int x = box == ButtonMinimize ? 622 : 642;
-  FillRect(graphics, WindowBoxFill(box, widgets.hoverButton), x, 32, 18, 18);
+  const ButtonRect& r = ButtonRects[box];
+  const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
+  FillRect(graphics, WindowBoxFill(box, widgets.hoverButton), x, y, w, h);
   GdipPen outline;
   GdipCreatePen1(ColorBoxOutline, 1.0f, UnitPixel, outline.put());
-  GdipDrawRectangleI(graphics, outline.get(), x, 32, 17, 17);
+  GdipDrawRectangleI(graphics, outline.get(), x, y, w - 1, h - 1);
   GdipPen glyph;
   GdipCreatePen1(ColorGold, 1.5f, UnitPixel, glyph.put());
   if (box == ButtonMinimize) {
-    GdipDrawLineI(graphics, glyph.get(), x + 4, 45, x + 13, 45);
+    GdipDrawLineI(graphics, glyph.get(), x + 4, y + 13, x + 13, y + 13);
   } else {
-    GdipDrawLineI(graphics, glyph.get(), x + 5, 37, x + 12, 44);
-    GdipDrawLineI(graphics, glyph.get(), x + 12, 37, x + 5, 44);
+    GdipDrawLineI(graphics, glyph.get(), x + 5, y + 5, x + 12, y + 12);
+    GdipDrawLineI(graphics, glyph.get(), x + 12, y + 5, x + 5, y + 12);
   }
 }
 
@@ -187,28 +186,30 @@ void DrawStaticLayers(GpGraphics* graphics) {
   DrawFrameSlices(graphics, false);
 }
 
-void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets, bool overStaticLayer) {
-  const StatusTexts texts = CopyStatus();
-  DrawLabel(graphics, WinText(texts.headline), false, 13.0f, g_state.status_is_error ? ColorError : ColorGold,
+void DrawStateLayers(GpGraphics* graphics, const FrameInputs& in, bool overStaticLayer) {
+  DrawLabel(graphics, WinText(in.headline), false, 13.0f, in.statusIsError ? ColorError : ColorGold,
             RectF(30, 391, 390, 19), StringAlignmentNear);
-  DrawLabel(graphics, WinText(texts.detail), false, 11.5f, g_state.status_is_error ? ColorError : ColorMuted,
+  DrawLabel(graphics, WinText(in.detail), false, 11.5f, in.statusIsError ? ColorError : ColorMuted,
             RectF(30, 409, 390, 16), StringAlignmentNear);
   DrawLabel(graphics, L"Arquivo", true, 14.0f, ColorLight, RectF(30, 428, 60, 20), StringAlignmentNear);
-  DrawProgressBar(graphics, 431, static_cast<int32_t>(g_state.file_permille.load()), ColorGold, ColorFileBarBottom);
+  DrawProgressBar(graphics, FileBarTop, in.filePermille, ColorGold, ColorFileBarBottom);
   DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
-  DrawProgressBar(graphics, 457, static_cast<int32_t>(g_state.total_permille.load()), ColorTotalBarTop,
-                  ColorTotalBarBottom);
-  DrawButton(graphics, ButtonClient0, L"OTClient", WinText(ClientSecondLine(g_state.installed[0])), widgets,
+  DrawProgressBar(graphics, TotalBarTop, in.totalPermille, ColorTotalBarTop, ColorTotalBarBottom);
+  auto look = [&](int button) {
+    return LookOfButton(button, in.busy, in.widgets.hoverButton, in.widgets.pressedButton);
+  };
+  DrawButton(graphics, ButtonClient0, L"OTClient", WinText(ClientSecondLine(in.installed[0])), look(ButtonClient0),
              overStaticLayer);
-  DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(ClientSecondLine(g_state.installed[1])), widgets,
-             overStaticLayer);
-  DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, widgets, overStaticLayer);
-  DrawButton(graphics, ButtonExit, WinText(ExitCaption(g_state.busy)), nullptr, widgets, overStaticLayer);
-  DrawWindowBox(graphics, ButtonMinimize, widgets);
-  DrawWindowBox(graphics, ButtonClose, widgets);
+  DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(ClientSecondLine(in.installed[1])),
+             look(ButtonClient1), overStaticLayer);
+  DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, look(ButtonVerify), overStaticLayer);
+  DrawButton(graphics, ButtonExit, WinText(ExitCaption(in.busy)), nullptr, look(ButtonExit), overStaticLayer);
+  DrawWindowBox(graphics, ButtonMinimize, in.widgets);
+  DrawWindowBox(graphics, ButtonClose, in.widgets);
 }
 
 void KeepStaticLayers() {
+  g_assets.KeptFrame.reset();
   {
     GdipGraphics graphics;
     GdipBitmap bitmap = NewFrameBitmap(graphics);
@@ -234,7 +235,11 @@ void KeepStaticLayers() {
   }
 }
 
-GdipBitmap ComposeFrame(const WidgetState& widgets, bool fromStaticLayer) {
+FrameInputs CurrentFrameInputs(const WidgetState& widgets) {
+  return ReadFrameInputs(widgets, ChooseLabelFamily(true).pick, ChooseLabelFamily(false).pick);
+}
+
+GdipBitmap ComposeFrame(const FrameInputs& inputs, bool fromStaticLayer) {
   GdipGraphics graphics;
   GdipBitmap bitmap;
   const bool overStaticLayer = fromStaticLayer && g_assets.StaticLayer;
@@ -246,20 +251,36 @@ GdipBitmap ComposeFrame(const WidgetState& widgets, bool fromStaticLayer) {
     if (!graphics) return bitmap;
     DrawStaticLayers(graphics.get());
   }
-  DrawStateLayers(graphics.get(), widgets, overStaticLayer);
+  DrawStateLayers(graphics.get(), inputs, overStaticLayer);
   return bitmap;
+}
+
+bool UpdateKeptFrame(const WidgetState& widgets) {
+  FrameInputs inputs = CurrentFrameInputs(widgets);
+  if (g_assets.KeptFrame && inputs == g_assets.KeptFrameInputs) return false;
+  // Drawn from this one reading, so the frame never shows a value its
+  // inputs do not hold.
+  GdipBitmap composed = ComposeFrame(inputs, true);
+  // Kept without its alpha: the frame is opaque throughout, so the colours
+  // are the same, and Wine copies such a bitmap to the window as it is where
+  // it blends a premultiplied one pixel by pixel.
+  GdipBitmap opaque;
+  if (composed)
+    GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppRGB, composed.get(), opaque.put());
+  g_assets.KeptFrame = std::move(opaque);
+  g_assets.KeptFrameInputs = std::move(inputs);
+  return true;
 }
 
 void PaintWindow(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
-  GdipBitmap frame = ComposeFrame(g_widgets, true);
+  UpdateKeptFrame(g_widgets);
   GdipGraphics screen;
   GdipCreateFromHDC(dc, screen.put());
   // The frame is opaque throughout: copied, not blended, it shows the same.
   GdipSetCompositingMode(screen.get(), CompositingModeSourceCopy);
-  if (frame) GdipDrawImageI(screen.get(), frame.get(), 0, 0);
+  if (g_assets.KeptFrame) GdipDrawImageI(screen.get(), g_assets.KeptFrame.get(), 0, 0);
   screen.reset();
-  frame.reset();
   EndPaint(window, &paint);
 }

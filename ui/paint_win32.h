@@ -1,5 +1,6 @@
 // The window's paint: every frame is composed off screen and copied in one go.
 #pragma once
+#include "ui/frame_inputs.h"
 #include "ui/gdiplus_win32.h"
 #include "ui/input.h"
 #include "ui/layout.h"
@@ -21,19 +22,26 @@ void DrawProgressBar(GpGraphics* graphics, int top, int32_t permille, ARGB topCo
 // Over the kept static layer a button shows its kept look; elsewhere it
 // stretches the face picture and fills the layer.
 void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const wchar_t* secondLine,
-                const WidgetState& widgets, bool overStaticLayer);
+                ButtonLook look, bool overStaticLayer);
 void DrawWindowBox(GpGraphics* graphics, int box, const WidgetState& widgets);
 
 // Backdrop, centre slice, scene, border slices: the layers that cannot change.
 void DrawStaticLayers(GpGraphics* graphics);
-// Everything drawn from the launcher's state and the widget state.
-void DrawStateLayers(GpGraphics* graphics, const WidgetState& widgets, bool overStaticLayer);
+// Everything drawn from the launcher's state and the widget state, as read once.
+void DrawStateLayers(GpGraphics* graphics, const FrameInputs& inputs, bool overStaticLayer);
 
 // Composes the static layer (688 x 506, premultiplied; empty on failure) and
 // the button looks over it into the assets, after the pictures are loaded.
+// Drops the kept frame, which was drawn over the old ones.
 void KeepStaticLayers();
+// The launcher's state and the widget state as this paint sees them, with the
+// families this prefix gives each kind of label.
+FrameInputs CurrentFrameInputs(const WidgetState& widgets);
 // One frame off screen: from the kept static layer when there is one and
 // fromStaticLayer is set, else with every step.
-GdipBitmap ComposeFrame(const WidgetState& widgets, bool fromStaticLayer);
+GdipBitmap ComposeFrame(const FrameInputs& inputs, bool fromStaticLayer);
+// Brings the kept frame up to the current inputs; composes only when one of
+// them differs from what the kept frame was drawn from. Says whether it did.
+bool UpdateKeptFrame(const WidgetState& widgets);
 
 void PaintWindow(HWND window);

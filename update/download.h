@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/scoped_win32.h"
 #include "app/text.h"
 #include "update/manifest.h"
 
@@ -43,6 +44,17 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, u
 // The same attempt with the ".part" path chosen by the caller.
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer);
+
+// A fresh ".part" for one attempt at target, for writing, shared with no one.
+// Whatever lies at its name goes first (an old one, or a link to a file
+// elsewhere, which must be neither written through nor moved into place); a
+// link among the folders below the client folder refuses the write instead of
+// sending it elsewhere. Empty when it could not be made.
+ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path);
+
+// Progress of one transfer: the "Arquivo" bar from received of download_size,
+// the "Total" bar and the "MB de MB" detail from done + received of total_transfer.
+void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer);
 
 // ClientDir of the entry's client + "\" + its path, without normalisation.
 WideString ClientFilePath(const FileEntry& entry);

@@ -1,13 +1,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
 
 #include "app/launcher_state.h"
+#include "app/move_file_win32.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
@@ -17,11 +16,11 @@
 #include "update/download_progress.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
+#include "update/patch_fetch.h"
 #include "update/sha256.h"
 
 namespace {
 
-constexpr DWORD kCheckReadSize = 262144;
 constexpr int kAttempts = 3;
 constexpr DWORD kRetryPauseMs = 1500;
 
@@ -36,21 +35,25 @@ WideString FoldCase(const WideString& path) {
 }
 
 // Hashes the rest of an open file; a cancel or a failed read leaves a partial
-// digest, which does not match.
-bool ContentMatches(HANDLE file, const std::string& expected_sha256) {
+// digest, which matches nothing.
+std::string ContentDigest(HANDLE file) {
   Sha256 digest;
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCheckReadSize]);
-  while (!CancelRequested()) {
-    DWORD read = 0;
-    if (!ReadFile(file, buffer.get(), kCheckReadSize, &read, nullptr) || read == 0) break;
-    digest.Update(buffer.get(), read);
-  }
-  buffer.reset();
-  return digest.FinishHex() == expected_sha256;
+  DigestStream(
+      digest,
+      [file](uint8_t* buffer, uint32_t capacity) -> int64_t {
+        DWORD read = 0;
+        if (CancelRequested() || !ReadFile(file, buffer, capacity, &read, nullptr)) return 0;
+        return read;
+      },
+      [](const uint8_t*, uint32_t) { return true; });
+  return digest.FinishHex();
 }
 
 // One entry of the check pass: whether the file at target is the manifest's.
-bool EntryIsInPlace(const FileEntry& entry, const WideString& target) {
+// content_sha256 gets the digest of what is there when it was hashed: always
+// when the size matches, and whatever the size when a patch could start from
+// it (patched_to).
+bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patched_to, std::string& content_sha256) {
   const ScopedFile file(CreateFileW(WinText(target), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -62,8 +65,10 @@ bool EntryIsInPlace(const FileEntry& entry, const WideString& target) {
   }
   if (entry.keep_existing) return true;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) != entry.size) return false;
-  return ContentMatches(file.get(), entry.sha256);
+  if (!GetFileSizeEx(file.get(), &size)) return false;
+  if (static_cast<uint64_t>(size.QuadPart) != entry.size && !patched_to) return false;
+  content_sha256 = ContentDigest(file.get());
+  return static_cast<uint64_t>(size.QuadPart) == entry.size && content_sha256 == entry.sha256;
 }
 
 void ReportCheckCancelled() { SetStatus(u"Cancelado.", u"", false); }
@@ -90,26 +95,17 @@ void ReportAllDone() {
   g_state.total_permille.exchange(1000);
 }
 
-// What to ask the file host for an entry: its gzip body, named by its digest.
+// What to ask the file host for an entry's whole body: its gzip, named by its digest.
 WideString BodyRequestPath(const FileEntry& entry) {
   return u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
 }
-
-// Streams one entry's response to the attempt's callback: a request of its
-// own, or the one a BodyRequests sent ahead.
-using BodyFetch = std::function<bool(const DataCallback& callback)>;
 
 // One attempt, with the target and its staging path already worked out. The
 // ".part" is made before the body is asked for.
 DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const WideString& target,
                           const WideString& part_path, uint64_t done, uint64_t total_transfer) {
-  const size_t last_separator = target.rfind(u'\\');
-  if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
-
-  // No sharing: nothing else reads a half-written file. An old ".part" left by
-  // a crash is truncated here.
-  ScopedFile part(
-      CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // No sharing: nothing else reads a half-written file.
+  ScopedFile part = CreatePartFile(entry, target, part_path);
   if (!part) return DownloadResult::WriteError;
 
   InflateVerifier verifier(entry.size, [&part](const uint8_t* data, uint32_t length) {
@@ -139,17 +135,15 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
       default:
         return false;  // stays a NetworkError: a corrupt or oversized body
     }
-    g_state.file_permille.exchange(FilePermille(received, entry.download_size));
-    const uint64_t current = TransferCurrent(done, received, entry.download_size);
-    g_state.total_permille.exchange(Permille(current, total_transfer));
-    SetDetail(TransferDetail(current, total_transfer));
+    ShowTransfer(received, entry.download_size, done, total_transfer);
     return true;
   });
   verifier.End();
   part.reset();
 
   if (ok && verifier.Finish(entry.sha256)) {
-    if (MoveFileExW(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
+    MakeReplaceable(target);
+    if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
     DeleteFileW(WinText(part_path));
     return DownloadResult::ReplaceError;
   }
@@ -158,9 +152,59 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
   return result;
 }
 
+// One entry: its patch when the file on disk is the patch's base, and the
+// whole body, tried up to three times, when there is none or it fails. first
+// streams the first of them (the patch, or else the body); done and
+// total_transfer grow by what was actually downloaded.
+DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& entry, const PatchEntry* patch,
+                          const WideString& target, const WideString& part_path, uint64_t& done,
+                          uint64_t& total_transfer) {
+  if (patch) {
+    uint64_t received = 0;
+    const DownloadResult patched = DownloadPatched(first, entry, *patch, target, part_path, done, total_transfer, received);
+    received = received < patch->download_size ? received : patch->download_size;
+    done = SaturatingAdd(done, received);
+    if (patched == DownloadResult::Ok || patched == DownloadResult::Cancelled) return patched;
+    // Silently the whole body instead: the total loses the patch's unreceived
+    // bytes and gains the body.
+    total_transfer = SaturatingAdd(total_transfer - (patch->download_size - received), entry.download_size);
+  }
+  const BodyFetch body = [&](const DataCallback& callback) {
+    return HttpGet(http, BodyRequestPath(entry), callback);
+  };
+  DownloadResult result = DownloadResult::NetworkError;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    g_state.file_permille.exchange(0);
+    result = DownloadTo(patch ? body : first, entry, target, part_path, done, total_transfer);
+    if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
+    Sleep(kRetryPauseMs);
+  }
+  if (result == DownloadResult::Ok) done = SaturatingAdd(done, entry.download_size);
+  return result;
+}
+
 }  // namespace
 
-WideString ClientFilePath(const FileEntry& entry) { return ClientDir(entry.client) + u"\\" + entry.path; }
+ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
+  if (HasLinkBelow(ClientDir(static_cast<ClientKind>(entry.client)), part_path)) return ScopedFile();
+  const size_t last_separator = target.rfind(u'\\');
+  if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
+  MakeReplaceable(part_path);
+  DeleteFileW(WinText(part_path));
+  return ScopedFile(
+      CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer) {
+  g_state.file_permille.exchange(FilePermille(received, download_size));
+  const uint64_t current = TransferCurrent(done, received, download_size);
+  g_state.total_permille.exchange(Permille(current, total_transfer));
+  SetDetail(TransferDetail(current, total_transfer));
+}
+
+WideString ClientFilePath(const FileEntry& entry) {
+  return ClientDir(static_cast<ClientKind>(entry.client)) + u"\\" + entry.path;
+}
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
   return DownloadFile(http, entry, ClientFilePath(entry) + u".part", done, total_transfer);
@@ -179,13 +223,15 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
-  const WideString client_dirs[2] = {ClientDir(0), ClientDir(1)};
+  const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
   const TargetPath target_of = [&client_dirs](const FileEntry& entry) {
     return client_dirs[entry.client] + u"\\" + entry.path;
   };
   const std::vector<size_t> selected = SelectEntries(manifest.files, selection, target_of, FoldCase);
 
   std::vector<size_t> to_fetch;
+  std::vector<const PatchEntry*> patches;  // by position in to_fetch; nullptr: the whole body
+  const std::set<std::string> patch_targets = PatchTargets(manifest);
   const size_t count = selected.size();
   for (size_t i = 0; i < count; ++i) {
     if (CancelRequested()) {
@@ -197,7 +243,10 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     g_state.total_permille.exchange(Permille(i, count));
     g_state.file_permille.exchange(0);
     const FileEntry& entry = manifest.files[selected[i]];
-    if (!EntryIsInPlace(entry, target_of(entry))) to_fetch.push_back(selected[i]);
+    std::string content_sha256;
+    if (EntryIsInPlace(entry, target_of(entry), patch_targets.count(entry.sha256) != 0, content_sha256)) continue;
+    to_fetch.push_back(selected[i]);
+    patches.push_back(content_sha256.empty() ? nullptr : FindPatch(manifest, entry.sha256, content_sha256));
   }
   if (CancelRequested()) {
     ReportCheckCancelled();
@@ -210,9 +259,10 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 
   uint64_t total_transfer = 0;
   uint64_t total_size = 0;
-  for (size_t index : to_fetch) {
-    total_transfer = SaturatingAdd(total_transfer, manifest.files[index].download_size);
-    total_size = SaturatingAdd(total_size, manifest.files[index].size);
+  for (size_t k = 0; k < to_fetch.size(); ++k) {
+    const FileEntry& entry = manifest.files[to_fetch[k]];
+    total_transfer = SaturatingAdd(total_transfer, patches[k] ? patches[k]->download_size : entry.download_size);
+    total_size = SaturatingAdd(total_size, entry.size);
   }
 
   const WideString install_dir = InstallDir();
@@ -225,29 +275,26 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
   }
 
   const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
-  std::vector<uint64_t> body_sizes;
-  for (size_t index : to_fetch) body_sizes.push_back(manifest.files[index].download_size);
-  BodyRequests requests(http, std::move(body_sizes), bodies_in_flight, kBytesAhead,
-                        [&](size_t item) { return BodyRequestPath(manifest.files[to_fetch[item]]); });
+  // Each entry's first request (its patch, or else its body) is sent ahead.
+  std::vector<uint64_t> first_sizes;
+  for (size_t k = 0; k < to_fetch.size(); ++k) {
+    first_sizes.push_back(patches[k] ? patches[k]->download_size : manifest.files[to_fetch[k]].download_size);
+  }
+  BodyRequests requests(http, std::move(first_sizes), bodies_in_flight, kBytesAhead, [&](size_t k) {
+    return patches[k] ? patches[k]->path : BodyRequestPath(manifest.files[to_fetch[k]]);
+  });
   uint64_t done = 0;
-  for (size_t item = 0; item < to_fetch.size(); ++item) {
-    const FileEntry& entry = manifest.files[to_fetch[item]];
+  for (size_t k = 0; k < to_fetch.size(); ++k) {
+    const FileEntry& entry = manifest.files[to_fetch[k]];
     SetStatus(u"Baixando " + entry.path, u"", false);
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
-    const BodyFetch fetch = [&](const DataCallback& callback) { return requests.Receive(item, callback); };
-    DownloadResult result = DownloadResult::NetworkError;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      g_state.file_permille.exchange(0);
-      result = DownloadTo(fetch, entry, target, part_path, done, total_transfer);
-      if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
-      Sleep(kRetryPauseMs);
-    }
+    const BodyFetch first = [&](const DataCallback& callback) { return requests.Receive(k, callback); };
+    const DownloadResult result = FetchEntry(http, first, entry, patches[k], target, part_path, done, total_transfer);
     if (result != DownloadResult::Ok) {
       ReportFailure(result, entry);
       return false;
     }
-    done = SaturatingAdd(done, entry.download_size);
   }
   ReportAllDone();
   return true;

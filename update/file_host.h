@@ -1,12 +1,19 @@
-// Where the file host is. The release exe links file_host.cpp (build-time
-// constants); the Win32 tests link a settable copy so they can reach servers on
-// loopback.
+// Where the file host is: the name and HTTPS port every Http connects to. A
+// launcher exe has its own built in, which its entry hands to the worker; the
+// Win32 tests choose servers on loopback.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "app/text.h"
 
-WideString FileHostName();
-uint16_t FileHostPort();
+struct FileHost {
+  WideString name;
+  uint16_t port = 443;
+  // The public key (morvel-publish keygen's .pub text) its manifests must be
+  // signed with; empty: manifests are read unsigned.
+  std::string manifest_key;
+};
+
 // The download page offered when the launcher cannot replace itself.
-WideString DownloadPageUrl();
+WideString DownloadPageUrl(const FileHost& host);

@@ -7,6 +7,11 @@ InflateVerifier::InflateVerifier(uint64_t expected_size, Sink sink)
   std::memset(&stream_, 0, sizeof stream_);
 }
 
+InflateVerifier::InflateVerifier(uint64_t expected_size, InflateBuffer& buffer, Sink sink)
+    : InflateVerifier(expected_size, std::move(sink)) {
+  out_ = &buffer;
+}
+
 InflateVerifier::~InflateVerifier() { End(); }
 
 void InflateVerifier::End() {
@@ -18,7 +23,10 @@ bool InflateVerifier::Start() {
   // 31 = 15-bit window + 16: the gzip wrapper only; zlib and raw deflate fail.
   if (inflateInit2(&stream_, 31) != Z_OK) return false;
   started_ = true;
-  out_.reset(new uint8_t[kInflateBufferSize]());
+  if (!out_) {
+    own_ = std::make_unique<InflateBuffer>();  // value-initialised: zero-filled
+    out_ = own_.get();
+  }
   return true;
 }
 
@@ -32,7 +40,7 @@ ChunkOutcome InflateVerifier::Feed(const uint8_t* data, uint32_t length) {
       trailing_ = true;
       break;
     }
-    stream_.next_out = out_.get();
+    stream_.next_out = out_->data();
     stream_.avail_out = kInflateBufferSize;
     const int status = inflate(&stream_, Z_NO_FLUSH);
     if (status != Z_OK && status != Z_STREAM_END) {
@@ -46,11 +54,11 @@ ChunkOutcome InflateVerifier::Feed(const uint8_t* data, uint32_t length) {
       return ChunkOutcome::TooLong;
     }
     if (produced > 0) {
-      if (!sink_(out_.get(), produced)) {
+      if (!sink_(out_->data(), produced)) {
         failed_ = true;
         return ChunkOutcome::WriteFailed;
       }
-      digest_.Update(out_.get(), produced);
+      digest_.Update(out_->data(), produced);
     }
     written_ += produced;
     if (status == Z_STREAM_END) ended_ = true;

@@ -5,6 +5,7 @@
 #pragma once
 #include <zlib.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,8 @@
 #include "update/sha256.h"
 
 constexpr uint32_t kInflateBufferSize = 262144;
+// Where each inflate call puts its output.
+using InflateBuffer = std::array<uint8_t, kInflateBufferSize>;
 
 enum class ChunkOutcome {
   Accepted,     // every byte of the chunk was taken (bytes after the gzip member are ignored)
@@ -26,7 +29,13 @@ class InflateVerifier {
   // Takes one inflated piece; false when it could not be written whole.
   using Sink = std::function<bool(const uint8_t* data, uint32_t length)>;
 
+  // Allocates its own zero-filled output buffer at Start.
   InflateVerifier(uint64_t expected_size, Sink sink);
+  // Borrows buffer instead, until destroyed; its earlier content does not
+  // matter. For a caller that verifies many bodies in a row, such as the
+  // fuzzer: under ASan every allocation this large is a fresh mapping, filled
+  // page fault by page fault, which costs more than a small body's whole run.
+  InflateVerifier(uint64_t expected_size, InflateBuffer& buffer, Sink sink);
   ~InflateVerifier();
   InflateVerifier(const InflateVerifier&) = delete;
   InflateVerifier& operator=(const InflateVerifier&) = delete;
@@ -63,6 +72,7 @@ class InflateVerifier {
   uint64_t expected_size_;
   uint64_t written_ = 0;
   Sha256 digest_;
-  std::unique_ptr<uint8_t[]> out_;
+  std::unique_ptr<InflateBuffer> own_;  // when none is lent
+  InflateBuffer* out_ = nullptr;
   Sink sink_;
 };

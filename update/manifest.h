@@ -1,6 +1,8 @@
 // The file host's description of a current installation.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,12 +18,22 @@ struct FileEntry {
   WideString path;         // inside the client folder, backslash-separated
 };
 
+// A patch the file host offers: the bytes that turn one content into another,
+// named by both digests. A launcher that knows no patches skips these lines.
+struct PatchEntry {
+  std::string sha256;          // the content it produces: an "f" line's sha256
+  std::string base_sha256;     // the content it applies to
+  uint64_t download_size = 0;  // its gzip body on the file host, in bytes
+  WideString path;             // request path on the file host, under "/arquivos/"
+};
+
 struct Manifest {
   int32_t launcher_version = 0;
   std::string launcher_sha256;
   uint64_t launcher_size = 0;
   WideString launcher_path;
   std::vector<FileEntry> files;
+  std::vector<PatchEntry> patches;  // "p" lines, in their order
 };
 
 constexpr uint64_t kManifestLimit = 8388608;  // bytes held before the last chunk
@@ -29,12 +41,27 @@ constexpr uint64_t kManifestLimit = 8388608;  // bytes held before the last chun
 // Reading and writing manifest.txt (update/manifest_text.cpp).
 bool ParseManifest(const std::string& text, Manifest& manifest);
 
+// What the parser makes of a line it does not take: one that rejects the whole
+// manifest, a known kind of line it ignores (malformed), or a line of a kind it
+// does not know (a later format's, ignored too).
+enum class LineFate { Rejects, Ignored, Unknown };
+// Told the line's number (from 1), its fate and what is wrong with it.
+using LineNote = std::function<void(size_t number, LineFate fate, const std::string& why)>;
+// The same parse, telling `note` about every line it does not take; it reads on
+// past a rejecting line, so that every one is told, and still returns false.
+bool ParseManifest(const std::string& text, Manifest& manifest, const LineNote& note);
+
 // The text of a manifest, lines in its order: the header, "launcher" when
-// launcher_version is set, "self" when launcher_sha256 is, then one "f" line per
-// file. ParseManifest reads it back as the same manifest.
+// launcher_version is set, "self" when launcher_sha256 is, one "f" line per
+// file, then one "p" line per patch. ParseManifest reads it back as the same manifest.
 std::string FormatManifest(const Manifest& manifest);
 
-// Field for field, files in order.
+// The patch from the content base_sha256 to sha256, or nullptr.
+const PatchEntry* FindPatch(const Manifest& manifest, const std::string& sha256, const std::string& base_sha256);
+// The contents some patch produces.
+std::set<std::string> PatchTargets(const Manifest& manifest);
+
+// Field for field, files and patches in order.
 bool SameManifest(const Manifest& a, const Manifest& b);
 
 // A FileEntry path and the manifest's form of it (UTF-8, "/"-separated).

@@ -4,6 +4,8 @@
 
 #include "update/http_win32.h"
 #include "update/manifest.h"
+#include "update/manifest_signature.h"
+#include "update/signature_win32.h"
 
 bool FetchManifest(Http& http, Manifest& manifest) {
   std::string text;
@@ -16,5 +18,16 @@ bool FetchManifest(Http& http, Manifest& manifest) {
                                   return true;
                                 });
   if (!received || text.empty()) return false;
-  return ParseManifest(text, manifest);
+  const std::string& key_text = http.host().manifest_key;
+  if (key_text.empty()) return ParseManifest(text, manifest);
+  // A build with a key uses nothing the key has not signed: a missing,
+  // malformed or wrong signature is as good as no manifest at all.
+  ManifestPublicKey key;
+  std::string_view signed_part;
+  ManifestSignature signature;
+  if (!ParsePublicKey(key_text, key) || !SplitSignedManifest(text, signed_part, signature) ||
+      !VerifyManifestSignature(signed_part, signature, key)) {
+    return false;
+  }
+  return ParseManifest(std::string(signed_part), manifest);
 }

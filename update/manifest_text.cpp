@@ -9,9 +9,9 @@
 namespace {
 
 bool ClientFromKey(std::string_view key, int32_t& client) {
-  for (int32_t c = 0; c < 2; ++c) {
-    if (key == ClientTable[c].key) {
-      client = c;
+  for (const ClientKind kind : kClientKinds) {
+    if (key == InfoOf(kind).key) {
+      client = static_cast<int32_t>(kind);
       return true;
     }
   }
@@ -32,10 +32,31 @@ std::string ManifestPath(const WideString& entry_path) {
   return utf8;
 }
 
+const PatchEntry* FindPatch(const Manifest& manifest, const std::string& sha256, const std::string& base_sha256) {
+  for (const PatchEntry& patch : manifest.patches) {
+    if (patch.sha256 == sha256 && patch.base_sha256 == base_sha256) return &patch;
+  }
+  return nullptr;
+}
+
+std::set<std::string> PatchTargets(const Manifest& manifest) {
+  std::set<std::string> targets;
+  for (const PatchEntry& patch : manifest.patches) targets.insert(patch.sha256);
+  return targets;
+}
+
 bool SameManifest(const Manifest& a, const Manifest& b) {
   if (a.launcher_version != b.launcher_version || a.launcher_sha256 != b.launcher_sha256 ||
-      a.launcher_size != b.launcher_size || a.launcher_path != b.launcher_path || a.files.size() != b.files.size()) {
+      a.launcher_size != b.launcher_size || a.launcher_path != b.launcher_path || a.files.size() != b.files.size() ||
+      a.patches.size() != b.patches.size()) {
     return false;
+  }
+  for (size_t i = 0; i < a.patches.size(); ++i) {
+    const PatchEntry &x = a.patches[i], &y = b.patches[i];
+    if (x.sha256 != y.sha256 || x.base_sha256 != y.base_sha256 || x.download_size != y.download_size ||
+        x.path != y.path) {
+      return false;
+    }
   }
   for (size_t i = 0; i < a.files.size(); ++i) {
     const FileEntry &x = a.files[i], &y = b.files[i];
@@ -47,21 +68,34 @@ bool SameManifest(const Manifest& a, const Manifest& b) {
   return true;
 }
 
-bool ParseManifest(const std::string& text, Manifest& manifest) {
+namespace {
+
+// Both forms of ParseManifest; without `note` it stops at the first line that
+// rejects the manifest.
+bool Parse(const std::string& text, Manifest& manifest, const LineNote* note) {
   manifest = Manifest();
   const std::string_view all(text);
   // Saves the vector's regrowth on big manifests. Bounded by the shortest valid
   // "f" line (75 bytes), so a text of empty lines cannot reserve a fortune.
   const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
   manifest.files.reserve(std::min(lines, text.size() / 75 + 1));
-  size_t position = 0;
-  bool header = true;
+  size_t position = 0, number = 0;
+  bool header = true, rejected = false;
   std::string_view fields[8];
+  const auto reject = [&](std::string why) {
+    rejected = true;
+    if (note) (*note)(number, LineFate::Rejects, why);
+    return note != nullptr;  // whether to read on
+  };
+  const auto ignore = [&](LineFate fate, const std::string& why) {
+    if (note) (*note)(number, fate, why);
+  };
   while (position < all.size()) {
     size_t end = all.find('\n', position);
     if (end == std::string_view::npos) end = all.size();
     const std::string_view line = all.substr(position, end - position);
     position = end + 1;
+    ++number;
 
     // Only the first 8 fields are kept; a count past 7 matches no line kind.
     size_t count = 0;
@@ -71,8 +105,12 @@ bool ParseManifest(const std::string& text, Manifest& manifest) {
     });
 
     if (header) {
-      if (line != kManifestHeader) return false;
       header = false;
+      if (line != kManifestHeader &&
+          !reject(std::string("the header must be \"morvel-launcher<TAB>1\"") +
+                  (!line.empty() && line.back() == '\r' ? " (the file has CR LF line ends)" : ""))) {
+        return false;
+      }
       continue;
     }
 
@@ -81,23 +119,58 @@ bool ParseManifest(const std::string& text, Manifest& manifest) {
       manifest.launcher_version = ReadInt32(fields[1]);
     } else if (kind == "self" && count == 4) {
       const std::string_view path = fields[3];
-      if (!IsLowerHex64(fields[1]) || !IsLauncherRequestPath(path)) continue;
+      if (!IsLowerHex64(fields[1]) || !IsLauncherRequestPath(path)) {
+        ignore(LineFate::Ignored, "bad hash or path in the \"self\" line");
+        continue;
+      }
       manifest.launcher_sha256.assign(fields[1]);
       manifest.launcher_size = ReadUnsigned64(fields[2]);
       manifest.launcher_path = Utf8ToWide(std::string(path));
     } else if (kind == "f" && count == 7) {
-      FileEntry& entry = manifest.files.emplace_back();
-      if (!ClientFromKey(fields[1], entry.client) || !IsLowerHex64(fields[2]) || ManifestPathProblem(fields[6])) {
-        return false;
+      int32_t client = 0;
+      const char* path_problem = nullptr;
+      if (!ClientFromKey(fields[1], client)) {
+        if (!reject("unknown client \"" + std::string(fields[1]) + "\"")) return false;
+      } else if (!IsLowerHex64(fields[2])) {
+        if (!reject("SHA-256 is not 64 lower-case hex digits")) return false;
+      } else if ((path_problem = ManifestPathProblem(fields[6])) != nullptr) {
+        if (!reject(path_problem)) return false;
+      } else {
+        FileEntry& entry = manifest.files.emplace_back();
+        entry.client = client;
+        entry.sha256.assign(fields[2]);
+        entry.size = ReadUnsigned64(fields[3]);
+        entry.download_size = ReadUnsigned64(fields[4]);
+        entry.keep_existing = fields[5] == "1";
+        entry.path = EntryPath(fields[6]);
       }
-      entry.sha256.assign(fields[2]);
-      entry.size = ReadUnsigned64(fields[3]);
-      entry.download_size = ReadUnsigned64(fields[4]);
-      entry.keep_existing = fields[5] == "1";
-      entry.path = EntryPath(fields[6]);
+    } else if (kind == "p" && count == 5) {
+      // Like "self": a bad patch line only loses the patch; the file still
+      // comes whole.
+      if (!IsLowerHex64(fields[1]) || !IsLowerHex64(fields[2]) || !IsLauncherRequestPath(fields[4])) {
+        ignore(LineFate::Ignored, "bad hash or path in the \"p\" line");
+        continue;
+      }
+      PatchEntry& patch = manifest.patches.emplace_back();
+      patch.sha256.assign(fields[1]);
+      patch.base_sha256.assign(fields[2]);
+      patch.download_size = ReadUnsigned64(fields[3]);
+      patch.path = Utf8ToWide(std::string(fields[4]));
+    } else if (kind == "f" || kind == "self" || kind == "p" || kind == "launcher") {
+      ignore(LineFate::Ignored, "\"" + std::string(kind) + "\" line with " + std::to_string(count) + " fields");
+    } else if (!line.empty()) {
+      ignore(LineFate::Unknown, "unknown line");
     }
   }
-  return !header;
+  return !header && !rejected;
+}
+
+}  // namespace
+
+bool ParseManifest(const std::string& text, Manifest& manifest) { return Parse(text, manifest, nullptr); }
+
+bool ParseManifest(const std::string& text, Manifest& manifest, const LineNote& note) {
+  return Parse(text, manifest, &note);
 }
 
 std::string FormatManifest(const Manifest& manifest) {
@@ -111,6 +184,10 @@ std::string FormatManifest(const Manifest& manifest) {
     text += std::string("f\t") + ClientTable[entry.client].key + "\t" + entry.sha256 + "\t" + std::to_string(entry.size) +
             "\t" + std::to_string(entry.download_size) + "\t" + (entry.keep_existing ? "1" : "0") + "\t" +
             ManifestPath(entry.path) + "\n";
+  }
+  for (const PatchEntry& patch : manifest.patches) {
+    text += "p\t" + patch.sha256 + "\t" + patch.base_sha256 + "\t" + std::to_string(patch.download_size) + "\t" +
+            WideToUtf8(patch.path) + "\n";
   }
   return text;
 }

@@ -2,17 +2,17 @@
 
 #include <windows.h>
 
-#include "app/installed_copy.h"
+#include <vector>
+
+#include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/download_progress.h"
-#include "update/file_host.h"
 #include "update/http_win32.h"
 #include "update/manifest.h"
 #include "update/questions_win32.h"
 #include "update/sha256.h"
 
-MoveFileFn g_move_file = MoveFileExW;
 FlushFileFn g_flush_file = FlushFileBuffers;
 
 bool SelfUpdate(Http& http, const Manifest& manifest) {
@@ -71,7 +71,32 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
   return false;
 }
 
+// Whether the running executable already is the announced one. A manifest that
+// raises the version without a new "self" exe would otherwise make every start
+// download, swap and restart into the same launcher, forever.
+bool RunningLauncherIsAnnounced(const Manifest& manifest) {
+  const WideString own_path = OwnExePath();
+  if (own_path.empty() || manifest.launcher_sha256.empty()) return false;
+  const ScopedFile own(CreateFileW(WinText(own_path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  LARGE_INTEGER size;
+  if (!own || !GetFileSizeEx(own.get(), &size) || static_cast<uint64_t>(size.QuadPart) != manifest.launcher_size) {
+    return false;
+  }
+  Sha256 digest;
+  std::vector<uint8_t> buffer(65536);
+  DWORD read = 0;
+  while (ReadFile(own.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
+    digest.Update(buffer.data(), read);
+  }
+  return digest.FinishHex() == manifest.launcher_sha256;
+}
+
 FinishAction UpdateLauncherOrOfferDownload(Http& http, const Manifest& manifest) {
+  if (RunningLauncherIsAnnounced(manifest)) {
+    SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+    return FinishKeepOpen;
+  }
   SetStatus(u"Atualizando o launcher...", u"", false);
   if (SelfUpdate(http, manifest)) {
     SetStatus(u"Launcher atualizado. Reabrindo...", u"", false);
@@ -79,7 +104,7 @@ FinishAction UpdateLauncherOrOfferDownload(Http& http, const Manifest& manifest)
   }
   SetStatus(u"Há uma nova versão do launcher.", u"", false);
   if (AskPlayer(u"Há uma nova versão do launcher. Abrir a página de download?", MB_ICONINFORMATION)) {
-    g_open_page(DownloadPageUrl());
+    g_open_page(DownloadPageUrl(http.host()));
   }
   return FinishKeepOpen;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "app/launcher_state.h"
+#include "app/move_file_win32.h"
 
 class Http;
 struct Manifest;
@@ -13,10 +14,6 @@ struct Manifest;
 // A launcher executable is a few megabytes; a manifest announcing more than this
 // would let the file host fill the disk beside the launcher.
 constexpr uint64_t kLauncherSizeLimit = 128ull * 1024 * 1024;
-
-// The renames of the swap; tests replace it to make one of them fail.
-using MoveFileFn = BOOL(WINAPI*)(LPCWSTR from, LPCWSTR to, DWORD flags);
-extern MoveFileFn g_move_file;  // MoveFileExW
 
 // Makes the verified ".novo" durable before the swap; tests replace it to see
 // when it runs and to make it fail.

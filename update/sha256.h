@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class Sha256 {
@@ -18,6 +19,22 @@ class Sha256 {
   uint64_t byte_count_;
   uint32_t fill_;
 };
+
+// The one loop that digests a file, or any stream read in chunks: asks
+// read(buffer, capacity) for the next chunk (its length; 0 at the end, negative
+// on failure), feeds it to digest and hands it to use(data, length), which stops
+// the loop by returning false. true once the stream ended with every chunk used.
+template <typename Read, typename Use>
+bool DigestStream(Sha256& digest, Read&& read, Use&& use) {
+  constexpr uint32_t kChunk = 262144;
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]);
+  for (;;) {
+    const int64_t got = read(buffer.get(), kChunk);
+    if (got <= 0) return got == 0;
+    digest.Update(buffer.get(), static_cast<uint32_t>(got));
+    if (!use(buffer.get(), static_cast<uint32_t>(got))) return false;
+  }
+}
 
 namespace sha256_detail {
 

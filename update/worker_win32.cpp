@@ -12,6 +12,8 @@
 #include "update/questions_win32.h"
 #include "update/self_update_win32.h"
 
+WorkerSettings g_worker_settings;
+
 namespace {
 
 FinishAction CheckUpdatesJob(Http& http, const Manifest& manifest, bool obtained) {
@@ -19,15 +21,15 @@ FinishAction CheckUpdatesJob(Http& http, const Manifest& manifest, bool obtained
     SetStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
     return FinishKeepOpen;
   }
-  if (manifest.launcher_version <= kLauncherVersion) {
+  if (manifest.launcher_version <= g_worker_settings.launcher_version) {
     SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
     return FinishKeepOpen;
   }
   return UpdateLauncherOrOfferDownload(http, manifest);
 }
 
-FinishAction PlayJob(Http& http, const Manifest& manifest, bool obtained, int client) {
-  const bool selection[2] = {client == 0, client == 1};
+FinishAction PlayJob(Http& http, const Manifest& manifest, bool obtained, ClientKind client) {
+  const bool selection[2] = {client == ClientKind::OTClient, client == ClientKind::Classic};
   if (!obtained) {
     if (!IsExistingFile(ClientExePath(client))) {
       SetStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
@@ -40,7 +42,7 @@ FinishAction PlayJob(Http& http, const Manifest& manifest, bool obtained, int cl
     return FinishKeepOpen;
   }
   if (!UpdateClientFiles(http, manifest, selection)) return FinishKeepOpen;
-  SetStatus(u"Abrindo " + WideString(ClientTable[client].label) + u"...", u"", false);
+  SetStatus(u"Abrindo " + WideString(InfoOf(client).label) + u"...", u"", false);
   return LaunchClient(client) ? FinishCloseLauncher : FinishKeepOpen;
 }
 
@@ -65,7 +67,7 @@ FinishAction VerifyFilesJob(Http& http, const Manifest& manifest, bool obtained)
 DWORD WINAPI WorkerMain(LPVOID param) {
   WorkerTask* task = static_cast<WorkerTask*>(param);
   const TaskKind kind = static_cast<TaskKind>(task->kind);
-  const int client = task->client;
+  const ClientKind client = static_cast<ClientKind>(task->client);
   delete task;
 
   g_state.file_permille.exchange(0);
@@ -73,7 +75,7 @@ DWORD WINAPI WorkerMain(LPVOID param) {
 
   FinishAction action = FinishKeepOpen;
   {
-    Http http;
+    Http http(g_worker_settings.file_host);
     Manifest manifest;
     if (kind != TaskKind::CheckUpdates) SetStatus(u"Conectando ao servidor...", u"", false);
     // A manifest without a single file cannot describe an installation.
@@ -84,7 +86,9 @@ DWORD WINAPI WorkerMain(LPVOID param) {
         action = CheckUpdatesJob(http, manifest, obtained);
         break;
       case TaskKind::Play:
-        if (client == 0 || client == 1) action = PlayJob(http, manifest, obtained, client);
+        if (client == ClientKind::OTClient || client == ClientKind::Classic) {
+          action = PlayJob(http, manifest, obtained, client);
+        }
         break;
       case TaskKind::VerifyFiles:
         action = VerifyFilesJob(http, manifest, obtained);

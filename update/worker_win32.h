@@ -5,7 +5,18 @@
 
 #include <cstdint>
 
-#include "update/launcher_version.h"
+#include "update/file_host.h"
+
+// What every task takes from the launcher it runs in: the file host its Http
+// connects to, and the launcher's own version (a manifest naming a higher one
+// triggers the self-update).
+struct WorkerSettings {
+  FileHost file_host;
+  int32_t launcher_version = 0;
+};
+// Set by the entry to the values built into the exe before the first task, by
+// the tests to their own; workers only read it.
+extern WorkerSettings g_worker_settings;
 
 // Takes ownership of the heap-allocated WorkerTask in `param`; returns 0.
 DWORD WINAPI WorkerMain(LPVOID param);

@@ -7,6 +7,8 @@ player_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 player_port=47443  # MORVEL_LOOPBACK_PORT of the loopback launcher builds
 player_tool=${MORVEL_PUBLISH:-$player_root/build/host/tools/publish/morvel-publish}
 player_exe_dir=$MORVEL_WIN_BUILD/tests/e2e
+# The loopback launchers know this test-only key's public half (tests/e2e/CMakeLists.txt).
+player_key=$player_root/tests/support/test_signing.key
 
 # Builds (or finds up to date) the publishing tool and the loopback launchers.
 player_build() {
@@ -33,8 +35,9 @@ player_publish() {
   head -c 4096 /dev/zero | tr '\0' 'a' >"$src/classic/Automap/00000001.map"
   local launcher=()
   [ -n "${3:-}" ] && launcher=(--launcher "$3" --launcher-version "$4")
-  "$player_tool" publish --out "$www" --otc "$src/otc" --classic "$src/classic" "${launcher[@]}" >/dev/null &&
-    "$player_tool" verify "$www" >/dev/null
+  "$player_tool" publish --out "$www" --key "$player_key" --otc "$src/otc" --classic "$src/classic" \
+    "${launcher[@]}" >/dev/null &&
+    "$player_tool" verify "$www" --key "$player_key.pub" >/dev/null
 }
 
 # player_make_prefix DIR CA_DER: DIR/prefix booted once, with the CA trusted in it.

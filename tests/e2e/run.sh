@@ -40,6 +40,10 @@ scenarios=(
   "self_update          nginx  a published version 3 replaces the running exe and restarts it"
   "map_install_open     nginx  --instalar-mapa while a launcher window is open"
   "cut_running_path     nginx  a running path cut by the 260-character buffer deletes nothing"
+  "patch_update         nginx  Jogar after a new version fetches the changed big file as a patch"
+  "patch_fallback       fault  a corrupt patch falls back to the whole body, silently, with the right file"
+  "old_launcher_patches nginx  a launcher built from before patches updates from a tree with patch lines"
+  "planted_dlls         nginx  a stand-in for every system DLL beside the exe is never loaded"
 )
 
 passed=0
@@ -98,6 +102,8 @@ requests() {
 clear_requests() { rm -f "$run/fault/requests.log"; [ -f "$access_log" ] && : >"$access_log"; }
 fault_rules() { printf '%s\n' "$@" >"$run/fault/rules.tmp" && mv "$run/fault/rules.tmp" "$run/fault/rules.txt"; }
 body_path() { echo "/arquivos/launcher/files/$(awk -F '\t' -v p="$1" '$7 == p { print $3 }' "$run/www/arquivos/launcher/manifest.txt").dl"; }
+# The "p" line's request path of the manifest in place (the next version has one).
+patch_path() { awk -F '\t' '$1 == "p" { print $5 }' "$run/www/arquivos/launcher/manifest.txt"; }
 
 # --- The player's machine -----------------------------------------------------
 user=$(id -un)
@@ -429,6 +435,82 @@ scenario_cut_running_path() {
   check "closing gives exit code 0" equal $? 0
 }
 
+# The next version in place: data/things.dat with records rewritten and
+# inserted, published over version 1 so that it comes with a patch.
+next_version() { cp "$run/manifest-next.txt" "$run/www/arquivos/launcher/manifest.txt"; }
+lacks_line() { ! grep -qx -F -e "$1" <<<"$2"; }  # LINE TEXT
+expect_next_version() {
+  check "otc: every file as in the next version" diff -r "$run/src-next/otc" "$(client_dir otc)" -x launch-record.txt
+}
+
+scenario_patch_update() {
+  play otc "$downloaded"
+  next_version
+  clear_requests
+  play otc "$installed"
+  expect_next_version
+  check "the patch was fetched" grep -qx "$(patch_path)" <(requests)
+  check "no whole body of the patched file" lacks_line "$(body_path data/things.dat)" "$(requests)"
+}
+
+scenario_patch_fallback() {
+  play otc "$downloaded"
+  next_version
+  fault_rules "$(patch_path) body 5000"
+  clear_requests
+  play otc "$installed"
+  expect_next_version
+  check "the patch was asked for, then the whole body" equal "$(requests | grep -e '\.dl$')" \
+    "$(printf '%s\n%s' "$(patch_path)" "$(body_path data/things.dat)")"
+}
+
+scenario_old_launcher_patches() {
+  if [ ! -f "$old_exe" ]; then
+    check "the launcher from before patches was built ($old_exe)" false
+    return
+  fi
+  cp "$old_exe" "$downloaded"
+  play otc "$downloaded"
+  next_version
+  clear_requests
+  play otc "$installed"
+  expect_next_version
+  check "it asked for no patch" lacks_line "$(patch_path)" "$(requests)"
+  check "it fetched the whole body" grep -qx "$(body_path data/things.dat)" <(requests)
+}
+
+# The DLLs the exe uses: every DLL name in it (its import table, the delay
+# imports' names, the names it loads by) and bcrypt, which the signature check
+# loads. kernel32 and msvcrt are KnownDLLs on every Windows, loaded from System32
+# before the exe's first instruction; a stand-in for them would only show Wine's
+# order, not Windows'.
+used_dlls() {
+  { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'
+    strings -a "$1"
+    strings -a -el "$1"
+    echo bcrypt.dll
+  } | grep -ioE '^[a-z0-9_.-]+[.]dll$' | tr 'A-Z' 'a-z' | sort -u | grep -v -x -e kernel32.dll -e msvcrt.dll
+}
+
+scenario_planted_dlls() {
+  local names name overrides=""
+  names=$(used_dlls "$downloaded")
+  check "the probe covers winhttp, gdiplus and bcrypt" \
+    bash -c 'grep -qx winhttp.dll <<<"$1" && grep -qx gdiplus.dll <<<"$1" && grep -qx bcrypt.dll <<<"$1"' _ "$names"
+  for name in $names; do
+    cp "$player_exe_dir/../support/planted_dll.dll" "$downloads/$name"
+    overrides+=";${name%.dll}=n,b"  # native first, from the exe's folder: Windows' order
+  done
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES$overrides" start_and_settle
+  check "start-up ends on the ready text's gold title" has_gold_title "$(status_colours "$window" "$(shot start-up)")"
+  check "start-up fetched the manifest" grep -qx /arquivos/launcher/manifest.txt <(requests)
+  closed_by_box "$window" "$launched"
+  check "closing gives exit code 0" equal $? 0
+  for name in $names; do
+    check "$name planted beside the exe is never loaded" [ ! -e "$downloads/$name.loaded" ]
+  done
+}
+
 # --- The run --------------------------------------------------------------------
 wine_start_display || exit 1
 bash "$root/tests/support/make_tls.sh" "$run/tls" || exit 1
@@ -438,11 +520,33 @@ player_publish "$run/src" "$run/www" "$player_exe_dir/loopback_launcher_v3.exe" 
 cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-v3.txt"
 player_publish "$run/src" "$run/www" "$player_exe_dir/loopback_launcher_v2.exe" 2 || exit 1
 cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-v2.txt"
+cp -a "$run/src" "$run/src-next"
+python3 - "$run/src-next/otc/data/things.dat" <<'PY' || exit 1
+import os, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+for at in range(1000000, len(data), 5000000):
+    data[at:at + 3000] = os.urandom(3000)      # a record rewritten
+data[7000000:7000000] = os.urandom(2500)        # one inserted
+open(sys.argv[1], "wb").write(data)
+PY
+"$player_tool" publish --out "$run/www" --key "$player_key" --otc "$run/src-next/otc" \
+  --classic "$run/src-next/classic" --launcher "$player_exe_dir/loopback_launcher_v2.exe" --launcher-version 2 >/dev/null &&
+  "$player_tool" verify "$run/www" --key "$player_key.pub" >/dev/null || exit 1
+grep -q -P '^p\t' "$run/www/arquivos/launcher/manifest.txt" || { echo "run.sh: the next version has no patch" >&2; exit 1; }
+cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-next.txt"
+# A launcher built from the code before patches (cached in build/e2e-old).
+old_exe=${MORVEL_OLD_LAUNCHER:-$root/build/e2e-old/loopback_launcher_v2.exe}
+named=" $* "
+wanted() {  # SCENARIO: named on the command line (or none named) and matching MORVEL_TEST_ONLY
+  { [ "$named" = "  " ] || [[ $named == *" $1 "* ]]; } && { [ -z "${MORVEL_TEST_ONLY:-}" ] || [[ e2e/$1 =~ $MORVEL_TEST_ONLY ]]; }
+}
+if [ -z "${MORVEL_OLD_LAUNCHER:-}" ] && wanted old_launcher_patches; then
+  bash "$here/old_launcher.sh" || echo "run.sh: the launcher from before patches did not build" >&2
+fi
 
 for row in "${scenarios[@]}"; do
   read -r name server what <<<"$row"
-  if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
-  if [ -n "${MORVEL_TEST_ONLY:-}" ] && ! [[ e2e/$name =~ $MORVEL_TEST_ONLY ]]; then continue; fi
+  wanted "$name" || continue
   current=$name
   echo "[ RUN      ] $name: $what"
   cp "$run/manifest-v2.txt" "$run/www/arquivos/launcher/manifest.txt"

@@ -1,7 +1,8 @@
-// ParseManifest under libFuzzer. Beyond "no crash", every accepted manifest is
-// checked against an independent reading of the same text: the entries match
-// their "f" lines one by one, numbers agree with the C library's own strtoull
-// and strtol, and no accepted path can name anything outside its client folder.
+// ParseManifest and the signature line under libFuzzer. Beyond "no crash",
+// every accepted manifest is checked against an independent reading of the same
+// text: the entries match their "f" lines one by one, numbers agree with the C
+// library's own strtoull and strtol, and no accepted path can name anything
+// outside its client folder.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "app/text.h"
 #include "update/manifest.h"
+#include "update/manifest_signature.h"
 
 namespace {
 
@@ -65,6 +67,14 @@ void CheckPathStaysInside(const WideString& path) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
+  // A signature line is read only as the text's last line, and exactly as written.
+  std::string_view signed_part;
+  ManifestSignature signature;
+  if (SplitSignedManifest(text, signed_part, signature)) {
+    CHECK(text.compare(0, signed_part.size(), signed_part) == 0);
+    const std::string line = text.substr(signed_part.size());
+    CHECK(line == SignatureLine(signature) || line + "\n" == SignatureLine(signature));
+  }
   Manifest first, second;
   const bool accepted = ParseManifest(text, first);
   CHECK(ParseManifest(text, second) == accepted);

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of fuzz_inflate into tests/fuzz/corpus/inflate/.
+"""Writes the hand-made seeds of fuzz_inflate into tests/fuzz/corpus/inflate/;
+the files named by their hash beside them are what fuzzing found, merged in.
 
-Each seed is a 7-byte header (claim mode, chunk seed, a claimed size) and a
-body as the file host could serve it: good gzip members, truncated or damaged
-ones, the wrong wrapper, a bomb, trailing bytes, concatenated members."""
+Each seed is an 8-byte header (claim mode, chunk seed, disk budget, a claimed
+size) and a body as the file host could serve it: good gzip members, truncated
+or damaged ones, the wrong wrapper, bombs, trailing bytes, concatenated members."""
 import gzip, os, random, struct, sys, zlib
 
 out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "inflate")
@@ -11,8 +12,9 @@ os.makedirs(out, exist_ok=True)
 rng = random.Random(1)
 
 
-def header(mode, seed=0x1234, size=0):
-    return bytes([mode]) + struct.pack("<HI", seed, size)
+def header(mode, seed=0x1234, size=0, budget=0):
+    """budget: the disk budget is the largest one shifted right this many bits."""
+    return bytes([mode]) + struct.pack("<HBI", seed, budget, size)
 
 
 def gz(data, level=9):
@@ -47,7 +49,13 @@ seeds = {
     "zlib_instead_of_gzip": header(0) + zlib.compress(text, 9),
     "raw_deflate_instead_of_gzip": header(0) + raw(text),
     "plain_bytes": header(0) + text[:200],
-    "gzip_bomb": header(4, size=4096) + gz(bytes(40 << 20)),
+    "gzip_bomb": header(4, size=4096, budget=6) + gz(bytes(4 << 20)),
+    "gzip_bomb_fills_the_disk": header(5, budget=4) + gz(bytes(4 << 20)),
+    "claim_digest_in_capitals": header(6) + gz(text),
+    "claim_digest_one_short": header(7) + gz(text),
+    "claim_true_size_past_4_gib": header(8) + gz(text),
+    "claim_small_size_past_4_gib": header(9, size=100) + gz(text),
+    "several_pieces_per_chunk": header(0, seed=0xFFFF) + gz(bytes(300000)),
     "trailing_bytes": header(0) + gz(text) + b"garbage after the member\n",
     "concatenated_members": header(0, seed=3) + gz(text) + gz(binary),
     "gzip_with_name_and_comment": header(0)

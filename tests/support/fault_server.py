@@ -40,6 +40,9 @@ comment to restart identical rules).
                         200 with BYTES pattern bytes in chunked transfer coding
                         (chunks of 10000); with AFTER, ends the connection (fin)
                         after AFTER body bytes, without the last chunk
+    redirect CODE URL   CODE (a 3xx) with Location: URL and a short body; a URL
+                        starting with "/" means this server, "@PORT/PATH" the
+                        same host on another port
     stall SECS [AFTER]  sends nothing for SECS seconds (at most 120) and closes;
                         with AFTER, first sends the headers of a 1 MiB body and
                         AFTER bytes of it
@@ -275,6 +278,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.end_connection("fin")
                 return
             self.wfile.write(b"0\r\n\r\n")
+        elif action == "redirect":
+            target = args[1]
+            if target.startswith("@"):
+                port, _, rest = target[1:].partition("/")
+                target = "https://localhost:%s/%s" % (port, rest)
+            self.reply(int(args[0]), b"moved\n", [("Location", target)])
         elif action == "stall":
             seconds = float(args[0])
             if len(args) > 1:

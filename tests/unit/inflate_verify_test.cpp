@@ -1,45 +1,18 @@
 #include "update/inflate_verify.h"
 
+#include "tests/unit/test_bytes.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
-
-// windowBits: 31 gzip, 15 zlib, -15 raw deflate.
-std::string Deflate(const std::string& data, int window_bits, int level = 6) {
-  z_stream s{};
-  EXPECT_EQ(deflateInit2(&s, level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&s, data.size()), '\0');
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  s.avail_in = static_cast<uInt>(data.size());
-  s.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  s.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&s, Z_FINISH), Z_STREAM_END);
-  out.resize(s.total_out);
-  deflateEnd(&s);
-  return out;
-}
-
-std::string Gzip(const std::string& data) { return Deflate(data, 31); }
-
-std::string Sha(const std::string& data) {
-  Sha256 h;
-  h.Update(data.data(), static_cast<uint32_t>(data.size()));
-  return h.FinishHex();
-}
-
-std::string Mixed(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = (i / 4096) % 2 ? static_cast<char>(rng()) : static_cast<char>('a' + i % 7);
-  return s;
-}
 
 // Runs a whole body through a verifier, as the download callback would, and
 // keeps what reached the sink.
@@ -203,6 +176,25 @@ TEST(InflateVerifier, AFailedWriteStopsEverything) {
   EXPECT_EQ(run.last(), ChunkOutcome::WriteFailed);
   EXPECT_EQ(run.written, run.sunk.size());  // the failed piece is not counted
   EXPECT_FALSE(run.verified);
+}
+
+TEST(InflateVerifier, ABorrowedBufferServesBodyAfterBodyWhateverItHeld) {
+  auto buffer = std::make_unique<InflateBuffer>();
+  buffer->fill(0xA5);
+  // The big file fills the buffer with its own bytes; the small ones follow.
+  for (const std::string& file : {Mixed(kInflateBufferSize + 5000, 11), Mixed(300, 12), std::string()}) {
+    std::string sunk;
+    InflateVerifier v(file.size(), *buffer, [&](const uint8_t* data, uint32_t length) {
+      sunk.append(reinterpret_cast<const char*>(data), length);
+      return true;
+    });
+    ASSERT_TRUE(v.Start());
+    const std::string body = Gzip(file);
+    EXPECT_EQ(v.Feed(reinterpret_cast<const uint8_t*>(body.data()), static_cast<uint32_t>(body.size())),
+              ChunkOutcome::Accepted);
+    EXPECT_TRUE(sunk == file);
+    EXPECT_TRUE(v.Finish(Sha(file)));
+  }
 }
 
 TEST(InflateVerifier, FeedAfterAFailureKeepsFailing) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 
 #include "update/manifest_rules.h"
+#include "update/manifest_signature.h"
 
 namespace {
 
@@ -246,6 +248,40 @@ TEST(ManifestFileLine, InvalidUtf8PathsAreRefused) {
   EXPECT_TRUE(AcceptsPath("\xF0\x9F\x98\x80/\xE2\x82\xAC"));
 }
 
+// The form with notes tells the fate of exactly the lines the launcher does not
+// take, and accepts exactly what the plain form accepts.
+TEST(ManifestNotes, EveryLineNotTakenIsToldWithItsFate) {
+  const std::string good = FLine("otc", kSha, "a.txt");
+  const struct {
+    std::string text;
+    bool accepted;
+    std::string notes;  // "number:fate:why;" per note (fate R, I or U)
+  } cases[] = {
+      {kHeader + good, true, ""},
+      {kHeader + "\n" + good + "launcher\t3\n", true, ""},
+      {"morvel-launcher\t1\r\n" + good, false,
+       "1:R:the header must be \"morvel-launcher<TAB>1\" (the file has CR LF line ends);"},
+      {"morvel\n", false, "1:R:the header must be \"morvel-launcher<TAB>1\";"},
+      {kHeader + FLine("web", kSha, "a") + FLine("otc", "ABC", "b") + FLine("otc", kSha, "CON") + good, false,
+       "2:R:unknown client \"web\";3:R:SHA-256 is not 64 lower-case hex digits;4:R:" +
+           std::string(ManifestPathProblem("CON")) + ";"},
+      {kHeader + "f\totc\n" + "self\t" + kSha + "\t5\t/elsewhere/l.exe\n" + "launcher\n" + "next\t1\n" + good, true,
+       "2:I:\"f\" line with 2 fields;3:I:bad hash or path in the \"self\" line;4:I:\"launcher\" line with 1 "
+       "fields;5:U:unknown line;"},
+  };
+  for (const auto& c : cases) {
+    std::string notes;
+    Manifest with_notes, plain;
+    const bool accepted = ParseManifest(c.text, with_notes, [&](size_t number, LineFate fate, const std::string& why) {
+      notes += std::to_string(number) + ":" + "RIU"[static_cast<int>(fate)] + ":" + why + ";";
+    });
+    EXPECT_EQ(accepted, c.accepted) << c.text;
+    EXPECT_EQ(ParseManifest(c.text, plain), c.accepted) << c.text;
+    EXPECT_EQ(notes, c.notes) << c.text;
+    if (accepted) EXPECT_TRUE(SameManifest(with_notes, plain)) << c.text;
+  }
+}
+
 TEST(ManifestRules, ReadUnsigned64LikeStrtoull) {
   const struct {
     const char* field;
@@ -297,6 +333,68 @@ TEST(ManifestRules, PathProblemExplainsTheRefusal) {
   EXPECT_NE(std::string(ManifestPathProblem("a:b")).find(":"), std::string::npos);
 }
 
+// --- The signature line ------------------------------------------------------
+
+ManifestSignature Counting() {
+  ManifestSignature signature;
+  for (size_t i = 0; i < signature.size(); ++i) signature[i] = static_cast<uint8_t>(i * 7 + 1);
+  return signature;
+}
+
+TEST(ManifestSignatureLine, ReadsBackWhatItWritesAndSignsEverythingBefore) {
+  const std::string body = kHeader + "launcher\t3\n" + FLine("otc", kSha, "a.dat");
+  const std::string line = SignatureLine(Counting());
+  EXPECT_EQ(line.size(), 4u + 128u + 1u);
+  for (const std::string& text : {body + line, body + line.substr(0, line.size() - 1)}) {
+    std::string_view signed_part;
+    ManifestSignature read{};
+    ASSERT_TRUE(SplitSignedManifest(text, signed_part, read));
+    EXPECT_EQ(signed_part, body);
+    EXPECT_EQ(read, Counting());
+  }
+  // Launchers without a key skip it: the same manifest with or without it.
+  Manifest plain, signed_manifest;
+  ASSERT_TRUE(ParseManifest(body, plain));
+  ASSERT_TRUE(ParseManifest(body + line, signed_manifest));
+  EXPECT_TRUE(SameManifest(plain, signed_manifest));
+}
+
+TEST(ManifestSignatureLine, OnlyAWellFormedLastLineIsASignature) {
+  const std::string body = kHeader + FLine("otc", kSha, "a.dat");
+  const std::string line = SignatureLine(Counting());
+  std::string upper = line;
+  upper[10] = 'A';
+  const std::string cases[] = {
+      body,                                              // none
+      body + line + FLine("otc", kSha, "b.dat"),         // a line after it
+      body + line + "\n",                                // an empty line after it
+      body + line.substr(0, 131) + "\n",                 // one digit short
+      body + line.substr(0, 132) + "0\n",                // one digit more
+      body + upper,                                      // upper case
+      body + "sig\t" + std::string(127, '0') + "g\n",     // not hex
+      body + "sig " + line.substr(4),                    // not a tab
+      body + line.substr(0, 132) + "\r\n",               // CR LF
+  };
+  for (const std::string& text : cases) {
+    std::string_view signed_part;
+    ManifestSignature read{};
+    EXPECT_FALSE(SplitSignedManifest(text, signed_part, read)) << text.substr(body.size());
+  }
+}
+
+TEST(ManifestSignatureLine, PublicKeyIsTheUncompressedPointInHex) {
+  ManifestPublicKey key{};
+  const std::string good = "04" + std::string(64, 'a') + std::string(64, 'B');
+  ASSERT_TRUE(ParsePublicKey(good, key));
+  EXPECT_EQ(key[0], 0xaa);
+  EXPECT_EQ(key[63], 0xbb);
+  EXPECT_EQ(PublicKeyText(key), "04" + std::string(64, 'a') + std::string(64, 'b'));
+  for (const std::string& bad : {std::string(), good.substr(0, 129), good + "0", "03" + good.substr(2),
+                                 "04" + std::string(127, '0') + "x"}) {
+    EXPECT_FALSE(ParsePublicKey(bad, key)) << bad;
+  }
+}
+
 }  // namespace
 
 // The writer's text is exactly what the parser reads back, field for field, and
@@ -320,3 +418,60 @@ TEST(ManifestFormat, RoundTripsThroughTheParser) {
   EXPECT_EQ(ManifestPath(m.files[1].path), "Mapas/\xC3\xA1rea.map");
   EXPECT_EQ(EntryPath("a/b/c"), u"a\\b\\c");
 }
+
+namespace {
+
+std::string PLine(const std::string& sha, const std::string& base, const std::string& size, const std::string& path) {
+  return "p\t" + sha + "\t" + base + "\t" + size + "\t" + path + "\n";
+}
+const std::string kPatchPath = "/arquivos/launcher/patches/x.dl";
+
+// A bad patch line only loses that patch: the manifest and its files stay.
+TEST(ManifestPatchLine, ReadOrSkippedNeverRejecting) {
+  struct Case {
+    const char* name;
+    std::string line;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"sound", PLine(kSha, kSha2, "4096", kPatchPath), true},
+      {"size read like strtoull", PLine(kSha, kSha2, " 12x", kPatchPath), true},
+      {"upper-case digest", PLine(std::string(63, 'a') + "A", kSha2, "1", kPatchPath), false},
+      {"short base digest", PLine(kSha, kSha2.substr(1), "1", kPatchPath), false},
+      {"path outside /arquivos/", PLine(kSha, kSha2, "1", "/etc/x.dl"), false},
+      {"path with ..", PLine(kSha, kSha2, "1", "/arquivos/../x.dl"), false},
+      {"path with a backslash", PLine(kSha, kSha2, "1", "/arquivos/a\\x.dl"), false},
+      {"four fields", "p\t" + kSha + "\t" + kSha2 + "\t1\n", false},
+      {"six fields", "p\t" + kSha + "\t" + kSha2 + "\t1\t" + kPatchPath + "\tx\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Manifest m;
+    ASSERT_TRUE(ParseManifest(kHeader + FLine("otc", kSha, "a.dat") + c.line + FLine("otc", kSha2, "b.dat"), m));
+    EXPECT_EQ(m.files.size(), 2u);
+    ASSERT_EQ(m.patches.size(), c.kept ? 1u : 0u);
+    if (!c.kept) continue;
+    EXPECT_EQ(m.patches[0].sha256, kSha);
+    EXPECT_EQ(m.patches[0].base_sha256, kSha2);
+    EXPECT_EQ(m.patches[0].path, u"/arquivos/launcher/patches/x.dl");
+    EXPECT_EQ(FindPatch(m, kSha, kSha2), &m.patches[0]);
+    EXPECT_EQ(FindPatch(m, kSha2, kSha), nullptr);
+    EXPECT_EQ(PatchTargets(m), std::set<std::string>{kSha});
+  }
+}
+
+TEST(ManifestPatchLine, RoundTripsAfterTheFileLines) {
+  const std::string text = kHeader + "launcher\t3\n" + FLine("otc", kSha, "a.dat") + FLine("classic", kSha2, "b.dat") +
+                           PLine(kSha, kSha2, "4096", kPatchPath) + PLine(kSha2, kSha, "0", "/arquivos/y.dl");
+  Manifest parsed;
+  ASSERT_TRUE(ParseManifest(text, parsed));
+  ASSERT_EQ(parsed.patches.size(), 2u);
+  EXPECT_EQ(parsed.patches[0].download_size, 4096u);
+  EXPECT_EQ(FormatManifest(parsed), text);
+  Manifest other = parsed;
+  other.patches[1].download_size = 1;
+  EXPECT_TRUE(SameManifest(parsed, parsed));
+  EXPECT_FALSE(SameManifest(parsed, other));
+}
+
+}  // namespace

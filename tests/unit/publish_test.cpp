@@ -11,9 +11,13 @@
 #include <sstream>
 
 #include "tools/publish/body.h"
+#include "tools/publish/patches.h"
+#include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
+#include "update/patch.h"
 #include "update/sha256.h"
+#include "tests/unit/test_bytes.h"
 
 namespace {
 
@@ -29,6 +33,10 @@ class PublishTest : public ::testing::Test {
     options_.client_dirs[0] = root_ / "otc";
     options_.client_dirs[1] = root_ / "classic";
     options_.jobs = 2;
+    options_.key = root_ / "signing.key";
+    std::string public_text, error;
+    ASSERT_TRUE(MakeKeyPair(options_.key, public_text, error)) << error;
+    ASSERT_TRUE(ParsePublicKey(public_text, key_));
     Write("otc/Morvel Global.exe", Random(300000, 1));
     Write("otc/data/things.dat", std::string(200000, 'x') + Random(1000, 2));
     Write("otc/config.otml", "volume = 7\n");
@@ -58,6 +66,14 @@ class PublishTest : public ::testing::Test {
     return s.str();
   }
   std::string ManifestText() { return Read("www/arquivos/launcher/manifest.txt"); }
+  // A manifest without its signature line: ECDSA signs with a fresh random
+  // nonce, so only the signature differs between two runs over the same input.
+  static std::string Signed(const std::string& text) {
+    std::string_view part;
+    ManifestSignature signature;
+    EXPECT_TRUE(SplitSignedManifest(text, part, signature));
+    return std::string(part);
+  }
   fs::path BodyPath(const std::string& content) {
     Sha256 h;
     h.Update(content.data(), static_cast<uint32_t>(content.size()));
@@ -69,7 +85,7 @@ class PublishTest : public ::testing::Test {
   }
   VerifyReport Check(ExitCode expected) {
     VerifyReport v;
-    EXPECT_EQ(Verify(options_.out, false, v), expected);
+    EXPECT_EQ(Verify(options_.out, key_, false, v), expected);
     return v;
   }
   static bool Mentions(const std::vector<std::string>& lines, const std::string& what) {
@@ -80,6 +96,7 @@ class PublishTest : public ::testing::Test {
   }
 
   fs::path root_;
+  ManifestPublicKey key_;
   PublishOptions options_;
   PublishReport report_;
 };
@@ -146,7 +163,7 @@ TEST_F(PublishTest, RepublishingUnchangedFilesCompressesNothing) {
   ASSERT_EQ(Run(), kExitOk) << report_.error;
   EXPECT_EQ(report_.bodies_compressed, 0u);
   EXPECT_EQ(report_.bodies_reused, 7u);
-  EXPECT_EQ(ManifestText(), first);
+  EXPECT_EQ(Signed(ManifestText()), Signed(first));
 
   Write("otc/config.otml", "volume = 8\n");
   ASSERT_EQ(Run(), kExitOk) << report_.error;
@@ -160,7 +177,7 @@ TEST_F(PublishTest, SameInputGivesTheSameBytesInAnotherTree) {
   const std::string first = ManifestText();
   options_.out = root_ / "www2";
   ASSERT_EQ(Run(), kExitOk);
-  EXPECT_EQ(Read("www2/arquivos/launcher/manifest.txt"), first);
+  EXPECT_EQ(Signed(Read("www2/arquivos/launcher/manifest.txt")), Signed(first));
   for (const auto& entry : fs::directory_iterator(root_ / "www/arquivos/launcher/files")) {
     const std::string name = entry.path().filename().string();
     EXPECT_EQ(Read("www/arquivos/launcher/files/" + name), Read("www2/arquivos/launcher/files/" + name)) << name;
@@ -334,16 +351,71 @@ TEST_F(PublishTest, VerifyInflatesLikeTheLauncher) {
   EXPECT_NE(why.find("not a valid gzip stream"), std::string::npos) << why;
 }
 
+// What a launcher built with the key accepts: the signature of exactly the
+// bytes before it, by that key, as the last line.
+TEST_F(PublishTest, EveryManifestIsSignedAndVerifyChecksTheSignature) {
+  ASSERT_EQ(Run(), kExitOk);
+  const std::string good = ManifestText();
+  std::string_view signed_view;
+  ManifestSignature signature;
+  ASSERT_TRUE(SplitSignedManifest(good, signed_view, signature));
+  const std::string signed_part(signed_view);
+  EXPECT_TRUE(SignatureMatches(signed_part, signature, key_));
+  Check(kExitOk);
+
+  size_t refused = 0;
+  for (size_t i = 0; i < good.size(); ++i) {
+    std::string flipped = good;
+    flipped[i] ^= 1;
+    std::string_view part;
+    ManifestSignature read;
+    refused += !(SplitSignedManifest(flipped, part, read) && SignatureMatches(part, read, key_));
+  }
+  EXPECT_EQ(refused, good.size()) << "a flipped byte anywhere is refused";
+
+  std::string other_public, error, by_other;
+  ASSERT_TRUE(MakeKeyPair(root_ / "other.key", other_public, error)) << error;
+  ASSERT_TRUE(SignManifestText(root_ / "other.key", signed_part, by_other, error)) << error;
+  const size_t last_line = signed_part.rfind('\n', signed_part.size() - 2) + 1;
+  const std::string moved =
+      signed_part.substr(0, last_line) + SignatureLine(signature) + signed_part.substr(last_line);
+  const struct {
+    std::string text;
+    const char* fault;
+  } cases[] = {
+      {by_other, "does not match the key"},
+      {moved, "no signature line"},
+      {signed_part, "no signature line"},
+  };
+  for (const auto& c : cases) {
+    Write("www/arquivos/launcher/manifest.txt", c.text);
+    EXPECT_TRUE(Mentions(Check(kExitProblems).problems, c.fault)) << c.fault;
+  }
+  Write("www/arquivos/launcher/manifest.txt", good);
+  Check(kExitOk);
+
+  PublishOptions unsigned_options = options_;
+  unsigned_options.key.clear();
+  EXPECT_EQ(Publish(unsigned_options, report_), kExitUsage);
+  unsigned_options.key = root_ / "signing.key.pub";
+  EXPECT_EQ(Publish(unsigned_options, report_), kExitUsage) << "a public key cannot sign";
+  EXPECT_FALSE(MakeKeyPair(options_.key, other_public, error)) << "an existing key is never replaced";
+}
+
 TEST_F(PublishTest, VerifyExplainsManifestLines) {
   ASSERT_EQ(Run(), kExitOk);
   std::string text = ManifestText();
   const std::string good = text;
   text += "f\totc\tabc\t1\t1\t0\n";  // six fields: ignored by the launcher
   text += "launcher\t3\n";         // newer, but no self line
+  text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'b') + "\t1\n";                  // four fields
+  text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'B') + "\t1\t/arquivos/x.dl\n";  // upper case
   Write("www/arquivos/launcher/manifest.txt", text);
   VerifyReport v = Check(kExitProblems);
-  EXPECT_TRUE(Mentions(v.problems, "line 10: \"f\" line with 6 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "line 11: \"f\" line with 6 fields"));
   EXPECT_TRUE(Mentions(v.problems, "announces launcher 3"));
+  EXPECT_TRUE(Mentions(v.problems, "line 13: \"p\" line with 4 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "line 14: bad hash or path in the \"p\" line"));
 
   std::string crlf;
   for (char c : good) {
@@ -357,7 +429,7 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
 
   Write("www/arquivos/launcher/manifest.txt", good + "f\totc\t" + std::string(64, 'a') + "\t1\t1\t0\tCON\n");
   v = Check(kExitProblems);
-  EXPECT_TRUE(Mentions(v.problems, "line 10: path piece is a Windows device name"));
+  EXPECT_TRUE(Mentions(v.problems, "line 11: path piece is a Windows device name"));
 
   fs::remove(options_.out / "arquivos/launcher/manifest.txt");
   v = Check(kExitProblems);
@@ -410,6 +482,123 @@ TEST_F(PublishTest, FilePastFourGiB) {
   ASSERT_TRUE(ParseManifest(ManifestText(), m));
   EXPECT_EQ(m.files[1].path, u"big.bin");
   EXPECT_EQ(m.files[1].size, size);
+  Check(kExitOk);
+}
+
+}  // namespace
+
+namespace {
+
+// Sprite-like content: 2 MiB of records that gzip cannot shrink.
+class PublishPatchTest : public PublishTest {
+ protected:
+  void SetUp() override {
+    PublishTest::SetUp();
+    big_ = Random(2 << 20, 21);
+    Write("otc/data/sprites.spr", big_);
+    Write("classic/Tibia.spr", Random(1 << 20, 22));
+  }
+  Manifest Published() {
+    Manifest m;
+    EXPECT_TRUE(ParseManifest(ManifestText(), m));
+    return m;
+  }
+  fs::path PatchFile(const PatchEntry& p) { return options_.out / WideToUtf8(p.path).substr(1); }
+  std::string big_;
+};
+
+TEST_F(PublishPatchTest, ChangedBigFilesGetPatchesThatRebuildThem) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.patches, 0u);  // nothing earlier to patch from
+  std::string v2 = big_;
+  v2.replace(100000, 4000, Random(4000, 23));
+  v2.insert(1500000, Random(3000, 24));
+  Write("otc/data/sprites.spr", v2);
+  Write("classic/Tibia.spr", Random(1 << 20, 25));              // rewritten: a patch would be the whole file
+  Write("otc/config.otml", "volume = 9\n");                      // under 1 MiB: no patch
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.patches, 1u);
+  EXPECT_EQ(report_.patches_made, 1u);
+  EXPECT_EQ(report_.patches_not_worth_it, 1u);
+
+  Manifest m = Published();
+  ASSERT_EQ(m.patches.size(), 1u);
+  const PatchEntry p = m.patches[0];
+  EXPECT_EQ(p.base_sha256, Sha(big_));
+  EXPECT_EQ(p.sha256, Sha(v2));
+  EXPECT_EQ(WideToUtf8(p.path), "/arquivos/launcher/patches/" + Sha(big_) + "-" + Sha(v2) + ".dl");
+  EXPECT_EQ(p.download_size, fs::file_size(PatchFile(p)));
+  EXPECT_LT(p.download_size, 12000u);
+  Digest inflated;
+  std::string why, patch, rebuilt;
+  ASSERT_TRUE(InflateBody(PatchFile(p), UINT64_MAX, inflated, why, nullptr, &patch)) << why;
+  ASSERT_TRUE(ApplyPatch(big_, patch, v2.size(), rebuilt));
+  EXPECT_TRUE(rebuilt == v2);
+  const VerifyReport v = Check(kExitOk);
+  EXPECT_EQ(v.patches, 1u);
+
+  // An unchanged run keeps the patch for players still on the first version.
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.patches, 1u);
+  EXPECT_EQ(report_.patches_made, 0u);
+  EXPECT_EQ(Published().patches.size(), 1u);
+
+  // The next version patches from this one only.
+  std::string v3 = v2;
+  v3[5] ^= 1;
+  Write("otc/data/sprites.spr", v3);
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  m = Published();
+  ASSERT_EQ(m.patches.size(), 1u);
+  EXPECT_EQ(m.patches[0].base_sha256, Sha(v2));
+  EXPECT_EQ(m.patches[0].sha256, Sha(v3));
+  EXPECT_EQ(Check(kExitOk).unreferenced_bodies, 3u);  // the first sprites, Tibia.spr and config
+}
+
+TEST_F(PublishPatchTest, VerifyAppliesEveryPatchToItsBase) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  std::string v2 = big_;
+  v2[2000] ^= 1;
+  Write("otc/data/sprites.spr", v2);
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const PatchEntry p = Published().patches.at(0);
+  EXPECT_EQ(Check(kExitOk).unreferenced_bodies, 0u);  // the base is named by the patch
+
+  struct Case {
+    const char* name;
+    std::function<void()> damage;
+    const char* problem;
+  };
+  const std::string good = Read("www" + WideToUtf8(p.path));
+  const fs::path base = BodyPath(big_);
+  const std::string base_body = Read("www/arquivos/launcher/files/" + base.filename().string());
+  const Case cases[] = {
+      {"a damaged patch",
+       [&] {
+         std::string bad = good;
+         bad[good.size() / 2] ^= 0x55;
+         Write("www" + WideToUtf8(p.path), bad);
+       },
+       "not a valid patch"},
+      {"a base with other content",
+       [&] {
+         std::string other = big_;
+         other[500000] ^= 1;
+         Write("www/arquivos/launcher/files/" + base.filename().string(), Gzip(other));
+       },
+       "does not give the file"},
+      {"a patch cut short", [&] { fs::resize_file(PatchFile(p), good.size() - 1); }, "bytes, the manifest says"},
+      {"no patch", [&] { fs::remove(PatchFile(p)); }, ": missing"},
+      {"no base", [&] { fs::remove(base); }, "cannot be checked"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.damage();
+    const VerifyReport v = Check(kExitProblems);
+    EXPECT_TRUE(Mentions(v.problems, c.problem)) << (v.problems.empty() ? "" : v.problems[0]);
+    Write("www" + WideToUtf8(p.path), good);
+    Write("www/arquivos/launcher/files/" + base.filename().string(), base_body);
+  }
   Check(kExitOk);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/launcher_state.h"
+#include "ui/frame_inputs.h"
 #include "ui/input.h"
 #include "ui/layout.h"
 
@@ -149,6 +150,63 @@ TEST(UiInput, CancelAsksTheWorkerAndClearsTheErrorLook) {
   EXPECT_EQ(texts.headline, u"Cancelando...");
   EXPECT_EQ(texts.detail, u"");
   g_state.cancel_requested = false;
+}
+
+TEST(UiFrameInputs, ReadsEveryValueAPaintDrawsFrom) {
+  SetStatus(u"Baixando atualização...", u"1,5 de 40,0 MB", true);
+  g_state.busy = true;
+  g_state.installed[0] = false;
+  g_state.installed[1] = true;
+  g_state.file_permille = 420;
+  g_state.total_permille = 1500;
+  const FrameInputs in = ReadFrameInputs(WidgetState{ButtonExit, ButtonClient1}, FontPick::Tahoma, FontPick::Generic);
+  EXPECT_EQ(in.headline, u"Baixando atualização...");
+  EXPECT_EQ(in.detail, u"1,5 de 40,0 MB");
+  EXPECT_TRUE(in.statusIsError && in.busy && !in.installed[0] && in.installed[1]);
+  EXPECT_EQ(in.filePermille, 420);
+  EXPECT_EQ(in.totalPermille, 1500);
+  EXPECT_EQ(in.widgets.hoverButton, ButtonExit);
+  EXPECT_EQ(in.widgets.pressedButton, ButtonClient1);
+  EXPECT_EQ(in.displayLabels, FontPick::Tahoma);
+  EXPECT_EQ(in.systemLabels, FontPick::Generic);
+  // A value past the signed range reads as negative, as the bar takes it.
+  g_state.file_permille = 0xFFFFFFFBu;
+  EXPECT_EQ(ReadFrameInputs(WidgetState{}, FontPick::Display, FontPick::Display).filePermille, -5);
+  SetStatus(u"Conectando ao servidor...", u"", false);
+  g_state.busy = false;
+  g_state.installed[1] = false;
+  g_state.file_permille = g_state.total_permille = 0;
+}
+
+TEST(UiFrameInputs, AnyOneChangeMakesAnotherFrame) {
+  FrameInputs base;
+  base.headline = u"Pronto.";
+  base.detail = u"Escolha o client.";
+  base.filePermille = base.totalPermille = 500;
+  struct Case { const char* what; void (*change)(FrameInputs&); };
+  const Case cases[] = {
+      {"headline", [](FrameInputs& f) { f.headline += u"."; }},
+      {"detail", [](FrameInputs& f) { f.detail = u"Escolha o client"; }},
+      {"error", [](FrameInputs& f) { f.statusIsError = true; }},
+      {"busy", [](FrameInputs& f) { f.busy = true; }},
+      {"installed 0", [](FrameInputs& f) { f.installed[0] = true; }},
+      {"installed 1", [](FrameInputs& f) { f.installed[1] = true; }},
+      {"file bar", [](FrameInputs& f) { f.filePermille = 501; }},
+      {"total bar", [](FrameInputs& f) { f.totalPermille = 499; }},
+      {"hover", [](FrameInputs& f) { f.widgets.hoverButton = ButtonClose; }},
+      {"pressed", [](FrameInputs& f) { f.widgets.pressedButton = ButtonClient0; }},
+      {"display labels", [](FrameInputs& f) { f.displayLabels = FontPick::SegoeUi; }},
+      {"system labels", [](FrameInputs& f) { f.systemLabels = FontPick::Tahoma; }},
+  };
+  const FrameInputs same = base;
+  EXPECT_TRUE(same == base);
+  EXPECT_FALSE(same != base);
+  for (const Case& c : cases) {
+    FrameInputs changed = base;
+    c.change(changed);
+    EXPECT_FALSE(changed == base) << c.what;
+    EXPECT_TRUE(changed != base) << c.what;
+  }
 }
 
 }  // namespace

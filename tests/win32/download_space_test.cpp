@@ -33,7 +33,7 @@ TEST_F(DownloadSpace, TooLittleRoomStopsBeforeAnyDownload) {
   EXPECT_FALSE(Update(manifest, true, false));
   ExpectStatus(u"Sem espaço em disco.", u"São necessários 20,0 MB.", true);
   EXPECT_TRUE(FetchedBodies().empty());
-  EXPECT_FALSE(Exists(ClientDir(0)));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 }
 
 TEST_F(DownloadSpace, WhatFitsWithTheMarginIsDownloaded) {

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "app/move_file_win32.h"
 #include "app/scoped_win32.h"
 #include "tests/win32/download_test_util.h"
 
@@ -70,7 +72,7 @@ TEST_F(Download, FirstInstallOfOneClientFromNginx) {
 
   EXPECT_TRUE(ok);
   ExpectInstalled(u"install", manifest, true, false);
-  EXPECT_FALSE(Exists(ClientDir(1))) << "the other client is not touched";
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::Classic))) << "the other client is not touched";
   EXPECT_TRUE(PartFiles().empty());
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
@@ -370,7 +372,7 @@ TEST_F(Download, NothingSelectedOrAnEarlyCancel) {
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
   ExpectStatus(u"before", u"untouched", false);
-  EXPECT_FALSE(Exists(ClientDir(0)));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 
   g_state.cancel_requested = true;
   EXPECT_FALSE(Update(manifest, false, false));
@@ -381,7 +383,7 @@ TEST_F(Download, NothingSelectedOrAnEarlyCancel) {
   EXPECT_FALSE(Update(manifest, true, true));
   ExpectStatus(u"Cancelado.", u"", false);
   EXPECT_TRUE(FetchedBodies().empty());
-  EXPECT_FALSE(Exists(ClientDir(0)));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 }
 
 TEST_F(Download, ZeroDownloadSizesShowFullFileBarsAndCountNothing) {
@@ -396,7 +398,7 @@ TEST_F(Download, ZeroDownloadSizesShowFullFileBarsAndCountNothing) {
 TEST_F(Download, SingleAttemptMakesAndMovesItsPartFile) {
   const Manifest manifest = LoadScenario(u"small");
   const FileEntry& font = manifest.files[0];
-  Http http;
+  Http http(TestFileHost());
   EXPECT_EQ(DownloadFile(http, font, font.download_size, 4 * font.download_size), DownloadResult::Ok);
   EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
   // Half of the whole transfer: the bytes done before plus this body.
@@ -414,6 +416,248 @@ TEST_F(Download, SingleAttemptMakesAndMovesItsPartFile) {
   }
   EXPECT_TRUE(ReadBytes(ClientFilePath(font)) == SourceBytes(u"install", font));
   EXPECT_TRUE(PartFiles().empty());
+}
+
+// --- Links and read-only files under the client folders ------------------------
+
+// The Unix side of a prefix path (Wine's own export).
+std::string UnixPath(const WideString& path) {
+  using Fn = char*(CDECL*)(LPCWSTR);
+  const auto to_unix = reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!to_unix) return std::string();
+  char* unix_path = to_unix(WinText(path));
+  const std::string result = unix_path ? unix_path : "";
+  HeapFree(GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+// A Linux link at `link` to `target`, made by a Unix program (Wine's
+// CreateSymbolicLinkW makes nothing): symbolic, which Wine shows as a reparse
+// point when it names a folder, or hard. (A symbolic link to a file looks like a
+// plain file to Wine, which deletes the file it names where Windows deletes the
+// link.) The link goes again when this goes out of scope; nothing follows it.
+class UnixLink {
+ public:
+  UnixLink(const WideString& target, const WideString& link, bool symbolic) : link_(link) {
+    ok = Run(std::string(symbolic ? "ln -s '" : "ln '") + UnixPath(target) + "' '" + UnixPath(link) + "'", true);
+  }
+  ~UnixLink() { Run("rm -f '" + UnixPath(link_) + "'", false); }
+  UnixLink(const UnixLink&) = delete;
+  UnixLink& operator=(const UnixLink&) = delete;
+  bool ok = false;
+
+ private:
+  // Wine cannot wait for a Unix process: the link's presence is the sign.
+  bool Run(const std::string& command, bool present) {
+    std::wstring line = L"/bin/sh -c \"" + std::wstring(WinText(Utf8ToWide(command))) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      return false;
+    }
+    const ScopedHandle owned_process(process.hProcess), owned_thread(process.hThread);
+    for (int i = 0; i < 250; ++i) {
+      if (Exists(link_) == present) return true;
+      Sleep(20);
+    }
+    return false;
+  }
+  WideString link_;
+};
+
+WideString OutsideFolder() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const WideString folder = FromWinText(temp) + u"morvel-outside";
+  RemoveTree(folder);
+  CreateDirectoryTree(folder);
+  return folder;
+}
+
+// A hard link as the old ".part": written through, it would overwrite the file
+// elsewhere and then move it into the client folder.
+TEST_F(Download, AnOldPartThatLinksElsewhereIsRemovedNeverWrittenThrough) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];
+  const WideString target = ClientFilePath(font);
+  CreateDirectoryTree(target.substr(0, target.rfind(u'\\')));
+  const WideString secret = OutsideFolder() + u"\\secret.txt";
+  ASSERT_TRUE(WriteBytes(secret, "the player's own file"));
+  {
+    UnixLink link(secret, target + u".part", false);
+    ASSERT_TRUE(link.ok);
+    EXPECT_TRUE(Update(manifest, true, false));
+  }
+  EXPECT_EQ(ReadBytes(secret), "the player's own file");
+  EXPECT_TRUE(ReadBytes(target) == SourceBytes(u"install", font));
+  EXPECT_TRUE(PartFiles().empty());
+}
+
+TEST_F(Download, AFolderLinkBelowTheClientFolderIsAWriteFailure) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];  // data\fonts\...
+  const WideString outside = OutsideFolder();
+  CreateDirectoryTree(ClientDir(ClientKind::OTClient));
+  {
+    UnixLink link(outside, ClientDir(ClientKind::OTClient) + u"\\data", true);
+    ASSERT_TRUE(link.ok);
+    ASSERT_NE(GetFileAttributesW(WinText(ClientDir(ClientKind::OTClient) + u"\\data")) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    EXPECT_FALSE(Update(manifest, true, false));
+    ExpectStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+  }
+  int written = 0;
+  Walk(outside, [&written](const WideString&, bool is_folder) { written += is_folder ? 0 : 1; });
+  EXPECT_EQ(written, 0) << "nothing is written through the link";
+  EXPECT_EQ(ReadBytes(ClientFilePath(font)), "<missing>");
+}
+
+// Windows refuses to move a file over a read-only one; Wine replaces it, as
+// root or not. This move refuses as Windows does.
+BOOL WINAPI MoveRefusingReadOnly(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  const DWORD attributes = GetFileAttributesW(to);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return MoveFileExW(from, to, flags);
+}
+
+TEST_F(Download, AReadOnlyClientFileIsReplaced) {
+  const Manifest manifest = LoadScenario(u"small");
+  const FileEntry& font = manifest.files[0];
+  const WideString target = ClientFilePath(font);
+  CreateDirectoryTree(target.substr(0, target.rfind(u'\\')));
+  ASSERT_TRUE(WriteBytes(target, "an older font"));
+  ASSERT_TRUE(SetFileAttributesW(WinText(target), FILE_ATTRIBUTE_READONLY));
+  ASSERT_NE(GetFileAttributesW(WinText(target)) & FILE_ATTRIBUTE_READONLY, 0u);
+  g_move_file = MoveRefusingReadOnly;
+  const bool updated = Update(manifest, true, false);
+  g_move_file = MoveFileExW;
+  EXPECT_TRUE(updated);
+  EXPECT_TRUE(ReadBytes(target) == SourceBytes(u"install", font));
+  EXPECT_EQ(GetFileAttributesW(WinText(target)) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The request paths the fault server was asked for under patches/, in order.
+std::vector<std::string> FetchedPatches() {
+  std::vector<std::string> paths;
+  const std::string prefix = "/arquivos/launcher/patches/";
+  for (const LoggedRequest& request : ReadRequestLog()) {
+    if (request.target.compare(0, prefix.size(), prefix) == 0) paths.push_back(request.target);
+  }
+  return paths;
+}
+
+const PatchEntry& PatchOf(const Manifest& manifest, const FileEntry& entry) {
+  for (const PatchEntry& patch : manifest.patches) {
+    if (patch.sha256 == entry.sha256) return patch;
+  }
+  ADD_FAILURE() << "no patch for " << WideToUtf8(entry.path);
+  static const PatchEntry none;
+  return none;
+}
+
+class PatchDownload : public Download {
+ protected:
+  void SetUp() override {
+    Download::SetUp();
+    v1_ = LoadScenario(u"patch1");
+    v2_ = LoadScenario(u"patch2");
+    ASSERT_EQ(v2_.patches.size(), 2u);
+    ASSERT_TRUE(Update(v1_, true, false));
+    ClearRequestLog();
+    ResetState();
+  }
+  // Version 2 in place, and the detail's two amounts equal at the end.
+  void ExpectVersion2(uint64_t total) {
+    ExpectInstalled(u"patch2", v2_, true, false);
+    EXPECT_TRUE(PartFiles().empty());
+    if (total != 0) ExpectStatus(u"Baixando leia-me.txt", TransferDetail(total, total), false);
+    EXPECT_EQ(g_state.total_permille.load(), 1000u);
+  }
+  std::string PatchPath(const char16_t* path) { return WideToUtf8(PatchOf(v2_, EntryAt(v2_, path)).path); }
+  Manifest v1_, v2_;
+};
+
+TEST_F(PatchDownload, ChangedFilesComeAsPatchesAndOnlyThePatchesCount) {
+  const FileEntry& a = EntryAt(v2_, u"data\\a.spr");
+  const FileEntry& b = EntryAt(v2_, u"data\\b.dat");
+  const FileEntry& readme = EntryAt(v2_, u"leia-me.txt");
+  EXPECT_TRUE(Update(v2_, true, false));
+  const uint64_t total = PatchOf(v2_, a).download_size + PatchOf(v2_, b).download_size + readme.download_size;
+  ExpectVersion2(total);
+  EXPECT_LT(total * 10, a.download_size + b.download_size) << "the patches are the small part";
+  EXPECT_EQ(FetchedPatches(), (std::vector<std::string>{PatchPath(u"data\\a.spr"), PatchPath(u"data\\b.dat")}));
+  EXPECT_EQ(FetchedBodies(), std::vector<std::string>{readme.sha256}) << "no whole body of a patched file";
+}
+
+// Whatever goes wrong on the patch path, the file comes whole in the same task.
+TEST_F(PatchDownload, AFailedPatchFallsBackToTheWholeBodySilently) {
+  const FileEntry& a = EntryAt(v2_, u"data\\a.spr");
+  const FileEntry& readme = EntryAt(v2_, u"leia-me.txt");
+  const std::string a_patch = PatchPath(u"data\\a.spr");
+  const std::string b_patch = PatchPath(u"data\\b.dat");
+  const std::vector<std::string> rules[] = {
+      {a_patch + " status 404"},
+      {a_patch + " body 5000"},                      // not gzip
+      {a_patch + " drop 300"},                       // cut short
+      {a_patch + " file " + b_patch},                // a sound patch for another base
+      {a_patch + " status 500", b_patch + " status 500"},  // every patch refused
+  };
+  for (const std::vector<std::string>& rule : rules) {
+    SCOPED_TRACE(rule[0]);
+    EmptyFolder(InstallDir());
+    ASSERT_TRUE(Update(v1_, true, false));
+    ClearRequestLog();
+    ResetState();
+    ScopedFaultRules faults(rule);
+    ASSERT_TRUE(faults.ok);
+    EXPECT_TRUE(Update(v2_, true, false));
+    ExpectVersion2(0);
+    EXPECT_FALSE(g_state.status_is_error.load());
+    const std::vector<std::string> bodies = FetchedBodies();
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), a.sha256), 1) << "a.spr whole, once";
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), readme.sha256), 1);
+    const std::vector<std::string> patches = FetchedPatches();
+    ASSERT_FALSE(patches.empty());
+    EXPECT_EQ(patches.front(), a_patch);
+    double first = 0, second = 0;
+    ASSERT_TRUE(ParseAmounts(CopyStatus().detail, first, second));
+    EXPECT_EQ(first, second) << "done and total agree at the end";
+    // Amounts have one decimal: the whole body, give or take the rounding.
+    EXPECT_GE(second + 0.05, static_cast<double>(a.download_size) / 1048576) << "the whole body is counted";
+  }
+}
+
+TEST_F(PatchDownload, AFileThatIsNotThePatchBaseComesWhole) {
+  const FileEntry& a = EntryAt(v2_, u"data\\a.spr");
+  const FileEntry& b = EntryAt(v2_, u"data\\b.dat");
+  ASSERT_TRUE(WriteBytes(ClientFilePath(a), std::string(1500000, 'z')));  // the old size, other bytes
+  ASSERT_TRUE(DeleteFileW(WinText(ClientFilePath(b))));
+  EXPECT_TRUE(Update(v2_, true, false));
+  ExpectVersion2(a.download_size + b.download_size + EntryAt(v2_, u"leia-me.txt").download_size);
+  EXPECT_TRUE(FetchedPatches().empty());
+}
+
+TEST_F(PatchDownload, ACancelDuringAPatchStopsTheTask) {
+  ScopedFaultRules faults({PatchPath(u"data\\a.spr") + " stall 3 100"});
+  ASSERT_TRUE(faults.ok);
+  std::thread canceller([] {
+    Sleep(1000);
+    g_state.cancel_requested = true;
+  });
+  EXPECT_FALSE(Update(v2_, true, false));
+  canceller.join();
+  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  EXPECT_TRUE(PartFiles().empty());
+  EXPECT_TRUE(FetchedBodies().empty()) << "no fall-back after a cancel";
+  EXPECT_TRUE(ReadBytes(ClientFilePath(EntryAt(v1_, u"data\\a.spr"))) == SourceBytes(u"patch1", EntryAt(v1_, u"data\\a.spr")));
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ inline void ResetState() {
 }
 
 inline bool Update(const Manifest& manifest, bool otc, bool classic) {
-  Http http;
+  Http http(TestFileHost());
   const bool selection[2] = {otc, classic};
   return UpdateClientFiles(http, manifest, selection);
 }

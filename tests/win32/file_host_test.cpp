@@ -41,7 +41,7 @@ RawResponse RawGet(const WideString& path, const wchar_t* extra_headers = nullpt
   RawResponse r;
   const ScopedInternet session(WinHttpOpen(L"file-host-test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
   const ScopedInternet connection(
-      session ? WinHttpConnect(session.get(), WinText(FileHostName()), FileHostPort(), 0) : nullptr);
+      session ? WinHttpConnect(session.get(), WinText(TestFileHost().name), TestFileHost().port, 0) : nullptr);
   const ScopedInternet owned_request(connection ? WinHttpOpenRequest(connection.get(), L"GET", WinText(path), nullptr,
                                                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                                      WINHTTP_FLAG_SECURE)
@@ -67,7 +67,7 @@ RawResponse RawGet(const WideString& path, const wchar_t* extra_headers = nullpt
 bool Contains(const WideString& text, const char16_t* part) { return text.find(part) != WideString::npos; }
 
 bool GetAll(const WideString& path, std::string& body) {
-  Http http;
+  Http http(TestFileHost());
   body.clear();
   return HttpGet(http, path, [&body](const uint8_t* data, uint32_t length) {
     body.append(reinterpret_cast<const char*>(data), length);
@@ -106,7 +106,7 @@ TEST_F(FileHostTest, ManifestFetchedFromNginxEqualsTheServedFile) {
   Manifest expected;
   ASSERT_TRUE(ParseManifest(text, expected));
 
-  Http http;
+  Http http(TestFileHost());
   Manifest fetched;
   ASSERT_TRUE(FetchManifest(http, fetched));
   EXPECT_EQ(fetched.launcher_version, expected.launcher_version);
@@ -183,13 +183,13 @@ TEST_F(FileHostTest, NothingOutsideThePublishedNamesIsServed) {
 
 TEST_F(FileHostTest, DownloadPageIsOnTheFileHostOverHttps) {
   UseFileHost(u"arquivos.example.com.br", 443);
-  EXPECT_EQ(DownloadPageUrl(), u"https://arquivos.example.com.br/downloads");
+  EXPECT_EQ(DownloadPageUrl(TestFileHost()), u"https://arquivos.example.com.br/downloads");
   UseFileHost(u"localhost", 8443);
-  EXPECT_EQ(DownloadPageUrl(), u"https://localhost:8443/downloads");
+  EXPECT_EQ(DownloadPageUrl(TestFileHost()), u"https://localhost:8443/downloads");
   UseFileHost(u"h", 1);
-  EXPECT_EQ(DownloadPageUrl(), u"https://h:1/downloads");
+  EXPECT_EQ(DownloadPageUrl(TestFileHost()), u"https://h:1/downloads");
   UseFileHost(u"h", 65535);
-  EXPECT_EQ(DownloadPageUrl(), u"https://h:65535/downloads");
+  EXPECT_EQ(DownloadPageUrl(TestFileHost()), u"https://h:65535/downloads");
 
   // The placeholder location serves a page once the admin puts one there.
   ASSERT_TRUE(UseNginx());

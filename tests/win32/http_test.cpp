@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/win32_text.h"
+#include "tests/win32/support/test_disk.h"
 #include "tests/win32/support/test_services.h"
 #include "update/http_win32.h"
 #include "update/manifest.h"
@@ -45,7 +46,7 @@ Fetched Get(Http& http, const WideString& path, size_t stop_at = 0) {
 }
 
 Fetched Get(const WideString& path, size_t stop_at = 0) {
-  Http http;
+  Http http(TestFileHost());
   return Get(http, path, stop_at);
 }
 
@@ -86,7 +87,7 @@ TEST_F(HttpTest, OnlyStatus200Succeeds_OthersNeverReachTheCallback) {
   ScopedFaultRules rules({"/s201 status 201 100", "/s206 status 206 100", "/s404 status 404 100",
                           "/s500 status 500 100", "/s503 status 503 100", "/ok status 200 100"});
   ASSERT_TRUE(rules.ok);
-  Http http;
+  Http http(TestFileHost());
   for (const char16_t* path : {u"/s201", u"/s206", u"/s404", u"/s500", u"/s503"}) {
     const Fetched f = Get(http, path);
     EXPECT_FALSE(f.ok) << WideToUtf8(path);
@@ -99,6 +100,24 @@ TEST_F(HttpTest, OnlyStatus200Succeeds_OthersNeverReachTheCallback) {
   EXPECT_EQ(ReadRequestLog().size(), 6u);
 }
 
+// A redirect, to another path of the same host or to another host, is no
+// answer: nothing of the target is fetched.
+TEST_F(HttpTest, RedirectsAreFailuresAndNeverFollowed) {
+  ASSERT_TRUE(WriteServedFile(u"net-tests\\moved.txt", "elsewhere"));
+  const std::string nginx = "@" + WideToUtf8(TestEnv(u"MORVEL_NGINX_PORT")) + "/net-tests/moved.txt";
+  for (const char* code : {"301", "302", "307", "308"}) {
+    for (const std::string& target : {std::string("/net-tests/moved.txt"), nginx}) {
+      ScopedFaultRules rules({std::string("/moved redirect ") + code + " " + target});
+      ASSERT_TRUE(rules.ok);
+      ClearRequestLog();
+      const Fetched f = Get(u"/moved");
+      EXPECT_FALSE(f.ok) << code << " " << target;
+      EXPECT_TRUE(f.chunks.empty()) << code << " " << target;
+      EXPECT_EQ(ReadRequestLog().size(), 1u) << code << " " << target;
+    }
+  }
+}
+
 TEST_F(HttpTest, EmptyBodyIsSuccessWithoutAnyCallback) {
   ScopedFaultRules rules({"/empty body 0"});
   const Fetched f = Get(u"/empty");
@@ -108,7 +127,7 @@ TEST_F(HttpTest, EmptyBodyIsSuccessWithoutAnyCallback) {
 
 TEST_F(HttpTest, BodiesArriveWholeInChunksOfOneTo65536Bytes) {
   ScopedFaultRules rules({"/a body 65537", "/b body 1048579", "/c body 1", "/d chunked 200001"});
-  Http http;
+  Http http(TestFileHost());
   for (const auto& [path, size] : {std::pair<const char16_t*, uint64_t>{u"/a", 65537},
                                    {u"/b", 1048579},
                                    {u"/c", 1},
@@ -128,7 +147,7 @@ TEST_F(HttpTest, BodiesArriveWholeInChunksOfOneTo65536Bytes) {
 
 TEST_F(HttpTest, CallbackRefusalStopsAtOnceAndTheConnectionStaysUsable) {
   ScopedFaultRules rules({"/big body 3000000", "/small body 10"});
-  Http http;
+  Http http(TestFileHost());
   const Fetched stopped = Get(http, u"/big", 1);
   EXPECT_FALSE(stopped.ok);
   EXPECT_EQ(stopped.chunks.size(), 1u);
@@ -177,7 +196,7 @@ TEST_F(HttpTest, FailsWithoutCallbackWhenNothingListens) {
 }
 
 TEST_F(HttpTest, WithoutAConnectionEveryGetFailsAndNothingIsSent) {
-  Http http;
+  Http http(TestFileHost());
   ASSERT_TRUE(HttpTestAccess::Connection(http));
   HttpTestAccess::Connection(http).reset();  // as after a failed WinHttpConnect
   EXPECT_FALSE(Get(http, u"/x").ok);
@@ -243,7 +262,7 @@ TEST_F(HttpTest, AStallEndsTheAttemptAfterAbout30Seconds) {
 // --- FetchManifest ------------------------------------------------------------
 
 bool Fetch(Manifest& manifest) {
-  Http http;
+  Http http(TestFileHost());
   return FetchManifest(http, manifest);
 }
 
@@ -333,6 +352,51 @@ TEST_F(HttpTest, FetchManifestHoldsAtMostTheLimitBeforeTheLastChunk) {
       EXPECT_EQ(manifest.launcher_version, 7) << size;
     }
   }
+}
+
+// A build with a key takes the manifest only as signed by it: a flipped byte
+// anywhere, another key's signature, a line after the signature or no
+// signature leave it unfetched, as if the host could not be reached. A build
+// without a key reads every one of them as before.
+TEST_F(HttpTest, FetchManifestWithAKeyTakesOnlyWhatTheKeySigned) {
+  const WideString folder = ServedRoot() + u"\\arquivos\\launcher\\";
+  const std::string good = test_disk::ReadBytes(folder + u"manifest-signed.txt");
+  const std::string by_other = test_disk::ReadBytes(folder + u"manifest-other-key.txt");
+  ASSERT_GT(good.size(), 1000u);
+  const size_t signature_line = good.rfind("\nsig\t") + 1;
+  const size_t last_file_line = good.rfind('\n', signature_line - 2) + 1;
+  const std::string unsigned_text = good.substr(0, signature_line);
+  const std::string moved = good.substr(0, last_file_line) + good.substr(signature_line) +
+                            good.substr(last_file_line, signature_line - last_file_line);
+  auto flipped = [&good](size_t at) {
+    std::string text = good;
+    text[at] ^= 1;
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string text;
+    bool with_key, without_key;
+  } cases[] = {
+      {"as signed", good, true, true},
+      {"header byte flipped", flipped(3), false, false},
+      {"size digit flipped", flipped(good.find("\t1", good.find("\nf\t")) + 1), false, true},
+      {"launcher version flipped", flipped(good.find("\nlauncher\t") + 10), false, true},
+      {"signature byte flipped", flipped(signature_line + 40), false, true},
+      {"another key's signature", by_other, false, true},
+      {"a line moved after the signature", moved, false, true},
+      {"no signature", unsigned_text, false, true},
+  };
+  for (const bool keyed : {true, false}) {
+    UseManifestKey(keyed ? kTestManifestKey : "");
+    for (const auto& c : cases) {
+      ASSERT_TRUE(WriteServedFile(u"net-tests\\signed-manifest.txt", c.text));
+      ScopedFaultRules rules({"/arquivos/launcher/manifest.txt file /net-tests/signed-manifest.txt"});
+      Manifest manifest;
+      EXPECT_EQ(Fetch(manifest), keyed ? c.with_key : c.without_key) << c.name << (keyed ? " (key)" : " (no key)");
+    }
+  }
+  UseManifestKey("");
 }
 
 }  // namespace

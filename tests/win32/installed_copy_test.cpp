@@ -1,17 +1,21 @@
 // The installed copy and the desktop shortcut, in the throwaway prefix's real
-// shell folders. Runs that need another running path start a copy of this
-// program with "--as-launcher" (it does what the entry does with them).
+// shell folders, with the install folder on a small tmpfs (the hook
+// installed_copy_tests.hook.sh). Runs that need another running path start a
+// copy of this program with "--as-launcher" (it does what the entry does with them).
 #include <windows.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "app/installed_copy.h"
 #include "app/paths.h"
+#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "tests/win32/support/shortcut_win32.h"
 #include "tests/win32/support/test_disk.h"
@@ -35,10 +39,9 @@ DWORD RunAsLauncher(const WideString& exe) {
     ADD_FAILURE() << "cannot start " << WideToUtf8(exe) << ": " << GetLastError();
     return 999;
   }
+  const ScopedHandle thread(process.hThread), owned(process.hProcess);
   DWORD code = 998;
-  if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (WaitForSingleObject(owned.get(), 30000) == WAIT_OBJECT_0) GetExitCodeProcess(owned.get(), &code);
   return code;
 }
 
@@ -74,6 +77,37 @@ TEST_F(InstalledCopyTest, ALaterRunOverwritesTheCopyAndRecreatesAMissingLink) {
   InstallLauncherCopy();
   EXPECT_EQ(ReadBytes(Target()), self_);
   ExpectOurLink();
+}
+
+// On the small disk of installed_copy_tests.hook.sh, filled until the new copy
+// cannot fit: the old copy stays whole, and so does what points at it.
+TEST_F(InstalledCopyTest, AFullDiskLeavesTheOldCopyWhole) {
+  CreateDirectoryTree(InstallDir());
+  const std::string old_copy(200000, 'o');
+  ASSERT_TRUE(WriteBytes(Target(), old_copy));
+  ULARGE_INTEGER free_bytes, total_bytes;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(WinText(InstallDir()), &free_bytes, &total_bytes, nullptr));
+  ASSERT_LE(total_bytes.QuadPart, uint64_t{64} << 20) << "the install folder is not on the small tmpfs";
+  const WideString filler = InstallDir() + u"\\filler";
+  {
+    FILE* f = _wfopen(WinText(filler), L"wb");
+    ASSERT_NE(f, nullptr);
+    const std::string mib(1 << 20, 'f');
+    uint64_t left = free_bytes.QuadPart - self_.size() / 2;
+    while (left > 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, mib.size()));
+      ASSERT_EQ(fwrite(mib.data(), 1, n, f), n);
+      left -= n;
+    }
+    ASSERT_EQ(fclose(f), 0);
+  }
+  InstallLauncherCopy();
+  EXPECT_TRUE(ReadBytes(Target()) == old_copy) << "the installed copy was cut";
+  EXPECT_FALSE(Exists(Target() + u".part"));
+  ExpectOurLink();
+  DeleteFileW(WinText(filler));
+  InstallLauncherCopy();
+  EXPECT_TRUE(ReadBytes(Target()) == self_) << "with room again the copy is made";
 }
 
 TEST_F(InstalledCopyTest, ADesktopFileOfThatNameIsNeverRewritten) {

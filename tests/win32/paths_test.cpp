@@ -30,10 +30,10 @@ WideString ScratchFolder(const char16_t* name) {
 TEST(Paths, InstallAndClientFoldersLieUnderLocalAppData) {
   const WideString base = test_disk::SpecialFolder(CSIDL_LOCAL_APPDATA);
   EXPECT_EQ(InstallDir(), base + u"\\Morvel Global");
-  EXPECT_EQ(ClientDir(0), base + u"\\Morvel Global\\Morvel Global");
-  EXPECT_EQ(ClientDir(1), base + u"\\Morvel Global\\Morvel Global 8.60");
-  EXPECT_EQ(ClientExePath(0), base + u"\\Morvel Global\\Morvel Global\\Morvel Global.exe");
-  EXPECT_EQ(ClientExePath(1), base + u"\\Morvel Global\\Morvel Global 8.60\\Tibia.exe");
+  EXPECT_EQ(ClientDir(ClientKind::OTClient), base + u"\\Morvel Global\\Morvel Global");
+  EXPECT_EQ(ClientDir(ClientKind::Classic), base + u"\\Morvel Global\\Morvel Global 8.60");
+  EXPECT_EQ(ClientExePath(ClientKind::OTClient), base + u"\\Morvel Global\\Morvel Global\\Morvel Global.exe");
+  EXPECT_EQ(ClientExePath(ClientKind::Classic), base + u"\\Morvel Global\\Morvel Global 8.60\\Tibia.exe");
 }
 
 TEST(Paths, CreateDirectoryTreeMakesEveryMissingParent) {
@@ -78,25 +78,25 @@ TEST(Paths, SystemConversionMatchesThePortableOneOnValidText) {
 }
 
 TEST(Paths, InstalledMeansTheExecutableFileExists) {
-  CreateDirectoryTree(ClientDir(0));
-  CreateDirectoryTree(ClientDir(1));
+  CreateDirectoryTree(ClientDir(ClientKind::OTClient));
+  CreateDirectoryTree(ClientDir(ClientKind::Classic));
   RefreshInstalledClients();
   EXPECT_FALSE(g_state.installed[0]);
   EXPECT_FALSE(g_state.installed[1]);
 
-  ASSERT_TRUE(test_disk::WriteBytes(ClientExePath(0), "MZ"));
-  CreateDirectoryW(WinText(ClientExePath(1)), nullptr);  // a folder named like the exe
+  ASSERT_TRUE(test_disk::WriteBytes(ClientExePath(ClientKind::OTClient), "MZ"));
+  CreateDirectoryW(WinText(ClientExePath(ClientKind::Classic)), nullptr);  // a folder named like the exe
   RefreshInstalledClients();
   EXPECT_TRUE(g_state.installed[0]);
   EXPECT_FALSE(g_state.installed[1]);
 
-  DeleteFileW(WinText(ClientExePath(0)));
-  RemoveDirectoryW(WinText(ClientExePath(1)));
-  ASSERT_TRUE(test_disk::WriteBytes(ClientExePath(1), "MZ"));
+  DeleteFileW(WinText(ClientExePath(ClientKind::OTClient)));
+  RemoveDirectoryW(WinText(ClientExePath(ClientKind::Classic)));
+  ASSERT_TRUE(test_disk::WriteBytes(ClientExePath(ClientKind::Classic), "MZ"));
   RefreshInstalledClients();
   EXPECT_FALSE(g_state.installed[0]);
   EXPECT_TRUE(g_state.installed[1]);
-  DeleteFileW(WinText(ClientExePath(1)));
+  DeleteFileW(WinText(ClientExePath(ClientKind::Classic)));
 }
 
 }  // namespace

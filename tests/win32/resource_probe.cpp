@@ -3,9 +3,11 @@
 // apart from the real window. Exits with the number of resources it could not load.
 #include <windows.h>
 
+#include "ui/resource_ids.h"
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  int missing = LoadIconW(instance, MAKEINTRESOURCEW(1)) ? 0 : 1;
-  for (int id = 2; id <= 7; ++id) {
+  int missing = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LAUNCHER)) ? 0 : 1;
+  for (int id = IDR_SCENE; id <= IDR_DISPLAY_FONT_LICENSE; ++id) {
     if (!FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10)))  // RT_RCDATA
       ++missing;
   }

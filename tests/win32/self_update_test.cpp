@@ -20,6 +20,7 @@
 #include "tests/win32/support/test_services.h"
 #include "update/file_host.h"
 #include "update/self_update_win32.h"
+#include "update/sha256.h"
 
 namespace {
 
@@ -185,7 +186,7 @@ TEST_F(SelfUpdateTest, ABodyLongerThanAnnouncedIsRefusedAndTheDownloadPageOffere
   EXPECT_EQ(r["question"], "Há uma nova versão do launcher. Abrir a página de download?");
   EXPECT_EQ(r["type"], std::to_string(MB_YESNO | MB_ICONINFORMATION));
   EXPECT_EQ(r["pages"], "1") << "answered Yes";
-  EXPECT_EQ(r["page"], WideToUtf8(DownloadPageUrl()));
+  EXPECT_EQ(r["page"], WideToUtf8(DownloadPageUrl(TestFileHost())));
   ExpectUntouched();
 }
 
@@ -214,6 +215,25 @@ TEST_F(SelfUpdateTest, AFailedSwapOrFlushLeavesTheRunningFileInPlace) {
     EXPECT_EQ(r["calls"], c.calls) << c.scenario;
     ExpectUntouched();
   }
+}
+
+// A publishing slip: the version raised, but the "self" exe is the one already
+// running. Fetching and restarting into it would repeat at every start.
+TEST_F(SelfUpdateTest, AnAnnouncedExeThatIsTheRunningOneLeavesNothingToUpdate) {
+  Sha256 digest;
+  digest.Update(original_.data(), static_cast<uint32_t>(original_.size()));
+  ASSERT_TRUE(WriteBytes(ManifestFolder() + u"\\tasks\\same.exe", original_));
+  const std::string text = "morvel-launcher\t1\nlauncher\t3\nself\t" + digest.FinishHex() + "\t" +
+                           std::to_string(original_.size()) + "\t/arquivos/launcher/tasks/same.exe\nf\totc\t" +
+                           std::string(64, 'a') + "\t1\t1\t0\tx.dat\n";
+  ASSERT_TRUE(WriteBytes(ManifestFolder() + u"\\manifest-tasks-same.txt", text));
+  auto r = Run(u"same", "same");
+  EXPECT_EQ(r["action"], "0");
+  EXPECT_EQ(r["headline"], "Pronto. Escolha o client para jogar.");
+  EXPECT_EQ(r["error"], "0");
+  EXPECT_EQ(r["questions"], "0");
+  EXPECT_EQ(r["calls"], "") << "nothing downloaded, flushed or swapped";
+  ExpectUntouched();
 }
 
 }  // namespace

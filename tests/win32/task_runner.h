@@ -15,6 +15,7 @@
 #include "app/task_handoff_win32.h"
 #include "app/win32_text.h"
 #include "update/questions_win32.h"
+#include "update/worker_win32.h"
 
 namespace tasks_test {
 
@@ -80,7 +81,8 @@ inline LRESULT CALLBACK FinishProc(HWND window, UINT message, WPARAM wparam, LPA
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// A fresh hidden window, set as the main window.
+// A fresh hidden window, set as the main window, and the launcher's worker as
+// the task body, as the entry sets them.
 inline HWND MakeMainWindow() {
   static bool registered = false;
   if (!registered) {
@@ -93,6 +95,7 @@ inline HWND MakeMainWindow() {
   const HWND window = CreateWindowExW(0, L"MorvelTasksTestWnd", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                       GetModuleHandleW(nullptr), nullptr);
   g_state.main_window = window;
+  g_task_hooks.body = WorkerMain;
   return window;
 }
 

@@ -55,9 +55,19 @@ void Apply(const Scene& s) {
 
 Pixels Render(const Scene& s, bool fromStaticLayer = true) {
   Apply(s);
-  GdipBitmap frame = ComposeFrame(WidgetState{s.hover, s.pressed}, fromStaticLayer);
+  GdipBitmap frame = ComposeFrame(CurrentFrameInputs(WidgetState{s.hover, s.pressed}), fromStaticLayer);
   EXPECT_TRUE(frame);
   return Read(frame);
+}
+
+// The index of the first pixel that differs; the size when none does.
+size_t FirstDifference(const Pixels& a, const Pixels& b) {
+  size_t first = 0;
+  while (first < a.argb.size() && a.argb[first] == b.argb[first]) ++first;
+  return first;
+}
+std::string Where(size_t index) {
+  return "x " + std::to_string(index % WindowWidth) + " y " + std::to_string(index / WindowWidth);
 }
 
 // Source-over of an ARGB colour onto an opaque premultiplied pixel, as 8-bit
@@ -161,11 +171,9 @@ TEST_F(Paint, StaticLayerAndKeptLooksGiveTheSameBytesAsEveryStep) {
       for (const GdipBitmap& look : looks) ASSERT_TRUE(look) << assets;
     for (const Scene& s : scenes) {
       const Pixels kept = Render(s, true), full = Render(s, false);
-      size_t first = 0;
-      while (first < kept.argb.size() && kept.argb[first] == full.argb[first]) ++first;
+      const size_t first = FirstDifference(kept, full);
       EXPECT_EQ(first, kept.argb.size()) << assets << ": hover " << s.hover << " pressed " << s.pressed
-                                         << ", first difference at x " << first % WindowWidth << " y "
-                                         << first / WindowWidth;
+                                         << ", first difference at " << Where(first);
     }
   };
   compareAll("every picture");
@@ -175,6 +183,58 @@ TEST_F(Paint, StaticLayerAndKeptLooksGiveTheSameBytesAsEveryStep) {
   compareAll("no hover picture");
   g_assets.ButtonHoverImage = std::move(hover);
   KeepStaticLayers();
+}
+
+// The paint keeps its last frame: while nothing it shows changes, the frame it
+// copies is byte for byte the one every step draws, and a change of any one
+// input shows at the next paint.
+TEST_F(Paint, KeptFrameIsCopiedUntilAnyOneInputChanges) {
+  struct Step { const char* what; void (*change)(Scene&); bool visible; };
+  const Step steps[] = {
+      {"hover on", [](Scene& s) { s.hover = ButtonClient0; }, true},
+      {"pressed", [](Scene& s) { s.pressed = ButtonClient0; }, true},
+      {"hover off, still pressed", [](Scene& s) { s.hover = -1; }, true},
+      {"press ends", [](Scene& s) { s.pressed = -1; }, false},
+      {"hover on the close box", [](Scene& s) { s.hover = ButtonClose; }, true},
+      {"hover off", [](Scene& s) { s.hover = -1; }, true},
+      {"file bar at 3", [](Scene& s) { s.file = 3; }, false},
+      {"file bar at 4", [](Scene& s) { s.file = 4; }, true},  // its first pixel
+      {"total bar at 500", [](Scene& s) { s.total = 500; }, true},
+      {"total bar at 501", [](Scene& s) { s.total = 501; }, false},  // still 162 pixels
+      {"headline", [](Scene& s) { s.headline = u"Verificação concluída."; }, true},
+      {"detail", [](Scene& s) { s.detail = u"Nenhum arquivo alterado."; }, true},
+      {"error on", [](Scene& s) { s.error = true; }, true},
+      {"error off", [](Scene& s) { s.error = false; }, true},
+      {"busy on", [](Scene& s) { s.busy = true; }, true},
+      {"hover over a dimmed button", [](Scene& s) { s.hover = ButtonVerify; }, false},
+      {"busy off", [](Scene& s) { s.busy = false; }, true},
+      {"installed", [](Scene& s) { s.installed1 = true; }, true},
+  };
+  Scene s;
+  Apply(s);
+  UpdateKeptFrame(WidgetState{});  // whatever an earlier test left is replaced
+  Pixels before = Read(g_assets.KeptFrame);
+  for (const Step& step : steps) {
+    step.change(s);
+    Apply(s);
+    const WidgetState widgets{s.hover, s.pressed};
+    const Pixels full = Render(s, false);
+    EXPECT_TRUE(UpdateKeptFrame(widgets)) << step.what;
+    ASSERT_TRUE(g_assets.KeptFrame) << step.what;
+    const Pixels composed = Read(g_assets.KeptFrame);
+    EXPECT_EQ(FirstDifference(composed, full), full.argb.size()) << step.what;
+    EXPECT_EQ(FirstDifference(before, composed) != full.argb.size(), step.visible) << step.what;
+    for (int again = 0; again < 2; ++again) {
+      EXPECT_FALSE(UpdateKeptFrame(widgets)) << step.what;
+      const Pixels copied = Read(g_assets.KeptFrame);
+      const size_t first = FirstDifference(copied, full);
+      EXPECT_EQ(first, full.argb.size()) << step.what << ": first difference at " << Where(first);
+    }
+    before = composed;
+  }
+  // New static layers (the assets changed) drop the kept frame.
+  KeepStaticLayers();
+  EXPECT_TRUE(UpdateKeptFrame(WidgetState{s.hover, s.pressed}));
 }
 
 TEST_F(Paint, BarsFillExactlyTheirWidthAndKeepTheOutline) {
@@ -311,7 +371,7 @@ TEST_F(Paint, StatesAsPicturesForTheEye) {
   };
   for (const Shot& shot : shots) {
     Apply(shot.scene);
-    GdipBitmap frame = ComposeFrame(WidgetState{shot.scene.hover, shot.scene.pressed}, true);
+    GdipBitmap frame = ComposeFrame(CurrentFrameInputs(WidgetState{shot.scene.hover, shot.scene.pressed}), true);
     SavePng(frame, shot.name);
   }
 }
@@ -340,10 +400,14 @@ TEST_F(Paint, ZMissingFrameAndFontResources) {
   EXPECT_EQ(bare.at(344, 200), framed.at(344, 200));  // the scene is still drawn
 
   // A module without RCDATA 6 leaves the display font empty.
+  UpdateKeptFrame(WidgetState{});
   g_assets.DisplayFontFamily.reset();
   g_assets.DisplayFontCollection.reset();
   LoadDisplayFont(GetModuleHandleW(L"kernel32.dll"));
   EXPECT_FALSE(g_assets.DisplayFontCollection || g_assets.DisplayFontFamily);
+  // The labels fall back to another family: the kept frame is not shown again.
+  EXPECT_TRUE(UpdateKeptFrame(WidgetState{}));
+  EXPECT_EQ(FirstDifference(Read(g_assets.KeptFrame), Render(Scene{}, false)), framed.argb.size());
 
   Scene blank;
   blank.headline = u"";

@@ -18,7 +18,7 @@
 #include "ui/input.h"
 #include "ui/layout.h"
 #include "ui/main_window_win32.h"
-#include "update/worker_win32.h"
+#include "ui/paint_win32.h"
 
 namespace {
 
@@ -104,6 +104,46 @@ void Shell(const std::string& command) {
   Pump(120);  // the last events and one repaint tick
 }
 
+using ScopedGdiObject = Scoped<HandleTraits<HGDIOBJ, DeleteObject, false>>;
+struct MemoryDcTraits {
+  using Handle = HDC;
+  static Handle Invalid() { return nullptr; }
+  static bool Close(Handle dc) { return DeleteDC(dc) != 0; }
+};
+using ScopedMemoryDc = Scoped<MemoryDcTraits>;
+
+// The window's pixels as the screen shows them, 0x00RRGGBB, row by row.
+std::vector<uint32_t> ScreenOfWindow(int left, int top) {
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), WindowWidth, -WindowHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  HDC screen = GetDC(nullptr);
+  ScopedMemoryDc memory(CreateCompatibleDC(screen));
+  void* bits = nullptr;
+  ScopedGdiObject dib(CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  std::vector<uint32_t> pixels;
+  if (dib && bits) {
+    HGDIOBJ before = SelectObject(memory.get(), dib.get());
+    BitBlt(memory.get(), 0, 0, WindowWidth, WindowHeight, screen, left, top, SRCCOPY);
+    SelectObject(memory.get(), before);
+    const uint32_t* p = static_cast<const uint32_t*>(bits);
+    for (size_t i = 0; i < size_t(WindowWidth) * WindowHeight; ++i) pixels.push_back(p[i] & 0xFFFFFF);
+  }
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// The frame every step of the paint draws for the current state, 0x00RRGGBB.
+std::vector<uint32_t> FrameOfEveryStep() {
+  GdipBitmap frame = ComposeFrame(CurrentFrameInputs(g_widgets), false);
+  std::vector<uint32_t> pixels(size_t(WindowWidth) * WindowHeight);
+  GpRect all(0, 0, WindowWidth, WindowHeight);
+  BitmapData data = {WindowWidth, WindowHeight, WindowWidth * 4, PixelFormat32bppRGB, pixels.data(), 0};
+  GdipBitmapLockBits(frame.get(), &all, ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppRGB, &data);
+  GdipBitmapUnlockBits(frame.get(), &data);
+  for (uint32_t& p : pixels) p &= 0xFFFFFF;
+  return pixels;
+}
+
 class Window : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -169,6 +209,49 @@ TEST_F(Window, OpensCentredWithItsClassAndPaints) {
   EXPECT_EQ(SendMessageW(window_, WM_NCHITTEST, 0, MAKELPARAM(r.left + 200, r.top + 200)), HTCAPTION);
   EXPECT_EQ(SendMessageW(window_, WM_NCHITTEST, 0, MAKELPARAM(r.left + 650, r.top + 40)), HTCLIENT);
   EXPECT_EQ(SendMessageW(window_, WM_ERASEBKGND, 0, 0), 1);
+}
+
+// Idle ticks show the kept frame again; a change of the state or of the widget
+// state shows at the next tick, and undoing it brings the first look back.
+TEST_F(Window, TicksShowEachChangeAndNothingElse) {
+  auto pixel = [&](int x, int y) {
+    HDC screen = GetDC(nullptr);
+    const COLORREF colour = GetPixel(screen, left_ + x, top_ + y);
+    ReleaseDC(nullptr, screen);
+    return colour;
+  };
+  struct Case { const char* what; int x, y; void (*set)(bool on); };
+  const Case cases[] = {
+      {"file bar", 200, 437, [](bool on) { g_state.file_permille = on ? 1000 : 0; }},
+      {"close box hover", 644, 35, [](bool on) { g_widgets.hoverButton = on ? ButtonClose : ButtonNone; }},
+      {"busy", 440, 470, [](bool on) { g_state.busy = on; }},
+  };
+  for (const Case& c : cases) {
+    const COLORREF before = pixel(c.x, c.y);
+    Pump(200);
+    EXPECT_EQ(pixel(c.x, c.y), before) << c.what;
+    c.set(true);
+    Pump(200);
+    const COLORREF changed = pixel(c.x, c.y);
+    EXPECT_NE(changed, before) << c.what;
+    Pump(200);
+    EXPECT_EQ(pixel(c.x, c.y), changed) << c.what;
+    c.set(false);
+    Pump(200);
+    EXPECT_EQ(pixel(c.x, c.y), before) << c.what;
+  }
+  // Between changes the screen holds exactly the frame every step draws.
+  SetStatus(u"Baixando atualização do OTClient...", u"12,5 de 40,0 MB", false);
+  g_state.file_permille = 420;
+  g_widgets.hoverButton = ButtonExit;
+  Pump(200);
+  const std::vector<uint32_t> shown = ScreenOfWindow(left_, top_), drawn = FrameOfEveryStep();
+  ASSERT_EQ(shown.size(), drawn.size());
+  size_t first = 0;
+  while (first < shown.size() && shown[first] == drawn[first]) ++first;
+  EXPECT_EQ(first, shown.size()) << "first difference at x " << first % WindowWidth << " y " << first / WindowWidth;
+  g_state.file_permille = 0;
+  g_widgets.hoverButton = ButtonNone;
 }
 
 TEST_F(Window, HoverPressAndReleaseElsewhereStartNothing) {
@@ -272,8 +355,8 @@ TEST_F(Window, MinimizesAndMovesByItsPaintedArea) {
 
 TEST_F(Window, TaskEndsKeepOpenCloseOrRestart) {
   // A client that is now on disk shows "Jogar" from the task's end on.
-  const WideString exe = ClientExePath(0);
-  CreateDirectoryTree(ClientDir(0));
+  const WideString exe = ClientExePath(ClientKind::OTClient);
+  CreateDirectoryTree(ClientDir(ClientKind::OTClient));
   FILE* f = _wfopen(WinText(exe), L"wb");
   ASSERT_TRUE(f);
   fclose(f);
@@ -323,9 +406,8 @@ TEST_F(Window, EveryPortugueseTextOnScreen) {
   g_state.installed[1] = false;
 }
 
-}  // namespace
-
-DWORD WINAPI WorkerMain(LPVOID param) {
+// The task body: records the task and plays it as above.
+DWORD WINAPI StandInWorker(LPVOID param) {
   WorkerTask* task = static_cast<WorkerTask*>(param);
   {
     std::lock_guard<std::mutex> hold(g_tasksLock);
@@ -343,6 +425,8 @@ DWORD WINAPI WorkerMain(LPVOID param) {
   return 0;
 }
 
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wstring(argv[1]) == L"--atualizado") {
     const char* scratch = std::getenv("MORVEL_TEST_SCRATCH");
@@ -358,6 +442,7 @@ int wmain(int argc, wchar_t** argv) {
   SetWindowsHookExW(WH_GETMESSAGE, OnGetMessage, nullptr, GetCurrentThreadId());
   SetWindowsHookExW(WH_CALLWNDPROC, OnCallWindow, nullptr, GetCurrentThreadId());
   LoadUiAssets(GetModuleHandleW(nullptr));
+  g_task_hooks.body = StandInWorker;
   const int result = RUN_ALL_TESTS();
   ReleaseUiAssets();
   return result;

@@ -25,7 +25,9 @@ namespace {
 
 using namespace tasks_test;
 
-WideString SourceFolder(int client) { return ServedRoot() + (client == 0 ? u"\\tasks-src\\otc" : u"\\tasks-src\\classic"); }
+WideString SourceFolder(ClientKind client) {
+  return ServedRoot() + (client == ClientKind::OTClient ? u"\\tasks-src\\otc" : u"\\tasks-src\\classic");
+}
 
 class WorkerTest : public TasksTest {
  protected:
@@ -60,7 +62,7 @@ class WorkerTest : public TasksTest {
     ASSERT_TRUE(SetFaultRules({"* status 503"}));
   }
   // A published source tree put in place, as an earlier installation would have.
-  static void Install(int client) {
+  static void Install(ClientKind client) {
     ASSERT_TRUE(CopyTree(SourceFolder(client), ClientDir(client)))
         << "no published source at " << WideToUtf8(SourceFolder(client));
   }
@@ -72,7 +74,7 @@ class WorkerTest : public TasksTest {
     EXPECT_FALSE(g_state.busy);
   }
   static void ExpectNoQuestion() { EXPECT_TRUE(ThePlayer().questions.empty()); }
-  static bool Launched(int client) { return WaitForFile(ClientDir(client) + u"\\launch-record.txt", 15000); }
+  static bool Launched(ClientKind client) { return WaitForFile(ClientDir(client) + u"\\launch-record.txt", 15000); }
 
   HWND window_ = nullptr;
 };
@@ -103,7 +105,7 @@ TEST_F(WorkerTest, AManifestWithoutFilesCountsAsOffline) {
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
   ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
 
-  Install(0);
+  Install(ClientKind::OTClient);
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
   ASSERT_EQ(ThePlayer().questions.size(), 1u) << "Play treats it as offline and asks";
 }
@@ -125,7 +127,7 @@ TEST_F(WorkerTest, ANewerLauncherThatCannotBeFetchedOffersTheDownloadPage) {
   ResetPlayer(IDYES);
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
   ASSERT_EQ(ThePlayer().pages.size(), 1u);
-  EXPECT_EQ(ThePlayer().pages[0], DownloadPageUrl());
+  EXPECT_EQ(ThePlayer().pages[0], DownloadPageUrl(TestFileHost()));
   ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
 }
 
@@ -148,14 +150,14 @@ TEST_F(WorkerTest, AnAnnouncedLauncherOfAbsurdSizeIsNotDownloaded) {
 
 TEST_F(WorkerTest, PlayWithUpToDateFilesOpensTheClientAndClosesTheLauncher) {
   UseManifest(u"ready");
-  Install(0);
+  Install(ClientKind::OTClient);
   const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
   ExpectOneFinish(f, FinishCloseLauncher);
   ExpectStatus(u"Abrindo OTClient...", u"", false);
   EXPECT_EQ(g_state.total_permille, 1000u);
   EXPECT_EQ(g_state.file_permille, 1000u);
-  EXPECT_TRUE(Launched(0));
-  EXPECT_FALSE(Exists(ClientDir(1))) << "only the chosen client is checked";
+  EXPECT_TRUE(Launched(ClientKind::OTClient));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::Classic))) << "only the chosen client is checked";
   EXPECT_FALSE(Exists(TibiaFolder()));
   ExpectNoQuestion();
 }
@@ -166,16 +168,17 @@ TEST_F(WorkerTest, PlayDownloadsWhatIsMissingThenOpensTheClassicClientWithItsMap
   ExpectOneFinish(f, FinishCloseLauncher);
   ExpectStatus(u"Abrindo Tibia 8.60...", u"", false);
   EXPECT_EQ(g_state.total_permille, 1000u);
-  EXPECT_EQ(ReadBytes(ClientDir(1) + u"\\Tibia.spr"), ReadBytes(SourceFolder(1) + u"\\Tibia.spr"));
+  EXPECT_EQ(ReadBytes(ClientDir(ClientKind::Classic) + u"\\Tibia.spr"),
+            ReadBytes(SourceFolder(ClientKind::Classic) + u"\\Tibia.spr"));
   EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\Automap\\00000001.map"),
-            ReadBytes(SourceFolder(1) + u"\\Automap\\00000001.map"));
-  EXPECT_TRUE(Launched(1));
-  EXPECT_FALSE(Exists(ClientDir(0)));
+            ReadBytes(SourceFolder(ClientKind::Classic) + u"\\Automap\\00000001.map"));
+  EXPECT_TRUE(Launched(ClientKind::Classic));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 }
 
 TEST_F(WorkerTest, PlayWhenADownloadFailsKeepsItsTextsAndStartsNothing) {
   UseManifest(u"ready");
-  Install(0);
+  Install(ClientKind::OTClient);
   Manifest published;
   ASSERT_TRUE(ParseManifest(ReadBytes(ManifestFolder() + u"\\manifest.txt"), published));
   std::string sha;
@@ -183,18 +186,18 @@ TEST_F(WorkerTest, PlayWhenADownloadFailsKeepsItsTextsAndStartsNothing) {
     if (e.client == 0 && e.path == u"data\\things.dat") sha = e.sha256;
   }
   ASSERT_FALSE(sha.empty());
-  ASSERT_TRUE(WriteBytes(ClientDir(0) + u"\\data\\things.dat", "damaged"));
+  ASSERT_TRUE(WriteBytes(ClientDir(ClientKind::OTClient) + u"\\data\\things.dat", "damaged"));
   ASSERT_TRUE(UseFaultServer());
   ASSERT_TRUE(SetFaultRules({"/arquivos/launcher/files/" + sha + ".dl status 500"}));
 
   const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
   ExpectOneFinish(f, FinishKeepOpen);
   ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
-  EXPECT_FALSE(Exists(ClientDir(0) + u"\\launch-record.txt"));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"));
 }
 
 TEST_F(WorkerTest, PlayOfflineAsksAndNoLeavesTheLauncherReady) {
-  Install(0);
+  Install(ClientKind::OTClient);
   GoOffline();
   ResetPlayer(IDNO);
   const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
@@ -207,23 +210,23 @@ TEST_F(WorkerTest, PlayOfflineAsksAndNoLeavesTheLauncherReady) {
   EXPECT_EQ(WideToUtf8(q.caption), "Morvel Global Launcher");
   EXPECT_EQ(q.type, static_cast<UINT>(MB_YESNO | MB_ICONWARNING));
   Sleep(300);
-  EXPECT_FALSE(Exists(ClientDir(0) + u"\\launch-record.txt"));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"));
 }
 
 TEST_F(WorkerTest, PlayOfflineAsksAndYesOpensTheInstalledClient) {
-  Install(1);
+  Install(ClientKind::Classic);
   GoOffline();
   ResetPlayer(IDYES);
   const Finished f = RunTask(TaskKind::Play, ClientKind::Classic);
   ExpectOneFinish(f, FinishCloseLauncher);
   EXPECT_EQ(ThePlayer().questions.size(), 1u);
-  EXPECT_TRUE(Launched(1));
+  EXPECT_TRUE(Launched(ClientKind::Classic));
   EXPECT_TRUE(Exists(TibiaFolder() + u"\\morvel_automap.txt")) << "the maps come first offline too";
 }
 
 TEST_F(WorkerTest, PlayOfflineYesWithABrokenClientStaysOpenWithTheLaunchTexts) {
-  ASSERT_TRUE(CreateDirectoryTree(ClientDir(0)));
-  ASSERT_TRUE(WriteBytes(ClientExePath(0), "not a program"));
+  ASSERT_TRUE(CreateDirectoryTree(ClientDir(ClientKind::OTClient)));
+  ASSERT_TRUE(WriteBytes(ClientExePath(ClientKind::OTClient), "not a program"));
   GoOffline();
   ResetPlayer(IDYES);
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
@@ -234,14 +237,14 @@ TEST_F(WorkerTest, PlayOfflineWithoutTheClientDoesNotAsk) {
   GoOffline();
   ResetPlayer(IDYES);
   // A folder named like the executable is not an installed client.
-  ASSERT_TRUE(CreateDirectoryTree(ClientExePath(0)));
+  ASSERT_TRUE(CreateDirectoryTree(ClientExePath(ClientKind::OTClient)));
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
   ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
   ExpectNoQuestion();
 }
 
 TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
-  Install(0);
+  Install(ClientKind::OTClient);
   GoOffline();
   ResetPlayer(IDYES);
   DestroyWindow(window_);  // the player closed the launcher; main_window now names no window
@@ -250,7 +253,8 @@ TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
   ExpectNoQuestion();
   ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
   Sleep(300);
-  EXPECT_FALSE(Exists(ClientDir(0) + u"\\launch-record.txt")) << "nothing starts behind a closed launcher";
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"))
+      << "nothing starts behind a closed launcher";
   g_state.busy = false;
 }
 
@@ -265,40 +269,41 @@ TEST_F(WorkerTest, VerifyWithNothingInstalledFetchesNoClientFile) {
   const std::vector<LoggedRequest> requests = ReadRequestLog();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].target.rfind("/arquivos/launcher/manifest.txt?t=", 0), 0u) << requests[0].target;
-  EXPECT_FALSE(Exists(ClientDir(0)) || Exists(ClientDir(1)));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)) || Exists(ClientDir(ClientKind::Classic)));
 }
 
 TEST_F(WorkerTest, VerifyWithEverythingValid) {
   UseManifest(u"ready");
-  Install(0);
-  Install(1);
+  Install(ClientKind::OTClient);
+  Install(ClientKind::Classic);
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
   ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
   EXPECT_EQ(g_state.total_permille, 1000u);
   EXPECT_EQ(g_state.file_permille, 1000u);
-  EXPECT_FALSE(Exists(ClientDir(0) + u"\\launch-record.txt")) << "verifying starts no client";
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt")) << "verifying starts no client";
 }
 
 TEST_F(WorkerTest, VerifyRepairsTheInstalledClientAndInstallsNoOther) {
   UseManifest(u"ready");
-  Install(0);
-  ASSERT_TRUE(WriteBytes(ClientDir(0) + u"\\data\\things.dat", "damaged"));
-  DeleteFileW(WinText(ClientDir(0) + u"\\modules\\game.otmod"));
+  Install(ClientKind::OTClient);
+  ASSERT_TRUE(WriteBytes(ClientDir(ClientKind::OTClient) + u"\\data\\things.dat", "damaged"));
+  DeleteFileW(WinText(ClientDir(ClientKind::OTClient) + u"\\modules\\game.otmod"));
   // The buttons may show a stale state; the job reads its own.
   g_state.installed[0] = false;
   g_state.installed[1] = true;
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
   ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
-  EXPECT_EQ(ReadBytes(ClientDir(0) + u"\\data\\things.dat"), ReadBytes(SourceFolder(0) + u"\\data\\things.dat"));
-  EXPECT_EQ(ReadBytes(ClientDir(0) + u"\\modules\\game.otmod"),
-            ReadBytes(SourceFolder(0) + u"\\modules\\game.otmod"));
-  EXPECT_FALSE(Exists(ClientDir(1)));
+  EXPECT_EQ(ReadBytes(ClientDir(ClientKind::OTClient) + u"\\data\\things.dat"),
+            ReadBytes(SourceFolder(ClientKind::OTClient) + u"\\data\\things.dat"));
+  EXPECT_EQ(ReadBytes(ClientDir(ClientKind::OTClient) + u"\\modules\\game.otmod"),
+            ReadBytes(SourceFolder(ClientKind::OTClient) + u"\\modules\\game.otmod"));
+  EXPECT_FALSE(Exists(ClientDir(ClientKind::Classic)));
   EXPECT_TRUE(g_state.installed[0]);
   EXPECT_FALSE(g_state.installed[1]);
 }
 
 TEST_F(WorkerTest, VerifyOffline) {
-  Install(0);
+  Install(ClientKind::OTClient);
   GoOffline();
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
   ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
@@ -308,7 +313,7 @@ TEST_F(WorkerTest, VerifyOffline) {
 // --- Hand-off ----------------------------------------------------------------------
 
 TEST_F(WorkerTest, ASecondStartWhileBusyStartsNothing) {
-  Install(0);
+  Install(ClientKind::OTClient);
   GoOffline();
   ResetPlayer(IDNO);
   ThePlayer().hold.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -341,7 +346,7 @@ TEST_F(WorkerTest, ASecondStartWhileBusyStartsNothing) {
 }
 
 TEST_F(WorkerTest, CloseWhileAQuestionBlocksTheWorkerWaitsAboutThreeSeconds) {
-  Install(0);
+  Install(ClientKind::OTClient);
   GoOffline();
   ThePlayer().hold.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ThePlayer().asked.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -406,13 +411,13 @@ TEST_F(WorkerTest, AThreadThatCannotBeCreatedReportsItAndFreesTheButtons) {
   UseManifest(u"ready");
   TheFinished() = Finished();
   g_worker_thread.reset();
-  const StartThreadFn usual = g_start_thread;
-  g_start_thread = [](LPTHREAD_START_ROUTINE, void*) -> HANDLE {
+  const StartThreadFn usual = g_task_hooks.start_thread;
+  g_task_hooks.start_thread = [](LPTHREAD_START_ROUTINE, void*) -> HANDLE {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   };
   StartTask(TaskKind::CheckUpdates, ClientKind::None);
-  g_start_thread = usual;
+  g_task_hooks.start_thread = usual;
   EXPECT_FALSE(g_worker_thread);
   EXPECT_FALSE(g_state.busy);
   ExpectStatus(u"Não foi possível iniciar a tarefa.", u"", true);

@@ -26,22 +26,10 @@ bool HashFile(const fs::path& path, Digest& digest, std::string& error, ByteCoun
     error = "cannot open " + DisplayPath(path) + ": " + LastErrorText();
     return false;
   }
-  std::vector<uint8_t> buffer(kChunk);
-  Sha256 sha;
-  digest.size = 0;
-  while (true) {
-    const int64_t got = in.Read(buffer.data(), kChunk);
-    if (got < 0) {
-      error = "cannot read " + DisplayPath(path) + ": " + LastErrorText();
-      return false;
-    }
-    if (got == 0) break;
-    sha.Update(buffer.data(), static_cast<uint32_t>(got));
-    digest.size += static_cast<uint64_t>(got);
-    if (counter) *counter += static_cast<uint64_t>(got);
-  }
-  digest.sha256 = sha.FinishHex();
-  return true;
+  return DigestFile(in, path, digest, error, [counter](const uint8_t*, uint32_t length) {
+    if (counter) *counter += length;
+    return true;
+  });
 }
 
 bool CompressFile(const fs::path& source, const fs::path& target, int level, Digest& digest, uint64_t& body_size,
@@ -119,15 +107,18 @@ bool CompressFile(const fs::path& source, const fs::path& target, int level, Dig
 }
 
 bool InflateBody(const fs::path& body, uint64_t expected_size, Digest& inflated, std::string& problem,
-                 ByteCounter* counter) {
+                 ByteCounter* counter, std::string* content) {
   InFile in;
   if (!in.Open(body)) {
     problem = "cannot open: " + LastErrorText();
     return false;
   }
-  // The launcher's own verifier, with a sink that keeps nothing: it hashes
-  // what it inflates itself.
-  InflateVerifier verifier(expected_size, [](const uint8_t*, uint32_t) { return true; });
+  // The launcher's own verifier; it hashes what it inflates itself.
+  if (content) content->clear();
+  InflateVerifier verifier(expected_size, [content](const uint8_t* data, uint32_t length) {
+    if (content) content->append(reinterpret_cast<const char*>(data), length);
+    return true;
+  });
   if (!verifier.Start()) {
     problem = "zlib: inflateInit2 failed";
     return false;

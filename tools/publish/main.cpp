@@ -4,13 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "app/scoped.h"
 #include "tools/publish/publish.h"
+#include "tools/publish/signing.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#include <shellapi.h>
-#include "app/text.h"
-#endif
 
 namespace {
 
@@ -22,6 +19,7 @@ const char kUsage[] =
     "Builds and checks the file host's tree for the Morvel Global launcher.\n"
     "\n"
     "commands:\n"
+    "  keygen    make the key pair that signs every manifest\n"
     "  publish   build or update TREE/arquivos/launcher/ from the client folders\n"
     "  verify    check a tree the way the launcher will read it\n"
     "  help      this text; \"morvel-publish COMMAND --help\" for a command\n"
@@ -30,18 +28,22 @@ const char kUsage[] =
     "            2 bad command line; 3 read/write failure (the old manifest stays)\n";
 
 const char kPublishUsage[] =
-    "usage: morvel-publish publish --out TREE [--otc DIR] [--classic DIR]\n"
+    "usage: morvel-publish publish --out TREE --key KEY [--otc DIR] [--classic DIR]\n"
     "                              [--launcher EXE --launcher-version N]\n"
     "                              [--keep PATTERN]... [--keep-file FILE]...\n"
     "                              [--exclude PATTERN]... [--level N] [--jobs N] [--progress]\n"
     "\n"
     "Writes one gzip body per distinct content to TREE/arquivos/launcher/files/<sha256>.dl\n"
-    "(bodies already there are reused), the launcher exe (if given) as\n"
+    "(bodies already there are reused), a patch body from the previous content to the new\n"
+    "one for each changed file of at least 1 MiB when it is under half the whole body\n"
+    "(TREE/arquivos/launcher/patches/<old sha256>-<sha256>.dl), the launcher exe (if given) as\n"
     "TREE/arquivos/launcher/MorvelGlobalLauncher-N-<sha8>.exe, and last replaces\n"
     "TREE/arquivos/launcher/manifest.txt in one step. Nothing is written when any file is\n"
     "refused; every refused file is listed.\n"
     "\n"
     "  --out TREE            the file host's document root\n"
+    "  --key KEY             the private key of morvel-publish keygen; the manifest is\n"
+    "                        signed with it (its last line)\n"
     "  --otc DIR             the OTClient folder (\"Morvel Global\" on the player's disk)\n"
     "  --classic DIR         the Tibia 8.60 folder (\"Morvel Global 8.60\"); give one or both\n"
     "  --launcher EXE        the launcher exe to offer as self-update, with\n"
@@ -60,16 +62,29 @@ const char kPublishUsage[] =
     "on Windows. Exit codes: 0 published; 1 files refused; 2 bad command line; 3 I/O error.\n";
 
 const char kVerifyUsage[] =
-    "usage: morvel-publish verify TREE [--progress]\n"
+    "usage: morvel-publish verify TREE --key KEY.pub [--progress]\n"
     "\n"
     "Reads TREE/arquivos/launcher/manifest.txt with the launcher's own parser, then\n"
     "inflates every body as the launcher does (one gzip member) and compares its size\n"
     "and SHA-256 with the manifest, checks every download size against the body file,\n"
-    "and the \"self\" line against the launcher exe. Lists every fault found.\n"
+    "applies every patch to its base body and compares the result with the file it\n"
+    "announces, checks the \"self\" line against the launcher exe and the manifest's\n"
+    "signature against the public key. Lists every fault found.\n"
     "\n"
+    "  --key KEY.pub   the public key file of morvel-publish keygen\n"
     "  --progress   show progress on stderr even when it is not a terminal\n"
     "\n"
     "Exit codes: 0 the tree is sound; 1 faults found; 2 bad command line; 3 I/O error.\n";
+
+const char kKeygenUsage[] =
+    "usage: morvel-publish keygen --out KEY\n"
+    "\n"
+    "Makes an ECDSA P-256 key pair: KEY, the private key (PEM, readable by its owner\n"
+    "only; an existing file is never replaced), and KEY.pub, the public key as the\n"
+    "launcher build takes it (-DMORVEL_MANIFEST_KEY=...). Keep KEY off the file host:\n"
+    "whoever holds it decides what every player's launcher runs.\n"
+    "\n"
+    "Exit codes: 0 made; 2 bad command line; 3 I/O error.\n";
 
 int UsageError(const std::string& message, const char* command) {
   std::fprintf(stderr, "morvel-publish: %s\n(see: morvel-publish %s--help)\n", message.c_str(), command);
@@ -86,19 +101,13 @@ bool ReadNumber(const std::string& text, long long low, long long high, long lon
 }
 
 bool ReadPatternFile(const std::string& name, std::vector<std::string>& patterns) {
-#ifdef _WIN32
-  const WideString wide = Utf8ToUtf16(name);
-  FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb");
-#else
-  FILE* f = std::fopen(name.c_str(), "rb");
-#endif
+  const ScopedStdFile f(std::fopen(name.c_str(), "rb"));
   if (!f) return false;
   std::string text;
   char buffer[4096];
   size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
+  while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) text.append(buffer, got);
+  const bool ok = !std::ferror(f.get());
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -137,6 +146,8 @@ int RunPublish(const std::vector<std::string>& args) {
     long long n = 0;
     if (a == "--out") {
       options.out = PathFromUtf8(v);
+    } else if (a == "--key") {
+      options.key = PathFromUtf8(v);
     } else if (a == "--otc") {
       options.client_dirs[0] = PathFromUtf8(v);
     } else if (a == "--classic") {
@@ -184,6 +195,11 @@ int RunPublish(const std::vector<std::string>& args) {
               Mb(report.compressed_in), Mb(report.compressed_out), static_cast<unsigned long long>(report.bodies_reused));
   if (report.bodies_replaced) std::printf(", %llu damaged ones replaced", static_cast<unsigned long long>(report.bodies_replaced));
   std::printf("\n");
+  if (report.patches || report.patches_not_worth_it) {
+    std::printf("patches: %llu (%llu made by this run); %llu changed files left whole (a patch was not under half their body)\n",
+                static_cast<unsigned long long>(report.patches), static_cast<unsigned long long>(report.patches_made),
+                static_cast<unsigned long long>(report.patches_not_worth_it));
+  }
   if (!report.launcher_request_path.empty()) {
     std::printf("launcher: %s (%s)\n", report.launcher_request_path.c_str(), report.launcher_copied ? "copied" : "already there");
   }
@@ -191,15 +207,34 @@ int RunPublish(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+int RunKeygen(const std::vector<std::string>& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kKeygenUsage, stdout);
+    return kExitOk;
+  }
+  if (args.size() != 2 || args[0] != "--out") return UsageError("give the key's file with --out", "keygen ");
+  std::string public_text, error;
+  if (!MakeKeyPair(PathFromUtf8(args[1]), public_text, error)) {
+    std::fprintf(stderr, "morvel-publish: %s\n", error.c_str());
+    return kExitIoError;
+  }
+  std::printf("private key: %s\npublic key:  %s.pub\nbuild the launcher with -DMORVEL_MANIFEST_KEY=%s\n",
+              args[1].c_str(), args[1].c_str(), public_text.c_str());
+  return kExitOk;
+}
+
 int RunVerify(const std::vector<std::string>& args) {
-  std::string tree;
+  std::string tree, key_file;
   bool progress_flag = false;
-  for (const std::string& a : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       std::fputs(kVerifyUsage, stdout);
       return kExitOk;
     }
-    if (a == "--progress") {
+    if (a == "--key" && i + 1 < args.size()) {
+      key_file = args[++i];
+    } else if (a == "--progress") {
       progress_flag = true;
     } else if (a.rfind("--", 0) == 0) {
       return UsageError("unknown option " + a, "verify ");
@@ -210,14 +245,19 @@ int RunVerify(const std::vector<std::string>& args) {
     }
   }
   if (tree.empty()) return UsageError("give the TREE to verify", "verify ");
+  if (key_file.empty()) return UsageError("give the public key with --key KEY.pub", "verify ");
+  ManifestPublicKey key;
+  std::string key_error;
+  if (!ReadPublicKeyFile(PathFromUtf8(key_file), key, key_error)) return UsageError(key_error, "verify ");
   VerifyReport report;
-  const ExitCode code = Verify(PathFromUtf8(tree), progress_flag || StderrIsTerminal(), report);
+  const ExitCode code = Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report);
   PrintList("warning: ", report.warnings);
   PrintList("fault: ", report.problems);
   if (code == kExitOk) {
-    std::printf("verified %llu files (%.1f MB) in %llu bodies; %llu unreferenced bodies\n",
+    std::printf("verified %llu files (%.1f MB) in %llu bodies and %llu patches; %llu unreferenced bodies\n",
                 static_cast<unsigned long long>(report.files), Mb(report.bytes),
-                static_cast<unsigned long long>(report.bodies), static_cast<unsigned long long>(report.unreferenced_bodies));
+                static_cast<unsigned long long>(report.bodies), static_cast<unsigned long long>(report.patches),
+                static_cast<unsigned long long>(report.unreferenced_bodies));
   } else {
     std::fprintf(stderr, "morvel-publish: %zu fault%s in %s\n", report.problems.size(),
                  report.problems.size() == 1 ? "" : "s", tree.c_str());
@@ -229,11 +269,13 @@ int Run(const std::vector<std::string>& args) {
   if (args.empty()) return UsageError("give a command", "");
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "keygen") return RunKeygen(rest);
   if (command == "publish") return RunPublish(rest);
   if (command == "verify") return RunVerify(rest);
   if (command == "help" || command == "--help" || command == "-h") {
     if (!rest.empty() && rest[0] == "publish") return RunPublish({"--help"});
     if (!rest.empty() && rest[0] == "verify") return RunVerify({"--help"});
+    if (!rest.empty() && rest[0] == "keygen") return RunKeygen({"--help"});
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
@@ -243,17 +285,7 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  (void)argc;
   std::vector<std::string> args;
-#ifdef _WIN32
-  // The narrow argv is in the ANSI code page; names may need more than it has.
-  (void)argv;
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  for (int i = 1; wide && i < count; ++i) args.push_back(WideToUtf8(reinterpret_cast<const char16_t*>(wide[i])));
-  if (wide) LocalFree(wide);
-#else
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-#endif
   return Run(args);
 }

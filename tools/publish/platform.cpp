@@ -25,16 +25,16 @@ thread_local std::string g_last_error;
 #ifdef _WIN32
 void RememberError() {
   const DWORD code = GetLastError();
-  wchar_t* text = nullptr;
+  ScopedLocal text;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = text ? TrimLineEnds(WideToUtf8(reinterpret_cast<const char16_t*>(text))) : std::string();
-  if (text) LocalFree(text);
+                 code, 0, reinterpret_cast<wchar_t*>(text.put()), 0, nullptr);
+  const std::string message =
+      text ? TrimLineEnds(WideToUtf8(static_cast<const char16_t*>(text.get()))) : std::string();
   g_last_error = message.empty() ? "error " + std::to_string(code) : message;
 }
+// INVALID_HANDLE_VALUE is -1, the owner's "holds nothing".
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-// The handle back in its owner, which closes it (the portable header keeps it as an integer).
-ScopedFile Owned(intptr_t h) { return ScopedFile(h == -1 ? INVALID_HANDLE_VALUE : AsHandle(h)); }
+intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 #else
 void RememberError() { g_last_error = std::strerror(errno); }
 #endif
@@ -43,9 +43,17 @@ void RememberError() { g_last_error = std::strerror(errno); }
 
 std::string LastErrorText() { return g_last_error; }
 
+void InFile::Close() { file_.reset(); }
+
+bool OutFile::Close() {
+  const bool ok = file_.close();
+  if (!ok) RememberError();
+  return ok;
+}
+
 #ifdef _WIN32
 
-InFile::~InFile() { Close(); }
+bool SystemFileTraits::Close(Handle file) { return CloseHandle(AsHandle(file)) != 0; }
 
 bool InFile::Open(const fs::path& path) {
   Close();
@@ -55,25 +63,18 @@ bool InFile::Open(const fs::path& path) {
     RememberError();
     return false;
   }
-  handle_ = reinterpret_cast<intptr_t>(h);
+  file_.reset(FromHandle(h));
   return true;
 }
 
 int64_t InFile::Read(void* buffer, uint32_t capacity) {
   DWORD got = 0;
-  if (!ReadFile(AsHandle(handle_), buffer, capacity, &got, nullptr)) {
+  if (!ReadFile(AsHandle(file_.get()), buffer, capacity, &got, nullptr)) {
     RememberError();
     return -1;
   }
   return got;
 }
-
-void InFile::Close() {
-  Owned(handle_).reset();
-  handle_ = -1;
-}
-
-OutFile::~OutFile() { Owned(handle_).reset(); }
 
 bool OutFile::Create(const fs::path& path) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -81,7 +82,7 @@ bool OutFile::Create(const fs::path& path) {
     RememberError();
     return false;
   }
-  handle_ = reinterpret_cast<intptr_t>(h);
+  file_.reset(FromHandle(h));
   return true;
 }
 
@@ -90,7 +91,7 @@ bool OutFile::Write(const void* data, size_t length) {
   while (length > 0) {
     const DWORD chunk = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
     DWORD wrote = 0;
-    if (!WriteFile(AsHandle(handle_), p, chunk, &wrote, nullptr) || wrote == 0) {
+    if (!WriteFile(AsHandle(file_.get()), p, chunk, &wrote, nullptr) || wrote == 0) {
       RememberError();
       return false;
     }
@@ -101,19 +102,11 @@ bool OutFile::Write(const void* data, size_t length) {
 }
 
 bool OutFile::Sync() {
-  if (!FlushFileBuffers(AsHandle(handle_))) {
+  if (!FlushFileBuffers(AsHandle(file_.get()))) {
     RememberError();
     return false;
   }
   return true;
-}
-
-bool OutFile::Close() {
-  if (handle_ == -1) return true;
-  const bool ok = Owned(handle_).close();
-  if (!ok) RememberError();
-  handle_ = -1;
-  return ok;
 }
 
 bool MoveIntoPlace(const fs::path& from, const fs::path& to) {
@@ -148,7 +141,7 @@ std::string DisplayPath(const fs::path& path) {
 
 #else  // POSIX
 
-InFile::~InFile() { Close(); }
+bool SystemFileTraits::Close(Handle file) { return ::close(static_cast<int>(file)) == 0; }
 
 bool InFile::Open(const fs::path& path) {
   Close();
@@ -157,13 +150,13 @@ bool InFile::Open(const fs::path& path) {
     RememberError();
     return false;
   }
-  handle_ = fd;
+  file_.reset(fd);
   return true;
 }
 
 int64_t InFile::Read(void* buffer, uint32_t capacity) {
   while (true) {
-    const ssize_t got = ::read(static_cast<int>(handle_), buffer, capacity);
+    const ssize_t got = ::read(static_cast<int>(file_.get()), buffer, capacity);
     if (got >= 0) return got;
     if (errno != EINTR) {
       RememberError();
@@ -172,29 +165,20 @@ int64_t InFile::Read(void* buffer, uint32_t capacity) {
   }
 }
 
-void InFile::Close() {
-  if (handle_ != -1) ::close(static_cast<int>(handle_));
-  handle_ = -1;
-}
-
-OutFile::~OutFile() {
-  if (handle_ != -1) ::close(static_cast<int>(handle_));
-}
-
 bool OutFile::Create(const fs::path& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     RememberError();
     return false;
   }
-  handle_ = fd;
+  file_.reset(fd);
   return true;
 }
 
 bool OutFile::Write(const void* data, size_t length) {
   const auto* p = static_cast<const uint8_t*>(data);
   while (length > 0) {
-    const ssize_t wrote = ::write(static_cast<int>(handle_), p, length);
+    const ssize_t wrote = ::write(static_cast<int>(file_.get()), p, length);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       if (wrote == 0) errno = EIO;
@@ -208,19 +192,11 @@ bool OutFile::Write(const void* data, size_t length) {
 }
 
 bool OutFile::Sync() {
-  if (::fsync(static_cast<int>(handle_)) != 0) {
+  if (::fsync(static_cast<int>(file_.get())) != 0) {
     RememberError();
     return false;
   }
   return true;
-}
-
-bool OutFile::Close() {
-  if (handle_ == -1) return true;
-  const bool ok = ::close(static_cast<int>(handle_)) == 0;
-  if (!ok) RememberError();
-  handle_ = -1;
-  return ok;
 }
 
 bool MoveIntoPlace(const fs::path& from, const fs::path& to) {
@@ -232,14 +208,13 @@ bool MoveIntoPlace(const fs::path& from, const fs::path& to) {
 }
 
 bool SyncDirectory(const fs::path& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
+  const SystemFile folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) {
     RememberError();
     return false;
   }
-  const bool ok = ::fsync(fd) == 0;
+  const bool ok = ::fsync(static_cast<int>(folder.get())) == 0;
   if (!ok) RememberError();
-  ::close(fd);
   return ok;
 }
 

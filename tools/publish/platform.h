@@ -6,17 +6,24 @@
 #include <filesystem>
 #include <string>
 
+#include "app/scoped.h"
+
 namespace publish {
 
 namespace fs = std::filesystem;
 
+// The system's file: a HANDLE on Windows, a descriptor elsewhere, kept as an
+// integer so this header stays portable; platform.cpp closes it.
+struct SystemFileTraits {
+  using Handle = intptr_t;
+  static Handle Invalid() { return -1; }
+  static bool Close(Handle file);
+};
+using SystemFile = Scoped<SystemFileTraits>;
+
 // A file read from start to end.
 class InFile {
  public:
-  InFile() = default;
-  ~InFile();
-  InFile(const InFile&) = delete;
-  InFile& operator=(const InFile&) = delete;
 
   bool Open(const fs::path& path);
   // Bytes read (0 at the end); -1 on error.
@@ -24,16 +31,12 @@ class InFile {
   void Close();
 
  private:
-  intptr_t handle_ = -1;
+  SystemFile file_;
 };
 
 // A file created (or truncated) and written from start to end.
 class OutFile {
  public:
-  OutFile() = default;
-  ~OutFile();
-  OutFile(const OutFile&) = delete;
-  OutFile& operator=(const OutFile&) = delete;
 
   bool Create(const fs::path& path);
   bool Write(const void* data, size_t length);
@@ -42,7 +45,7 @@ class OutFile {
   bool Close();
 
  private:
-  intptr_t handle_ = -1;
+  SystemFile file_;
 };
 
 // Moves `from` over `to` in one step: a reader sees the old file or the new

@@ -12,11 +12,12 @@
 #include "app/text.h"
 #include "tools/publish/body.h"
 #include "tools/publish/parallel.h"
+#include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
+#include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
 #include "update/manifest_rules.h"
-#include "update/sha256.h"
 
 namespace publish {
 
@@ -50,24 +51,12 @@ bool CopyDurably(const fs::path& source, const fs::path& temp, Digest& digest, s
     error = "cannot create " + DisplayPath(temp) + ": " + LastErrorText();
     return false;
   }
-  std::vector<uint8_t> buffer(262144);
-  Sha256 sha;
-  digest.size = 0;
-  while (true) {
-    const int64_t got = in.Read(buffer.data(), static_cast<uint32_t>(buffer.size()));
-    if (got < 0) {
-      error = "cannot read " + DisplayPath(source) + ": " + LastErrorText();
-      return false;
-    }
-    if (got == 0) break;
-    if (!out.Write(buffer.data(), static_cast<size_t>(got))) {
-      error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
-      return false;
-    }
-    sha.Update(buffer.data(), static_cast<uint32_t>(got));
-    digest.size += static_cast<uint64_t>(got);
-  }
-  digest.sha256 = sha.FinishHex();
+  const bool copied = DigestFile(in, source, digest, error, [&](const uint8_t* data, uint32_t length) {
+    if (out.Write(data, length)) return true;
+    error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
+    return false;
+  });
+  if (!copied) return false;
   if (!out.Sync() || !out.Close()) {
     error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
     return false;
@@ -94,7 +83,8 @@ struct Run {
   PublishReport& report;
   std::vector<PathPattern> keep, exclude;
   bool with_launcher = false;
-  fs::path launcher_dir, bodies_dir, manifest_path;
+  fs::path launcher_dir, bodies_dir, patches_dir, manifest_path;
+  Manifest previous;                             // the tree's manifest before this run (empty if none)
   std::vector<SourceFile> files;
   std::vector<Digest> digests;                   // by file
   std::map<std::string, size_t> body_of_sha;     // into bodies
@@ -102,6 +92,7 @@ struct Run {
   std::vector<size_t> to_make;                   // bodies the host lacks, largest first
   Digest launcher;
   std::string self_path;
+  std::vector<PatchEntry> patches;
 };
 
 // A file written under a temporary name goes into place only when it was
@@ -144,6 +135,13 @@ ExitCode CheckOptions(Run& run) {
     return Fail(report, kExitUsage, "nothing to publish: give --otc and/or --classic");
   }
   if (options.out.empty()) return Fail(report, kExitUsage, "give the tree's folder with --out");
+  // Checked before any work: launchers built with the public key refuse an
+  // unsigned manifest, so there is no publishing without the key.
+  if (options.key.empty()) {
+    return Fail(report, kExitUsage, "give the signing key with --key (morvel-publish keygen makes one)");
+  }
+  std::string key_error;
+  if (!CanSignWith(options.key, key_error)) return Fail(report, kExitUsage, key_error);
   for (int c = 0; c < 2; ++c) {
     const fs::path& dir = options.client_dirs[c];
     if (dir.empty()) continue;
@@ -163,6 +161,7 @@ ExitCode CheckOptions(Run& run) {
   }
   run.launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
   run.bodies_dir = run.launcher_dir / kBodiesFolder;
+  run.patches_dir = run.launcher_dir / kPatchesFolder;
   run.manifest_path = run.launcher_dir / kManifestName;
   return kExitOk;
 }
@@ -201,21 +200,23 @@ ExitCode ScanSources(Run& run) {
   return kExitOk;
 }
 
-// A run without --launcher drops the "self" line the host may have now.
-ExitCode WarnIfLauncherDropped(Run& run) {
+// The manifest this run replaces: what players have now, which patches start
+// from. A run without --launcher drops the "self" line it may have.
+ExitCode ReadPreviousManifest(Run& run) {
   run.report.manifest = run.manifest_path;
-  if (run.with_launcher) return kExitOk;
   std::string old;
-  Manifest previous;
   InFile in;
-  if (in.Open(run.manifest_path)) {
-    char buffer[65536];
-    int64_t got;
-    while ((got = in.Read(buffer, sizeof buffer)) > 0 && old.size() < kManifestLimit) old.append(buffer, static_cast<size_t>(got));
-    if (ParseManifest(old, previous) && !previous.launcher_sha256.empty()) {
-      run.report.warnings.push_back("the current manifest announces launcher " + std::to_string(previous.launcher_version) +
-                                    "; without --launcher the new one drops it");
-    }
+  if (!in.Open(run.manifest_path)) return kExitOk;
+  char buffer[65536];
+  int64_t got;
+  while ((got = in.Read(buffer, sizeof buffer)) > 0 && old.size() < kManifestLimit) old.append(buffer, static_cast<size_t>(got));
+  if (!ParseManifest(old, run.previous)) {
+    run.previous = Manifest();
+    return kExitOk;
+  }
+  if (!run.with_launcher && !run.previous.launcher_sha256.empty()) {
+    run.report.warnings.push_back("the current manifest announces launcher " + std::to_string(run.previous.launcher_version) +
+                                  "; without --launcher the new one drops it");
   }
   return kExitOk;
 }
@@ -315,6 +316,62 @@ ExitCode CompressBodies(Run& run) {
   return kExitOk;
 }
 
+// Patches from the previous version of each changed file of at least 1 MiB,
+// plus the previous run's patches that still lead to a current content.
+ExitCode MakePatches(Run& run) {
+  std::map<std::pair<int, std::string>, const FileEntry*> before;  // (client, path) -> previous entry
+  for (const FileEntry& e : run.previous.files) before[{e.client, ManifestPath(e.path)}] = &e;
+  std::map<std::pair<std::string, std::string>, PatchJob> jobs;  // by (base, target)
+  for (size_t i = 0; i < run.files.size(); ++i) {
+    const Body& body = run.bodies[run.body_of_sha.at(run.digests[i].sha256)];
+    const auto old = before.find({run.files[i].client, run.files[i].path});
+    if (run.files[i].keep || body.size < kPatchMinSize || old == before.end() || old->second->sha256 == body.sha256) continue;
+    jobs.emplace(std::make_pair(old->second->sha256, body.sha256),
+                 PatchJob{old->second->sha256, body.sha256, run.files[body.source].full, body.size, body.body_size});
+  }
+  for (const PatchEntry& p : run.previous.patches) {
+    const auto body = run.body_of_sha.find(p.sha256);
+    if (body == run.body_of_sha.end() || WideToUtf8(p.path) != PatchRequestPath(p.base_sha256, p.sha256)) continue;
+    const Body& b = run.bodies[body->second];
+    jobs.emplace(std::make_pair(p.base_sha256, p.sha256), PatchJob{p.base_sha256, p.sha256, run.files[b.source].full, b.size, b.body_size});
+  }
+  if (jobs.empty()) return kExitOk;
+  std::error_code ec;
+  fs::create_directories(run.patches_dir, ec);
+  if (ec) return Fail(run.report, kExitIoError, "cannot create " + DisplayPath(run.patches_dir) + ": " + ec.message());
+
+  std::vector<const PatchJob*> list;
+  for (const auto& job : jobs) list.push_back(&job.second);
+  std::vector<PatchResult> results(list.size());
+  std::vector<uint64_t> sizes(list.size());
+  std::mutex error_lock;
+  std::string first_error;
+  Progress progress(run.options.progress, "patching", list.size(), 0);
+  // Each job holds both contents in memory: two at a time at most.
+  const bool ok = ParallelFor(list.size(), std::min(2u, JobCount(run.options.jobs)), [&](size_t k) {
+    std::string error;
+    results[k] = PublishPatch(run.bodies_dir, run.patches_dir, *list[k], run.options.level, sizes[k], error);
+    progress.AddItem();
+    if (results[k] != PatchResult::Failed) return true;
+    std::lock_guard<std::mutex> hold(error_lock);
+    if (first_error.empty()) first_error = error;
+    return false;
+  });
+  if (!ok) return Fail(run.report, kExitIoError, first_error);
+  for (size_t k = 0; k < list.size(); ++k) {
+    if (results[k] == PatchResult::NotWorthIt) ++run.report.patches_not_worth_it;
+    if (results[k] != PatchResult::Made && results[k] != PatchResult::Reused) continue;
+    if (results[k] == PatchResult::Made) ++run.report.patches_made;
+    PatchEntry& p = run.patches.emplace_back();
+    p.sha256 = list[k]->sha256;
+    p.base_sha256 = list[k]->base_sha256;
+    p.download_size = sizes[k];
+    p.path = Utf8ToWide(PatchRequestPath(p.base_sha256, p.sha256));
+  }
+  run.report.patches = run.patches.size();
+  return kExitOk;
+}
+
 // The launcher executable, under a name no other build shares.
 ExitCode PlaceLauncher(Run& run) {
   if (!run.with_launcher) return kExitOk;
@@ -360,6 +417,7 @@ Manifest RunManifest(const Run& run) {
     entry.keep_existing = run.files[i].keep;
     entry.path = EntryPath(run.files[i].path);
   }
+  manifest.patches = run.patches;  // in (base, target) order
   return manifest;
 }
 
@@ -367,7 +425,11 @@ Manifest RunManifest(const Run& run) {
 ExitCode WriteManifest(Run& run) {
   PublishReport& report = run.report;
   const Manifest manifest = RunManifest(run);
-  const std::string text = FormatManifest(manifest);
+  std::string text;
+  std::string sign_error;
+  if (!SignManifestText(run.options.key, FormatManifest(manifest), text, sign_error)) {
+    return Fail(report, kExitIoError, sign_error);
+  }
 
   // The launcher's own parser has the last word on what goes out.
   Manifest parsed;
@@ -380,7 +442,8 @@ ExitCode WriteManifest(Run& run) {
     return kExitProblems;
   }
 
-  if (!SyncDirectory(run.bodies_dir) || !SyncDirectory(run.launcher_dir)) {
+  if (!SyncDirectory(run.bodies_dir) || !SyncDirectory(run.launcher_dir) ||
+      (!run.patches.empty() && !SyncDirectory(run.patches_dir))) {
     return Fail(report, kExitIoError, "cannot flush " + DisplayPath(run.bodies_dir) + ": " + LastErrorText());
   }
   const fs::path temp = run.launcher_dir / TempName(kManifestName);
@@ -408,8 +471,8 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
   report = PublishReport();
   Run run(options, report);
   using Step = ExitCode (*)(Run&);
-  for (const Step step : {CheckOptions, ScanSources, WarnIfLauncherDropped, HashSources, PlanBodies, CompressBodies,
-                          PlaceLauncher, WriteManifest}) {
+  for (const Step step : {CheckOptions, ScanSources, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
+                          MakePatches, PlaceLauncher, WriteManifest}) {
     const ExitCode code = step(run);
     if (code != kExitOk) return code;
   }

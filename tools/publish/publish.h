@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/publish/platform.h"
+#include "update/manifest_signature.h"
 
 namespace publish {
 
@@ -28,6 +29,7 @@ constexpr int32_t kFirstLauncherVersion = 2;
 
 struct PublishOptions {
   fs::path out;                 // the tree's root
+  fs::path key;                 // the private key every manifest is signed with
   fs::path client_dirs[2];      // by ClientKind; empty = that client is not published
   fs::path launcher_exe;        // empty = no "launcher"/"self" lines
   int32_t launcher_version = 0;
@@ -46,6 +48,9 @@ struct PublishReport {
   uint64_t bodies_reused = 0;      // bodies already on the host, left as they were
   uint64_t bodies_replaced = 0;    // present but implausible, so made again
   uint64_t compressed_in = 0, compressed_out = 0;  // bytes in and out of the bodies made
+  uint64_t patches = 0;                // "p" lines written
+  uint64_t patches_made = 0;           // patch bodies made by this run
+  uint64_t patches_not_worth_it = 0;   // changed files whose patch was not under half their body
   bool launcher_copied = false;
   std::string launcher_request_path;  // the "self" path
   fs::path manifest;
@@ -58,13 +63,15 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report);
 
 struct VerifyReport {
   uint64_t files = 0, bodies = 0, bytes = 0;
+  uint64_t patches = 0;
   uint64_t unreferenced_bodies = 0;
   std::vector<std::string> problems;
   std::vector<std::string> warnings;
 };
 
-// Every problem is listed, not only the first.
-ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report);
+// Every problem is listed, not only the first; the manifest's signature is
+// checked against key.
+ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report);
 
 // Launcher executable name on the host: the version and the start of its
 // SHA-256, so a new build never overwrites a file a player may be fetching.

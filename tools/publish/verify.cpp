@@ -7,57 +7,25 @@
 #include "app/text.h"
 #include "tools/publish/body.h"
 #include "tools/publish/parallel.h"
+#include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
 #include "tools/publish/publish.h"
+#include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
-#include "update/manifest_rules.h"
 
 namespace publish {
 
 namespace {
 
-// Says, line by line, what the launcher will make of the text: which lines
-// reject the manifest and which it silently ignores.
-void ExplainLines(const std::string& text, VerifyReport& report) {
-  size_t position = 0, number = 0;
-  while (position < text.size()) {
-    size_t end = text.find('\n', position);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(position, end - position);
-    position = end + 1;
-    const std::string at = "manifest line " + std::to_string(++number) + ": ";
-    const std::vector<std::string> f = SplitText(line, '\t');
-    if (number == 1) {
-      if (line != kManifestHeader) {
-        report.problems.push_back(at + "the header must be \"morvel-launcher<TAB>1\"" +
-                                  (!line.empty() && line.back() == '\r' ? " (the file has CR LF line ends)" : ""));
-      }
-      continue;
-    }
-    if (f[0] == "f") {
-      if (f.size() != 7) {
-        report.problems.push_back(at + "\"f\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
-      } else if (f[1] != ClientTable[0].key && f[1] != ClientTable[1].key) {
-        report.problems.push_back(at + "unknown client \"" + f[1] + "\"; the launcher rejects the manifest");
-      } else if (!IsLowerHex64(f[2])) {
-        report.problems.push_back(at + "SHA-256 is not 64 lower-case hex digits; the launcher rejects the manifest");
-      } else if (const char* problem = ManifestPathProblem(f[6])) {
-        report.problems.push_back(at + problem + "; the launcher rejects the manifest");
-      }
-    } else if (f[0] == "self") {
-      if (f.size() != 4) {
-        report.problems.push_back(at + "\"self\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
-      } else if (!IsLowerHex64(f[1]) || !IsLauncherRequestPath(f[3])) {
-        report.problems.push_back(at + "bad hash or path in the \"self\" line; the launcher ignores it");
-      }
-    } else if (f[0] == "launcher") {
-      if (f.size() != 2) {
-        report.problems.push_back(at + "\"launcher\" line with " + std::to_string(f.size()) + " fields; the launcher ignores it");
-      }
-    } else if (!line.empty()) {
-      report.warnings.push_back(at + "unknown line, ignored by the launcher");
-    }
+// Says, line by line, what the launcher's own parser makes of the text: which
+// lines reject the manifest and which it silently ignores.
+void ExplainLine(size_t number, LineFate fate, const std::string& why, VerifyReport& report) {
+  const std::string at = "manifest line " + std::to_string(number) + ": ";
+  switch (fate) {
+    case LineFate::Rejects: report.problems.push_back(at + why + "; the launcher rejects the manifest"); break;
+    case LineFate::Ignored: report.problems.push_back(at + why + "; the launcher ignores it"); break;
+    case LineFate::Unknown: report.warnings.push_back(at + why + ", ignored by the launcher"); break;
   }
 }
 
@@ -204,12 +172,55 @@ void CheckBodies(const fs::path& bodies_dir, const BodyUses& uses, bool progress
   report.problems.insert(report.problems.end(), body_problems.begin(), body_problems.end());
 }
 
-// What else lies in the bodies folder.
-void ListOtherBodies(const fs::path& bodies_dir, const BodyUses& uses, VerifyReport& report) {
+// Every patch, applied to its base's content as the launcher would, must give
+// the file it announces.
+void CheckPatches(const fs::path& tree, const fs::path& bodies_dir, const Manifest& manifest, const BodyUses& uses,
+                  bool progress, VerifyReport& report) {
+  std::mutex lock;
+  std::vector<std::string> problems;
+  Progress shown(progress, "patches", manifest.patches.size(), 0);
+  ParallelFor(manifest.patches.size(), std::min(2u, JobCount(0)), [&](size_t i) {
+    const PatchEntry& p = manifest.patches[i];
+    const std::string request = WideToUtf8(p.path);
+    const std::string at = "patch " + request + ": ";
+    const fs::path file = tree / PathFromUtf8(request.substr(1)).make_preferred();
+    const auto use = uses.find(p.sha256);
+    std::error_code e;
+    std::string problem;
+    if (use == uses.end()) {
+      problem = at + "no file has the content it gives";
+    } else if (!fs::is_regular_file(file, e)) {
+      problem = at + "missing";
+    } else if (fs::file_size(file, e) != p.download_size) {
+      problem = at + "has " + std::to_string(fs::file_size(file, e)) + " bytes, the manifest says " + std::to_string(p.download_size);
+    } else if (!fs::is_regular_file(bodies_dir / (p.base_sha256 + ".dl"), e)) {
+      problem = at + "its base body " + kBodiesFolder + "/" + p.base_sha256 + ".dl is missing, so it cannot be checked";
+    } else {
+      const std::string why = CheckPatchBody(file, bodies_dir / (p.base_sha256 + ".dl"), p.sha256, use->second.size);
+      if (!why.empty()) problem = at + why;
+    }
+    shown.AddItem();
+    if (!problem.empty()) {
+      std::lock_guard<std::mutex> hold(lock);
+      problems.push_back(problem);
+    }
+    return true;
+  });
+  std::sort(problems.begin(), problems.end());
+  report.problems.insert(report.problems.end(), problems.begin(), problems.end());
+  report.patches = manifest.patches.size();
+}
+
+// What else lies in the bodies folder. The base of a patch counts as named:
+// verify needs it to check the patch.
+void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const BodyUses& uses, VerifyReport& report) {
+  std::set<std::string> bases;
+  for (const PatchEntry& p : manifest.patches) bases.insert(p.base_sha256);
   std::error_code ec;
   for (fs::directory_iterator it(bodies_dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = DisplayPath(it->path().filename());
-    if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64))) {
+    if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64)) &&
+        !bases.count(name.substr(0, 64))) {
       ++report.unreferenced_bodies;
     } else if (!name.empty() && name[0] == '.' && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
       report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
@@ -219,7 +230,7 @@ void ListOtherBodies(const fs::path& bodies_dir, const BodyUses& uses, VerifyRep
 
 }  // namespace
 
-ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
+ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report) {
   report = VerifyReport();
   const fs::path launcher_dir = tree / fs::path(kLauncherFolder).make_preferred();
   const fs::path bodies_dir = launcher_dir / kBodiesFolder;
@@ -227,9 +238,21 @@ ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
   std::string text;
   const ExitCode read = ReadManifestText(launcher_dir / kManifestName, text, report);
   if (read != kExitOk) return read;
-  ExplainLines(text, report);
+  // A launcher built with a key reads only what the signature covers.
+  std::string_view signed_part;
+  ManifestSignature signature;
+  const bool split = SplitSignedManifest(text, signed_part, signature);
+  if (!split) {
+    report.problems.push_back("the manifest's last line is no signature line; launchers built with a key refuse it");
+  } else if (!SignatureMatches(signed_part, signature, key)) {
+    report.problems.push_back("the manifest's signature does not match the key; launchers built with it refuse it");
+  }
+  const std::string parsed_text = split ? std::string(signed_part) : text;
   Manifest manifest;
-  if (!ParseManifest(text, manifest)) {
+  const bool parsed = ParseManifest(parsed_text, manifest, [&report](size_t number, LineFate fate, const std::string& why) {
+    ExplainLine(number, fate, why, report);
+  });
+  if (!parsed) {
     report.problems.push_back("the launcher's parser rejects this manifest");
     return kExitProblems;
   }
@@ -240,7 +263,8 @@ ExitCode Verify(const fs::path& tree, bool progress, VerifyReport& report) {
   CheckNames(manifest, report);
   const BodyUses uses = CollectBodyUses(manifest, report);
   CheckBodies(bodies_dir, uses, progress, report);
-  ListOtherBodies(bodies_dir, uses, report);
+  CheckPatches(tree, bodies_dir, manifest, uses, progress, report);
+  ListOtherBodies(bodies_dir, manifest, uses, report);
   return report.problems.empty() ? kExitOk : kExitProblems;
 }
 

@@ -8,18 +8,11 @@
 
 #include "app/win32_text.h"
 #include "tests/win32/support/test_disk.h"
-#include "update/file_host.h"
-#include "update/file_host_url.h"
-#include "update/launcher_version.h"
+#include "update/worker_win32.h"
 
 namespace {
 
-struct Choice {
-  bool set = false;
-  WideString host;
-  uint16_t port = 0;
-};
-Choice g_choice;
+bool g_chosen = false;
 
 bool PortFromEnv(const char16_t* name, uint16_t& port) {
   const WideString text = TestEnv(name);
@@ -46,11 +39,6 @@ bool UseServicePort(const char16_t* port_variable) {
 
 namespace {
 
-const Choice& Current() {
-  if (!g_choice.set && !UseNginx()) UseFileHost(u"localhost", 1);  // nothing listens on port 1
-  return g_choice;
-}
-
 WideString FaultFile(const char16_t* name) {
   const WideString dir = TestEnv(u"MORVEL_FAULT_DIR_WIN");
   return dir.empty() ? WideString() : dir + u"\\" + name;
@@ -73,13 +61,6 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-// The settable file host of the test programs (the release values live in
-// update/file_host.cpp, which no test links).
-WideString FileHostName() { return Current().host; }
-uint16_t FileHostPort() { return Current().port; }
-WideString DownloadPageUrl() { return HttpsUrl(FileHostName(), FileHostPort(), u"/downloads"); }
-const int32_t kLauncherVersion = 2;
-
 WideString TestEnv(const char16_t* name) {
   wchar_t value[1024];
   const DWORD n = GetEnvironmentVariableW(WinText(name), value, 1024);
@@ -88,9 +69,17 @@ WideString TestEnv(const char16_t* name) {
 }
 
 void UseFileHost(const WideString& host, uint16_t port) {
-  g_choice.set = true;
-  g_choice.host = host;
-  g_choice.port = port;
+  g_chosen = true;
+  g_worker_settings = {{host, port, g_worker_settings.file_host.manifest_key}, 2};
+}
+
+const char kTestManifestKey[] = MORVEL_TEST_MANIFEST_KEY;
+
+void UseManifestKey(const std::string& key_text) { g_worker_settings.file_host.manifest_key = key_text; }
+
+const FileHost& TestFileHost() {
+  if (!g_chosen && !UseNginx()) UseFileHost(u"localhost", 1);  // nothing listens on port 1
+  return g_worker_settings.file_host;
 }
 
 bool UseNginx() { return UseServicePort(u"MORVEL_NGINX_PORT"); }

@@ -9,19 +9,28 @@
 #include <vector>
 
 #include "app/text.h"
+#include "update/file_host.h"
 
 // The variable's value, or empty when it is not set.
 WideString TestEnv(const char16_t* name);
 
-// The file host that FileHostName()/FileHostPort() report from now on; an Http
-// constructed afterwards connects there. Until one is chosen it is nginx.
+// Chooses the file host of TestFileHost() and of the tasks started from now on,
+// which also take version 2, the one the fixtures' manifests call current.
 void UseFileHost(const WideString& host, uint16_t port);
+// The chosen file host, for an Http made by the test; nginx until one is chosen.
+const FileHost& TestFileHost();
 // false (and the choice unchanged) when the services' variables are missing.
 bool UseNginx();
 bool UseFaultServer();
 // The test host on the port a services.env variable names, e.g.
 // u"MORVEL_FAULT_TLS11_PORT" (the fault server speaking only TLS 1.0/1.1).
 bool UseServicePort(const char16_t* port_variable);
+
+// The manifest key of the test file host from now on, whichever host is
+// chosen; empty, as until one is chosen, reads manifests unsigned.
+void UseManifestKey(const std::string& key_text);
+// The public key that tests/support/test_signing.key signs for (the .pub text).
+extern const char kTestManifestKey[];
 
 // The served root of both servers as a Z:\ path (MORVEL_WWW_WIN), or empty.
 WideString ServedRoot();
