@@ -298,7 +298,9 @@ if part relay; then
   for delay in $delays_ms; do
     for order in $orders; do
       n=$(field in_flight "$run/relay-$order-$delay-0-1.out")
-      label="$n in flight$([ "$order" = launcher ] && echo ", the launcher's")$([ "$n" = 1 ] && echo ", sequential")"
+      label="$n in flight"
+      [ "$order" = launcher ] && label+=", the launcher's"
+      [ "$n" = 1 ] && label+=", sequential"
       row "relay, no delay, $label" "$run/relay-$order-$delay-0.s"
       row "relay, $delay ms each way, $label" "$run/relay-$order-$delay-$delay.s"
       ratio_line "  delayed / undelayed, per pair:" "$run/relay-$order-$delay.ratio"

@@ -49,7 +49,7 @@ struct Exchange {
   ScopedHandle completed{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   DWORD error = 0;  // 0, or why the operation failed
   DWORD bytes = 0;  // what the last read delivered; 0 at the end of the body
-  uint8_t buffer[kChunkBytes];
+  std::vector<uint8_t> buffer;  // made when the body is read: requests sent ahead hold none
 };
 
 void ExchangeRelease::operator()(Exchange* exchange) const {
@@ -159,9 +159,11 @@ bool SentGet::Receive(const DataCallback& callback) {
                       &status, &status_size, WINHTTP_NO_HEADER_INDEX);
   if (status != 200) return false;
 
+  exchange->buffer.resize(kChunkBytes);
+  uint8_t* const buffer = exchange->buffer.data();
   uint64_t total = 0;
   for (;;) {
-    if (!WinHttpReadData(request, exchange->buffer, kChunkBytes, nullptr) || !Completed(*exchange)) return false;
+    if (!WinHttpReadData(request, buffer, kChunkBytes, nullptr) || !Completed(*exchange)) return false;
     const DWORD received = exchange->bytes;
     if (received == 0) {
       // A connection closed before the announced length also reads as 0 bytes
@@ -170,7 +172,7 @@ bool SentGet::Receive(const DataCallback& callback) {
       return !AnnouncedLength(request, announced) || total == announced;
     }
     total += received;
-    if (!callback(exchange->buffer, received)) return false;
+    if (!callback(buffer, received)) return false;
   }
 }
 

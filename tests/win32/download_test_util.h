@@ -92,6 +92,12 @@ inline std::vector<std::string> WithoutRequestsAhead(const std::vector<std::stri
   return kept;
 }
 
+// Requests under way together reach the file host in no fixed order.
+inline std::vector<std::string> Sorted(std::vector<std::string> items) {
+  std::sort(items.begin(), items.end());
+  return items;
+}
+
 inline std::vector<std::string> Digests(const std::vector<const FileEntry*>& entries) {
   std::vector<std::string> digests;
   for (const FileEntry* entry : entries) digests.push_back(entry->sha256);
