@@ -90,7 +90,7 @@ void CheckNames(const Manifest& manifest, VerifyReport& report) {
   ScanResult names;
   for (const FileEntry& e : manifest.files) {
     SourceFile f;
-    f.client = e.client;
+    f.client = static_cast<int>(e.client);
     f.path = ManifestPath(e.path);
     names.files.push_back(f);
   }
@@ -112,7 +112,7 @@ using BodyUses = std::map<std::string, BodyUse>;  // by SHA-256
 BodyUses CollectBodyUses(const Manifest& manifest, VerifyReport& report) {
   BodyUses uses;
   for (const FileEntry& e : manifest.files) {
-    const std::string who = std::string("[") + ClientTable[e.client].key + "] " + ManifestPath(e.path);
+    const std::string who = std::string("[") + InfoOf(e.client).key + "] " + ManifestPath(e.path);
     report.bytes += e.size;
     const auto [it, fresh] = uses.emplace(e.sha256, BodyUse{e.size, e.download_size, who});
     if (!fresh && it->second.size != e.size) {
