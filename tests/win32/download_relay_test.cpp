@@ -36,7 +36,7 @@ class DownloadRelay : public ::testing::Test {
     ResetState();
     manifest_ = LoadScenario(u"install");
     for (const FileEntry& entry : manifest_.files) {
-      if (entry.client == 0) otc_.push_back(&entry);
+      if (entry.client == ClientKind::OTClient) otc_.push_back(&entry);
     }
   }
   void TearDown() override {
