@@ -20,12 +20,13 @@ enum class DownloadResult : int32_t {
   Cancelled = 4,
 };
 
-// Body requests under way at once, the one being read included. Each costs the
-// file host a connection and a player on a slow link a share of the line, so it
-// stays small: 6 covers a 150 ms round trip for bodies that take 25 ms or more to
-// read, as the bench client's small files do. Not settled by the relay benchmark
-// yet: under Wine a synchronous send waits for its response (README).
-constexpr size_t kBodiesInFlight = 6;
+// Body requests under way at once, the one being read included. Each carries
+// one request per round trip, so more hide more of it (at 150 ms, 4, 5, 6 and 8
+// added 35, 28, 21 and 17 ms a file in the relay benchmark); but each costs the
+// file host a connection, a player on a slow link a share of the line, and the
+// process one of WinHTTP's threads (about 1 MiB each under Wine), and 5 is the
+// most that keeps the 512 MiB install under 32 MiB there.
+constexpr size_t kBodiesInFlight = 5;
 // A request sent ahead waits unread until the bodies in front of it have all
 // arrived; at most this many bytes of them, so that on a slow link it is not left
 // long enough for the file host's send time-out to cut it (nginx: 60 s between
