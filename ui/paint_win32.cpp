@@ -27,6 +27,14 @@ GdipBitmap NewFrameBitmap(PixelFormat format) {
   return bitmap;
 }
 
+// A graphics on a frame with the settings of every composition; empty on failure.
+GdipGraphics FrameGraphics(GpBitmap* frame) {
+  GdipGraphics graphics;
+  if (frame) GdipGetImageGraphicsContext(frame, graphics.put());
+  if (graphics) SetUpGraphics(graphics.get());
+  return graphics;
+}
+
 // A text button's face picture stretched onto its rectangle, then its layer.
 void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) {
   const ButtonRect& r = ButtonRects[button];
@@ -49,10 +57,8 @@ void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) 
 // Whatever the bitmap held before is covered.
 bool DrawFrame(GpBitmap* frame, const FrameInputs& inputs, bool fromStaticLayer) {
   const bool overStaticLayer = fromStaticLayer && CopyStaticLayer(frame);
-  GdipGraphics graphics;
-  GdipGetImageGraphicsContext(frame, graphics.put());
+  GdipGraphics graphics = FrameGraphics(frame);
   if (!graphics) return false;
-  SetUpGraphics(graphics.get());
   if (!overStaticLayer) DrawStaticLayers(graphics.get());
   DrawStateLayers(graphics.get(), inputs, overStaticLayer);
   return true;
@@ -233,12 +239,8 @@ void KeepStaticLayers() {
   g_assets.KeptFrame.reset();
   {
     GdipBitmap bitmap = NewFrameBitmap(PixelFormat32bppPARGB);
-    GdipGraphics graphics;
-    if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
-    if (graphics) {
-      SetUpGraphics(graphics.get());
-      DrawStaticLayers(graphics.get());
-    }
+    GdipGraphics graphics = FrameGraphics(bitmap.get());
+    if (graphics) DrawStaticLayers(graphics.get());
     g_assets.StaticLayer = graphics ? std::move(bitmap) : GdipBitmap();
   }
   for (auto& looks : g_assets.ButtonLooks)
@@ -248,10 +250,8 @@ void KeepStaticLayers() {
     GdipBitmap canvas = NewFrameBitmap(PixelFormat32bppPARGB);
     if (!canvas || !CopyStaticLayer(canvas.get())) continue;
     {
-      GdipGraphics graphics;
-      GdipGetImageGraphicsContext(canvas.get(), graphics.put());
+      GdipGraphics graphics = FrameGraphics(canvas.get());
       if (!graphics) continue;
-      SetUpGraphics(graphics.get());
       const ButtonStyle style = StyleOfLook(static_cast<ButtonLook>(look));
       for (int button = 0; button < 4; ++button) DrawButtonFace(graphics.get(), button, style);
     }
