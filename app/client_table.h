@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 enum class ClientKind : int32_t { None = -1, OTClient = 0, Classic = 1 };
@@ -16,5 +17,11 @@ struct ClientInfo {
 // Indexed by ClientKind: 0 OTClient, 1 Classic.
 extern const ClientInfo ClientTable[2];
 
+// Whether `client` is one of the two clients, the only values that index
+// ClientTable and the arrays kept per client.
+constexpr bool IsClient(ClientKind client) { return client == ClientKind::OTClient || client == ClientKind::Classic; }
+// Its index in those arrays; only for a client that IsClient.
+constexpr size_t ClientIndex(ClientKind client) { return static_cast<size_t>(client); }
+
 // The row of a client other than None.
-inline const ClientInfo& InfoOf(ClientKind client) { return ClientTable[static_cast<int32_t>(client)]; }
+inline const ClientInfo& InfoOf(ClientKind client) { return ClientTable[ClientIndex(client)]; }

@@ -11,8 +11,8 @@
 enum class TaskKind : int32_t { CheckUpdates = 0, Play = 1, VerifyFiles = 2 };
 
 struct WorkerTask {
-  int32_t kind;    // a TaskKind
-  int32_t client;  // a ClientKind
+  TaskKind kind;
+  ClientKind client;
 };
 
 // WM_APP + 1; wParam carries a FinishAction, lParam is 0.

@@ -17,7 +17,7 @@ void StartTask(TaskKind kind, ClientKind client) {
   // The earlier worker has posted its end already; it is not waited for.
   g_worker_thread.reset();
 
-  WorkerTask* task = new (std::nothrow) WorkerTask{static_cast<int32_t>(kind), static_cast<int32_t>(client)};
+  WorkerTask* task = new (std::nothrow) WorkerTask{kind, client};
   g_worker_thread.reset(task && g_task_hooks.body ? g_task_hooks.start_thread(g_task_hooks.body, task) : nullptr);
   if (!g_worker_thread) {
     delete task;

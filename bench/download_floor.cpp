@@ -96,7 +96,7 @@ bool FetchOne(Floor& floor, const FileEntry& entry, size_t index) {
   WideString part;
   WideString target;
   if (floor.level == Level::Move) {
-    target = floor.client_dirs[entry.client] + u"\\" + entry.path;
+    target = floor.client_dirs[ClientIndex(entry.client)] + u"\\" + entry.path;
     part = target + u".part";
     CreateDirectoryTree(target.substr(0, target.rfind(u'\\')));
   } else if (floor.level == Level::Files) {

@@ -8,9 +8,8 @@ std::vector<size_t> SelectEntries(const std::vector<FileEntry>& files, const boo
   std::set<WideString> seen;
   // Walk backwards so the last entry of each target is the one kept.
   for (size_t i = files.size(); i-- > 0;) {
-    const int32_t client = files[i].client;
-    if (client != 0 && client != 1) continue;
-    if (!selection[client]) continue;
+    const ClientKind client = files[i].client;
+    if (!IsClient(client) || !selection[ClientIndex(client)]) continue;
     if (!seen.insert(key(target(files[i]))).second) continue;
     picked.push_back(i);
   }
@@ -20,7 +19,7 @@ std::vector<size_t> SelectEntries(const std::vector<FileEntry>& files, const boo
 std::set<WideString> TargetKeys(const std::vector<FileEntry>& files, const TargetPath& target, const PathKey& key) {
   std::set<WideString> keys;
   for (const FileEntry& entry : files) {
-    if (entry.client == 0 || entry.client == 1) keys.insert(key(target(entry)));
+    if (IsClient(entry.client)) keys.insert(key(target(entry)));
   }
   return keys;
 }

@@ -99,7 +99,7 @@ void ReportAllDone() {
 // nor moved into place); a link among the folders below the client folder
 // refuses the write instead of sending it elsewhere.
 HANDLE CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
-  if (HasLinkBelow(ClientDir(static_cast<ClientKind>(entry.client)), part_path)) return INVALID_HANDLE_VALUE;
+  if (HasLinkBelow(ClientDir(entry.client), part_path)) return INVALID_HANDLE_VALUE;
   const size_t last_separator = target.rfind(u'\\');
   if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
   MakeReplaceable(part_path);
@@ -195,7 +195,7 @@ void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint
 }
 
 WideString ClientFilePath(const FileEntry& entry) {
-  return ClientDir(static_cast<ClientKind>(entry.client)) + u"\\" + entry.path;
+  return ClientDir(entry.client) + u"\\" + entry.path;
 }
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
@@ -213,7 +213,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
   // per call rather than once per file.
   const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
   const TargetPath target_of = [&client_dirs](const FileEntry& entry) {
-    return client_dirs[entry.client] + u"\\" + entry.path;
+    return client_dirs[ClientIndex(entry.client)] + u"\\" + entry.path;
   };
   const std::vector<size_t> selected = SelectEntries(manifest.files, selection, target_of, FoldCase);
 

@@ -7,10 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/client_table.h"
 #include "app/text.h"
 
 struct FileEntry {
-  int32_t client = 0;      // ClientKind, 0 or 1
+  ClientKind client = ClientKind::OTClient;  // OTClient or Classic once parsed
   std::string sha256;      // 64 lower-case hex characters
   uint64_t size = 0;       // exact size on disk
   uint64_t download_size = 0;  // compressed body size, for progress only

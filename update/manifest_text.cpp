@@ -8,10 +8,10 @@
 
 namespace {
 
-bool ClientFromKey(std::string_view key, int32_t& client) {
+bool ClientFromKey(std::string_view key, ClientKind& client) {
   for (const ClientKind kind : kClientKinds) {
     if (key == InfoOf(kind).key) {
-      client = static_cast<int32_t>(kind);
+      client = kind;
       return true;
     }
   }
@@ -127,7 +127,7 @@ bool Parse(const std::string& text, Manifest& manifest, const LineNote* note) {
       manifest.launcher_size = ReadUnsigned64(fields[2]);
       manifest.launcher_path = Utf8ToWide(std::string(path));
     } else if (kind == "f" && count == 7) {
-      int32_t client = 0;
+      ClientKind client = ClientKind::None;
       const char* path_problem = nullptr;
       if (!ClientFromKey(fields[1], client)) {
         if (!reject("unknown client \"" + std::string(fields[1]) + "\"")) return false;
@@ -181,7 +181,7 @@ std::string FormatManifest(const Manifest& manifest) {
             WideToUtf8(manifest.launcher_path) + "\n";
   }
   for (const FileEntry& entry : manifest.files) {
-    text += std::string("f\t") + ClientTable[entry.client].key + "\t" + entry.sha256 + "\t" + std::to_string(entry.size) +
+    text += std::string("f\t") + InfoOf(entry.client).key + "\t" + entry.sha256 + "\t" + std::to_string(entry.size) +
             "\t" + std::to_string(entry.download_size) + "\t" + (entry.keep_existing ? "1" : "0") + "\t" +
             ManifestPath(entry.path) + "\n";
   }

@@ -66,8 +66,8 @@ FinishAction VerifyFilesJob(Http& http, const Manifest& manifest, bool obtained)
 
 DWORD WINAPI WorkerMain(LPVOID param) {
   WorkerTask* task = static_cast<WorkerTask*>(param);
-  const TaskKind kind = static_cast<TaskKind>(task->kind);
-  const ClientKind client = static_cast<ClientKind>(task->client);
+  const TaskKind kind = task->kind;
+  const ClientKind client = task->client;
   delete task;
 
   g_state.file_permille.exchange(0);
@@ -86,7 +86,7 @@ DWORD WINAPI WorkerMain(LPVOID param) {
         action = CheckUpdatesJob(http, manifest, obtained);
         break;
       case TaskKind::Play:
-        if (client == ClientKind::OTClient || client == ClientKind::Classic) {
+        if (IsClient(client)) {
           action = PlayJob(http, manifest, obtained, client);
         }
         break;

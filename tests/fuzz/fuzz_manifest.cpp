@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (f[0] == "f" && f.size() == 7) {
       CHECK(next_entry < first.files.size());
       const FileEntry& e = first.files[next_entry++];
-      CHECK((f[1] == "otc" && e.client == 0) || (f[1] == "classic" && e.client == 1));
+      CHECK((f[1] == "otc" && e.client == ClientKind::OTClient) || (f[1] == "classic" && e.client == ClientKind::Classic));
       CHECK(e.sha256 == f[2]);
       CHECK(LowerHex64(e.sha256));
       CHECK(e.size == std::strtoull(f[3].c_str(), nullptr, 10));

@@ -145,13 +145,13 @@ TEST(DownloadProgress, FreeSpaceNeedsTheFilesPlusFiftyMebibytes) {
 
 FileEntry Entry(int32_t client, const char16_t* path, const char* sha = "a") {
   FileEntry e;
-  e.client = client;
+  e.client = static_cast<ClientKind>(client);  // out-of-range values too
   e.path = path;
   e.sha256 = sha;
   return e;
 }
 
-WideString Target(const FileEntry& e) { return (e.client == 0 ? u"C:\\otc\\" : u"C:\\classic\\") + e.path; }
+WideString Target(const FileEntry& e) { return (e.client == ClientKind::OTClient ? u"C:\\otc\\" : u"C:\\classic\\") + e.path; }
 
 WideString AsciiUpper(const WideString& s) {
   WideString out = s;
@@ -191,6 +191,7 @@ TEST(DownloadPlan, EntriesOfNoKnownClientAreNeverSelected) {
   std::vector<FileEntry> files = {Entry(0, u"a"), Entry(2, u"b"), Entry(-1, u"c")};
   const bool both[2] = {true, true};
   EXPECT_EQ(SelectEntries(files, both, Target, AsciiUpper), (std::vector<size_t>{0}));
+  EXPECT_EQ(TargetKeys(files, Target, AsciiUpper), (std::set<WideString>{u"C:\\OTC\\A"}));
 }
 
 TEST(DownloadPlan, StagingNeverTakesTheNameOfAnInstalledFile) {

@@ -146,7 +146,7 @@ TEST(ManifestFileLine, AcceptedLineBecomesAnEntry) {
   ASSERT_TRUE(ParseManifest(kHeader + FLine("classic", kSha2, "Automap/sub/Ma\xC3\xA7\xC3\xA3.map", "1", "5000000000", "4294967296"), m));
   ASSERT_EQ(m.files.size(), 1u);
   const FileEntry& e = m.files[0];
-  EXPECT_EQ(e.client, 1);
+  EXPECT_EQ(e.client, ClientKind::Classic);
   EXPECT_EQ(e.sha256, kSha2);
   EXPECT_EQ(e.size, 5000000000u);  // past 32 bits
   EXPECT_EQ(e.download_size, 4294967296u);
@@ -158,8 +158,8 @@ TEST(ManifestFileLine, OrderAndDuplicatesAreKept) {
   Manifest m;
   ASSERT_TRUE(ParseManifest(kHeader + FLine("otc", kSha, "z") + FLine("classic", kSha2, "a") + FLine("otc", kSha2, "z"), m));
   ASSERT_EQ(m.files.size(), 3u);
-  EXPECT_EQ(m.files[0].client, 0);
-  EXPECT_EQ(m.files[1].client, 1);
+  EXPECT_EQ(m.files[0].client, ClientKind::OTClient);
+  EXPECT_EQ(m.files[1].client, ClientKind::Classic);
   EXPECT_EQ(m.files[2].path, u"z");
   EXPECT_EQ(m.files[2].sha256, kSha2);
 }
@@ -182,6 +182,9 @@ TEST(ManifestFileLine, OneBadLineRejectsTheWholeManifest) {
       FLine("OTC", kSha, "a"),
       FLine("", kSha, "a"),
       FLine("tibia", kSha, "a"),
+      FLine("1", kSha, "a"),  // a client is named by its key, never by a number
+      FLine("-1", kSha, "a"),
+      FLine("2", kSha, "a"),
       FLine("otc", std::string(63, 'a') + "A", "a"),
       FLine("otc", std::string(63, 'a'), "a"),
       FLine("otc", std::string(65, 'a'), "a"),

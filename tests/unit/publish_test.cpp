@@ -115,7 +115,7 @@ TEST_F(PublishTest, PublishedTreeVerifiesAndReadsBackInOrder) {
                                 u"Automap\\Mapa Água.map", u"Automap\\versao.txt", u"Tibia.exe", u"copy.exe"};
   for (size_t i = 0; i < 8; ++i) {
     EXPECT_EQ(m.files[i].path, expected[i]) << i;
-    EXPECT_EQ(m.files[i].client, i < 4 ? 0 : 1) << i;
+    EXPECT_EQ(m.files[i].client, i < 4 ? ClientKind::OTClient : ClientKind::Classic) << i;
     EXPECT_EQ(m.files[i].download_size, fs::file_size(options_.out / "arquivos/launcher/files" / (m.files[i].sha256 + ".dl")));
     EXPECT_EQ(m.files[i].keep_existing, i == 1 || i == 5) << i;
   }
@@ -294,7 +294,7 @@ TEST_F(PublishTest, EitherClientMayBeLeftOut) {
   Manifest m;
   ASSERT_TRUE(ParseManifest(ManifestText(), m));
   ASSERT_EQ(m.files.size(), 4u);
-  for (const FileEntry& e : m.files) EXPECT_EQ(e.client, 1);
+  for (const FileEntry& e : m.files) EXPECT_EQ(e.client, ClientKind::Classic);
   fs::remove_all(root_ / "classic");
   fs::create_directories(root_ / "classic");
   EXPECT_EQ(Run(), kExitProblems);  // no file at all: players would get an unusable manifest

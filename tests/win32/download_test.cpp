@@ -46,7 +46,7 @@ bool ParseAmounts(const WideString& detail, double& first, double& second) {
 uint64_t TotalTransfer(const Manifest& manifest, bool otc, bool classic) {
   uint64_t total = 0;
   for (const FileEntry& e : manifest.files) {
-    if (e.client == 0 ? otc : classic) total += e.download_size;
+    if (e.client == ClientKind::OTClient ? otc : classic) total += e.download_size;
   }
   return total;
 }
@@ -220,7 +220,7 @@ TEST_F(Download, ThreeFailedAttemptsStopTheUpdateAndKeepTheOldFile) {
   std::vector<const FileEntry*> expected;
   bool after = false;
   for (const FileEntry& entry : manifest.files) {
-    if (entry.client != 0) continue;
+    if (entry.client != ClientKind::OTClient) continue;
     if (&entry == &things) {
       after = true;
       continue;

@@ -45,7 +45,7 @@ inline Manifest LoadScenario(const char16_t* name) {
 
 // The published copy of an entry: what the installed file must equal.
 inline std::string SourceBytes(const char16_t* scenario, const FileEntry& entry) {
-  return ReadBytes(ServedRoot() + u"\\download-src\\" + scenario + (entry.client == 0 ? u"\\otc\\" : u"\\classic\\") +
+  return ReadBytes(ServedRoot() + u"\\download-src\\" + scenario + (entry.client == ClientKind::OTClient ? u"\\otc\\" : u"\\classic\\") +
                    entry.path);
 }
 
@@ -96,7 +96,7 @@ inline bool Update(const Manifest& manifest, bool otc, bool classic) {
 // Every entry of the selected clients is on disk with its published content.
 inline void ExpectInstalled(const char16_t* scenario, const Manifest& manifest, bool otc, bool classic) {
   for (const FileEntry& entry : manifest.files) {
-    const bool selected = entry.client == 0 ? otc : classic;
+    const bool selected = entry.client == ClientKind::OTClient ? otc : classic;
     if (!selected) continue;
     EXPECT_TRUE(ReadBytes(ClientFilePath(entry)) == SourceBytes(scenario, entry)) << WideToUtf8(entry.path);
   }

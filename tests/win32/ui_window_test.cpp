@@ -285,8 +285,8 @@ TEST_F(Window, ClicksWhileBusyAreIgnoredAndCancelarCancels) {
   g_workerMayEnd = false;
   Click(ButtonClient0);
   ASSERT_EQ(Tasks().size(), 1u);
-  EXPECT_EQ(Tasks()[0].kind, int32_t(TaskKind::Play));
-  EXPECT_EQ(Tasks()[0].client, int32_t(ClientKind::OTClient));
+  EXPECT_EQ(Tasks()[0].kind, TaskKind::Play);
+  EXPECT_EQ(Tasks()[0].client, ClientKind::OTClient);
   EXPECT_TRUE(g_state.busy);
   SetStatus(u"Baixando arquivos...", u"1,0 de 2,0 MB", true);
   Click(ButtonClient1);
@@ -308,13 +308,13 @@ TEST_F(Window, ClicksWhileBusyAreIgnoredAndCancelarCancels) {
 
   Click(ButtonVerify);
   ASSERT_EQ(Tasks().size(), 2u);
-  EXPECT_EQ(Tasks()[1].kind, int32_t(TaskKind::VerifyFiles));
-  EXPECT_EQ(Tasks()[1].client, int32_t(ClientKind::None));
+  EXPECT_EQ(Tasks()[1].kind, TaskKind::VerifyFiles);
+  EXPECT_EQ(Tasks()[1].client, ClientKind::None);
   g_state.cancel_requested = true;
   Pump(500);
   Click(ButtonClient1);
   ASSERT_EQ(Tasks().size(), 3u);
-  EXPECT_EQ(Tasks()[2].client, int32_t(ClientKind::Classic));
+  EXPECT_EQ(Tasks()[2].client, ClientKind::Classic);
   g_state.cancel_requested = true;
 }
 

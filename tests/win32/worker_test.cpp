@@ -183,7 +183,7 @@ TEST_F(WorkerTest, PlayWhenADownloadFailsKeepsItsTextsAndStartsNothing) {
   ASSERT_TRUE(ParseManifest(ReadBytes(ManifestFolder() + u"\\manifest.txt"), published));
   std::string sha;
   for (const FileEntry& e : published.files) {
-    if (e.client == 0 && e.path == u"data\\things.dat") sha = e.sha256;
+    if (e.client == ClientKind::OTClient && e.path == u"data\\things.dat") sha = e.sha256;
   }
   ASSERT_FALSE(sha.empty());
   ASSERT_TRUE(WriteBytes(ClientDir(ClientKind::OTClient) + u"\\data\\things.dat", "damaged"));

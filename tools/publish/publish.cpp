@@ -320,7 +320,7 @@ ExitCode CompressBodies(Run& run) {
 // plus the previous run's patches that still lead to a current content.
 ExitCode MakePatches(Run& run) {
   std::map<std::pair<int, std::string>, const FileEntry*> before;  // (client, path) -> previous entry
-  for (const FileEntry& e : run.previous.files) before[{e.client, ManifestPath(e.path)}] = &e;
+  for (const FileEntry& e : run.previous.files) before[{static_cast<int>(e.client), ManifestPath(e.path)}] = &e;
   std::map<std::pair<std::string, std::string>, PatchJob> jobs;  // by (base, target)
   for (size_t i = 0; i < run.files.size(); ++i) {
     const Body& body = run.bodies[run.body_of_sha.at(run.digests[i].sha256)];
@@ -410,7 +410,7 @@ Manifest RunManifest(const Run& run) {
   manifest.files.reserve(run.files.size());
   for (size_t i = 0; i < run.files.size(); ++i) {
     FileEntry& entry = manifest.files.emplace_back();
-    entry.client = run.files[i].client;
+    entry.client = static_cast<ClientKind>(run.files[i].client);
     entry.sha256 = run.digests[i].sha256;
     entry.size = run.digests[i].size;
     entry.download_size = run.bodies[run.body_of_sha.at(entry.sha256)].body_size;

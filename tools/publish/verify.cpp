@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -89,7 +90,7 @@ void CheckNames(const Manifest& manifest, VerifyReport& report) {
   ScanResult names;
   for (const FileEntry& e : manifest.files) {
     SourceFile f;
-    f.client = e.client;
+    f.client = static_cast<int>(e.client);
     f.path = ManifestPath(e.path);
     names.files.push_back(f);
   }
@@ -111,7 +112,7 @@ using BodyUses = std::map<std::string, BodyUse>;  // by SHA-256
 BodyUses CollectBodyUses(const Manifest& manifest, VerifyReport& report) {
   BodyUses uses;
   for (const FileEntry& e : manifest.files) {
-    const std::string who = std::string("[") + ClientTable[e.client].key + "] " + ManifestPath(e.path);
+    const std::string who = std::string("[") + InfoOf(e.client).key + "] " + ManifestPath(e.path);
     report.bytes += e.size;
     const auto [it, fresh] = uses.emplace(e.sha256, BodyUse{e.size, e.download_size, who});
     if (!fresh && it->second.size != e.size) {
@@ -125,6 +126,26 @@ BodyUses CollectBodyUses(const Manifest& manifest, VerifyReport& report) {
   return uses;
 }
 
+// Runs check(i) for every item on `jobs` threads and appends the problems it
+// returns (empty: none), sorted so that the report does not depend on which
+// thread finished first.
+void CollectProblems(size_t count, unsigned jobs, Progress& shown, VerifyReport& report,
+                     const std::function<std::string(size_t)>& check) {
+  std::mutex lock;
+  std::vector<std::string> problems;
+  ParallelFor(count, jobs, [&](size_t i) {
+    std::string problem = check(i);
+    shown.AddItem();
+    if (!problem.empty()) {
+      std::lock_guard<std::mutex> hold(lock);
+      problems.push_back(std::move(problem));
+    }
+    return true;
+  });
+  std::sort(problems.begin(), problems.end());
+  report.problems.insert(report.problems.end(), problems.begin(), problems.end());
+}
+
 // One check per body, inflating it as the launcher does.
 void CheckBodies(const fs::path& bodies_dir, const BodyUses& uses, bool progress, VerifyReport& report) {
   std::vector<const std::pair<const std::string, BodyUse>*> list;
@@ -133,81 +154,53 @@ void CheckBodies(const fs::path& bodies_dir, const BodyUses& uses, bool progress
     list.push_back(&use);
     body_bytes += use.second.download_size;
   }
-  std::mutex lock;
-  std::vector<std::string> body_problems;
-  {
-    Progress shown(progress, "verifying", list.size(), body_bytes);
-    ParallelFor(list.size(), JobCount(0), [&](size_t i) {
-      const std::string& sha = list[i]->first;
-      const BodyUse& use = list[i]->second;
-      const fs::path body = bodies_dir / (sha + ".dl");
-      const std::string at = use.first + ": body " + kBodiesFolder + "/" + sha + ".dl: ";
-      std::string problem;
-      std::error_code e;
-      if (!fs::is_regular_file(body, e)) {
-        problem = at + "missing";
-      } else if (fs::file_size(body, e) != use.download_size) {
-        problem = at + "has " + std::to_string(fs::file_size(body, e)) + " bytes, the manifest says " +
-                  std::to_string(use.download_size);
-      } else {
-        Digest inflated;
-        std::string why;
-        if (!InflateBody(body, use.size, inflated, why, &shown.bytes())) {
-          problem = at + why;
-        } else if (inflated.size != use.size) {
-          problem = at + "inflates to " + std::to_string(inflated.size) + " bytes, the manifest says " + std::to_string(use.size);
-        } else if (inflated.sha256 != sha) {
-          problem = at + "inflates to content with SHA-256 " + inflated.sha256;
-        }
-      }
-      shown.AddItem();
-      if (!problem.empty()) {
-        std::lock_guard<std::mutex> hold(lock);
-        body_problems.push_back(problem);
-      }
-      return true;
-    });
-  }
-  std::sort(body_problems.begin(), body_problems.end());
-  report.problems.insert(report.problems.end(), body_problems.begin(), body_problems.end());
+  Progress shown(progress, "verifying", list.size(), body_bytes);
+  CollectProblems(list.size(), JobCount(0), shown, report, [&](size_t i) -> std::string {
+    const std::string& sha = list[i]->first;
+    const BodyUse& use = list[i]->second;
+    const fs::path body = bodies_dir / (sha + ".dl");
+    const std::string at = use.first + ": body " + kBodiesFolder + "/" + sha + ".dl: ";
+    std::error_code e;
+    if (!fs::is_regular_file(body, e)) return at + "missing";
+    if (fs::file_size(body, e) != use.download_size) {
+      return at + "has " + std::to_string(fs::file_size(body, e)) + " bytes, the manifest says " +
+             std::to_string(use.download_size);
+    }
+    Digest inflated;
+    std::string why;
+    if (!InflateBody(body, use.size, inflated, why, &shown.bytes())) return at + why;
+    if (inflated.size != use.size) {
+      return at + "inflates to " + std::to_string(inflated.size) + " bytes, the manifest says " + std::to_string(use.size);
+    }
+    if (inflated.sha256 != sha) return at + "inflates to content with SHA-256 " + inflated.sha256;
+    return "";
+  });
 }
 
 // Every patch, applied to its base's content as the launcher would, must give
 // the file it announces.
 void CheckPatches(const fs::path& tree, const fs::path& bodies_dir, const Manifest& manifest, const BodyUses& uses,
                   bool progress, VerifyReport& report) {
-  std::mutex lock;
-  std::vector<std::string> problems;
   Progress shown(progress, "patches", manifest.patches.size(), 0);
-  ParallelFor(manifest.patches.size(), std::min(2u, JobCount(0)), [&](size_t i) {
+  CollectProblems(manifest.patches.size(), std::min(2u, JobCount(0)), shown, report, [&](size_t i) -> std::string {
     const PatchEntry& p = manifest.patches[i];
     const std::string request = WideToUtf8(p.path);
     const std::string at = "patch " + request + ": ";
     const fs::path file = tree / PathFromUtf8(request.substr(1)).make_preferred();
+    const fs::path base = bodies_dir / (p.base_sha256 + ".dl");
     const auto use = uses.find(p.sha256);
     std::error_code e;
-    std::string problem;
-    if (use == uses.end()) {
-      problem = at + "no file has the content it gives";
-    } else if (!fs::is_regular_file(file, e)) {
-      problem = at + "missing";
-    } else if (fs::file_size(file, e) != p.download_size) {
-      problem = at + "has " + std::to_string(fs::file_size(file, e)) + " bytes, the manifest says " + std::to_string(p.download_size);
-    } else if (!fs::is_regular_file(bodies_dir / (p.base_sha256 + ".dl"), e)) {
-      problem = at + "its base body " + kBodiesFolder + "/" + p.base_sha256 + ".dl is missing, so it cannot be checked";
-    } else {
-      const std::string why = CheckPatchBody(file, bodies_dir / (p.base_sha256 + ".dl"), p.sha256, use->second.size);
-      if (!why.empty()) problem = at + why;
+    if (use == uses.end()) return at + "no file has the content it gives";
+    if (!fs::is_regular_file(file, e)) return at + "missing";
+    if (fs::file_size(file, e) != p.download_size) {
+      return at + "has " + std::to_string(fs::file_size(file, e)) + " bytes, the manifest says " + std::to_string(p.download_size);
     }
-    shown.AddItem();
-    if (!problem.empty()) {
-      std::lock_guard<std::mutex> hold(lock);
-      problems.push_back(problem);
+    if (!fs::is_regular_file(base, e)) {
+      return at + "its base body " + kBodiesFolder + "/" + p.base_sha256 + ".dl is missing, so it cannot be checked";
     }
-    return true;
+    const std::string why = CheckPatchBody(file, base, p.sha256, use->second.size);
+    return why.empty() ? why : at + why;
   });
-  std::sort(problems.begin(), problems.end());
-  report.problems.insert(report.problems.end(), problems.begin(), problems.end());
   report.patches = manifest.patches.size();
 }
 
