@@ -1,5 +1,7 @@
 #include "ui/paint_win32.h"
 
+#include <cstring>
+
 #include "app/win32_text.h"
 #include "ui/assets_win32.h"
 #include "ui/layout.h"
@@ -19,12 +21,18 @@ void FillRect(GpGraphics* graphics, ARGB colour, int x, int y, int width, int he
   GdipFillRectangleI(graphics, brush.get(), x, y, width, height);
 }
 
-GdipBitmap NewFrameBitmap(GdipGraphics& graphics) {
+GdipBitmap NewFrameBitmap(PixelFormat format) {
   GdipBitmap bitmap;
-  GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
-  if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
-  if (graphics) SetUpGraphics(graphics.get());
+  GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, format, nullptr, bitmap.put());
   return bitmap;
+}
+
+// A graphics on a frame with the settings of every composition; empty on failure.
+GdipGraphics FrameGraphics(GpBitmap* frame) {
+  GdipGraphics graphics;
+  if (frame) GdipGetImageGraphicsContext(frame, graphics.put());
+  if (graphics) SetUpGraphics(graphics.get());
+  return graphics;
 }
 
 // A text button's face picture stretched onto its rectangle, then its layer.
@@ -44,15 +52,16 @@ void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) 
   if (style.layer) FillRect(graphics, style.layer, x, y, w, h);
 }
 
-// A copy of the kept static layer's bytes: the same pixels drawing it would
-// give, without Wine resampling the whole frame.
-GdipBitmap CloneStaticLayer(GdipGraphics& graphics) {
-  GdipBitmap bitmap;
-  GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppPARGB, g_assets.StaticLayer.get(),
-                       bitmap.put());
-  if (bitmap) GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
-  if (graphics) SetUpGraphics(graphics.get());
-  return bitmap;
+// One frame drawn onto a bitmap of the window's size: from the kept static
+// layer when there is one and fromStaticLayer is set, else with every step.
+// Whatever the bitmap held before is covered.
+bool DrawFrame(GpBitmap* frame, const FrameInputs& inputs, bool fromStaticLayer) {
+  const bool overStaticLayer = fromStaticLayer && CopyStaticLayer(frame);
+  GdipGraphics graphics = FrameGraphics(frame);
+  if (!graphics) return false;
+  if (!overStaticLayer) DrawStaticLayers(graphics.get());
+  DrawStateLayers(graphics.get(), inputs, overStaticLayer);
+  return true;
 }
 
 GpFontFamily* GenericFamily() {
@@ -64,6 +73,24 @@ GpFontFamily* GenericFamily() {
 }
 
 }  // namespace
+
+bool CopyStaticLayer(GpBitmap* frame) {
+  GpBitmap* layer = g_assets.StaticLayer.get();
+  PixelFormat format = 0;
+  if (!layer || GdipGetImagePixelFormat(frame, &format) != Ok || GetPixelFormatSize(format) != 32) return false;
+  GpRect all(0, 0, WindowWidth, WindowHeight);
+  BitmapData from = {}, to = {};
+  if (GdipBitmapLockBits(layer, &all, ImageLockModeRead, PixelFormat32bppPARGB, &from) != Ok) return false;
+  const bool copied = GdipBitmapLockBits(frame, &all, ImageLockModeWrite, format, &to) == Ok;
+  if (copied) {
+    for (int y = 0; y < WindowHeight; ++y)
+      std::memcpy(static_cast<BYTE*>(to.Scan0) + static_cast<ptrdiff_t>(to.Stride) * y,
+                  static_cast<const BYTE*>(from.Scan0) + static_cast<ptrdiff_t>(from.Stride) * y, WindowWidth * 4);
+    GdipBitmapUnlockBits(frame, &to);
+  }
+  GdipBitmapUnlockBits(layer, &from);
+  return copied;
+}
 
 void SetUpGraphics(GpGraphics* graphics) {
   GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
@@ -211,22 +238,23 @@ void DrawStateLayers(GpGraphics* graphics, const FrameInputs& in, bool overStati
 void KeepStaticLayers() {
   g_assets.KeptFrame.reset();
   {
-    GdipGraphics graphics;
-    GdipBitmap bitmap = NewFrameBitmap(graphics);
+    GdipBitmap bitmap = NewFrameBitmap(PixelFormat32bppPARGB);
+    GdipGraphics graphics = FrameGraphics(bitmap.get());
     if (graphics) DrawStaticLayers(graphics.get());
     g_assets.StaticLayer = graphics ? std::move(bitmap) : GdipBitmap();
   }
   for (auto& looks : g_assets.ButtonLooks)
     for (GdipBitmap& look : looks) look.reset();
-  if (!g_assets.StaticLayer) return;
   for (int look = 0; look < ButtonLookCount; ++look) {
     // The four buttons do not overlap: one canvas holds them all.
-    GdipGraphics graphics;
-    GdipBitmap canvas = CloneStaticLayer(graphics);
-    if (!graphics) continue;
-    const ButtonStyle style = StyleOfLook(static_cast<ButtonLook>(look));
-    for (int button = 0; button < 4; ++button) DrawButtonFace(graphics.get(), button, style);
-    graphics.reset();
+    GdipBitmap canvas = NewFrameBitmap(PixelFormat32bppPARGB);
+    if (!canvas || !CopyStaticLayer(canvas.get())) continue;
+    {
+      GdipGraphics graphics = FrameGraphics(canvas.get());
+      if (!graphics) continue;
+      const ButtonStyle style = StyleOfLook(static_cast<ButtonLook>(look));
+      for (int button = 0; button < 4; ++button) DrawButtonFace(graphics.get(), button, style);
+    }
     for (int button = 0; button < 4; ++button) {
       const ButtonRect& r = ButtonRects[button];
       GdipCloneBitmapAreaI(r.left, r.top, r.right - r.left, r.bottom - r.top, PixelFormat32bppPARGB, canvas.get(),
@@ -240,34 +268,22 @@ FrameInputs CurrentFrameInputs(const WidgetState& widgets) {
 }
 
 GdipBitmap ComposeFrame(const FrameInputs& inputs, bool fromStaticLayer) {
-  GdipGraphics graphics;
-  GdipBitmap bitmap;
-  const bool overStaticLayer = fromStaticLayer && g_assets.StaticLayer;
-  if (overStaticLayer) {
-    bitmap = CloneStaticLayer(graphics);
-    if (!graphics) return bitmap;
-  } else {
-    bitmap = NewFrameBitmap(graphics);
-    if (!graphics) return bitmap;
-    DrawStaticLayers(graphics.get());
-  }
-  DrawStateLayers(graphics.get(), inputs, overStaticLayer);
+  GdipBitmap bitmap = NewFrameBitmap(PixelFormat32bppPARGB);
+  if (bitmap && !DrawFrame(bitmap.get(), inputs, fromStaticLayer)) bitmap.reset();
   return bitmap;
 }
 
 bool UpdateKeptFrame(const WidgetState& widgets) {
   FrameInputs inputs = CurrentFrameInputs(widgets);
   if (g_assets.KeptFrame && inputs == g_assets.KeptFrameInputs) return false;
-  // Drawn from this one reading, so the frame never shows a value its
-  // inputs do not hold.
-  GdipBitmap composed = ComposeFrame(inputs, true);
   // Kept without its alpha: the frame is opaque throughout, so the colours
   // are the same, and Wine copies such a bitmap to the window as it is where
-  // it blends a premultiplied one pixel by pixel.
-  GdipBitmap opaque;
-  if (composed)
-    GdipCloneBitmapAreaI(0, 0, WindowWidth, WindowHeight, PixelFormat32bppRGB, composed.get(), opaque.put());
-  g_assets.KeptFrame = std::move(opaque);
+  // it blends a premultiplied one pixel by pixel. Composed in place, from
+  // this one reading of the inputs, so the frame never shows a value its
+  // inputs do not hold and a paint allocates no new frame.
+  if (!g_assets.KeptFrame) g_assets.KeptFrame = NewFrameBitmap(PixelFormat32bppRGB);
+  if (g_assets.KeptFrame && !DrawFrame(g_assets.KeptFrame.get(), inputs, true))
+    g_assets.KeptFrame.reset();
   g_assets.KeptFrameInputs = std::move(inputs);
   return true;
 }

@@ -29,6 +29,12 @@ void DrawWindowBox(GpGraphics* graphics, int box, const WidgetState& widgets);
 void DrawStaticLayers(GpGraphics* graphics);
 // Everything drawn from the launcher's state and the widget state, as read once.
 void DrawStateLayers(GpGraphics* graphics, const FrameInputs& inputs, bool overStaticLayer);
+// The kept static layer's bytes copied into a 32-bit frame of the window's
+// size, each bitmap locked in its own format so that neither is converted:
+// the pixels drawing the layer would give, without Wine resampling the whole
+// frame. The layer is opaque, so its bytes mean the same colours in a frame
+// without alpha. False when there is no layer or a lock fails.
+bool CopyStaticLayer(GpBitmap* frame);
 
 // Composes the static layer (688 x 506, premultiplied; empty on failure) and
 // the button looks over it into the assets, after the pictures are loaded.
@@ -37,11 +43,12 @@ void KeepStaticLayers();
 // The launcher's state and the widget state as this paint sees them, with the
 // families this prefix gives each kind of label.
 FrameInputs CurrentFrameInputs(const WidgetState& widgets);
-// One frame off screen: from the kept static layer when there is one and
-// fromStaticLayer is set, else with every step.
+// One frame off screen, premultiplied: from the kept static layer when there
+// is one and fromStaticLayer is set, else with every step; empty on failure.
 GdipBitmap ComposeFrame(const FrameInputs& inputs, bool fromStaticLayer);
 // Brings the kept frame up to the current inputs; composes only when one of
-// them differs from what the kept frame was drawn from. Says whether it did.
+// them differs from what the kept frame was drawn from, and then into the
+// kept frame itself. Says whether it did.
 bool UpdateKeptFrame(const WidgetState& widgets);
 
 void PaintWindow(HWND window);

@@ -232,9 +232,34 @@ TEST_F(Paint, KeptFrameIsCopiedUntilAnyOneInputChanges) {
     }
     before = composed;
   }
+  // Without a static layer the frame is drawn with every step over the one it
+  // replaces, and covers it.
+  GdipBitmap layer = std::move(g_assets.StaticLayer);
+  s.hover = ButtonExit;
+  Apply(s);
+  EXPECT_TRUE(UpdateKeptFrame(WidgetState{s.hover, s.pressed}));
+  g_assets.StaticLayer = std::move(layer);
+  const size_t first = FirstDifference(Read(g_assets.KeptFrame), Render(s, false));
+  EXPECT_EQ(first, before.argb.size()) << "no static layer: first difference at " << Where(first);
   // New static layers (the assets changed) drop the kept frame.
   KeepStaticLayers();
   EXPECT_TRUE(UpdateKeptFrame(WidgetState{s.hover, s.pressed}));
+}
+
+// The static layer goes into a frame of either 32-bit format as its bytes,
+// and into no other.
+TEST_F(Paint, StaticLayerCopiesIntoThirtyTwoBitFramesOnly) {
+  const Pixels layer = Read(g_assets.StaticLayer);
+  struct Case { PixelFormat format; bool copies; };
+  const Case cases[] = {{PixelFormat32bppRGB, true}, {PixelFormat32bppPARGB, true}, {PixelFormat24bppRGB, false}};
+  for (const Case& c : cases) {
+    GdipBitmap frame;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, c.format, nullptr, frame.put()), Ok);
+    EXPECT_EQ(CopyStaticLayer(frame.get()), c.copies) << std::hex << c.format;
+    if (c.copies) {
+      EXPECT_EQ(FirstDifference(Read(frame), layer), layer.argb.size()) << std::hex << c.format;
+    }
+  }
 }
 
 TEST_F(Paint, BarsFillExactlyTheirWidthAndKeepTheOutline) {
