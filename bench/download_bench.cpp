@@ -1,6 +1,9 @@
 // Runs UpdateClientFiles on a published manifest under Wine, against nginx on
 // loopback, and reports its time and the process's peak memory.
-//   download_bench MANIFEST_PATH      (a Windows path, e.g. Z:\...\manifest.txt)
+//   download_bench MANIFEST_PATH [IN_FLIGHT]
+// MANIFEST_PATH is a Windows path (Z:\...\manifest.txt). IN_FLIGHT is the number
+// of body requests under way at once: the launcher's own by default, 1 for the
+// sequential order (each request read to its end before the next goes out).
 // Both clients are selected. Prints "seconds", "result", "status" and
 // "peak_working_set_kib" (GetProcessMemoryInfo). Under Wine a file opened by the
 // program is opened by wineserver, so /proc/self is not this process: the bench
@@ -9,6 +12,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/launcher_state.h"
 #include "app/win32_text.h"
@@ -18,8 +22,9 @@
 #include "update/http_win32.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: download_bench MANIFEST_PATH\n");
+  const long in_flight = argc == 3 ? std::strtol(argv[2], nullptr, 10) : static_cast<long>(kBodiesInFlight);
+  if (argc < 2 || argc > 3 || in_flight < 1 || in_flight > 64) {
+    std::fprintf(stderr, "usage: download_bench MANIFEST_PATH [IN_FLIGHT 1-64]\n");
     return 2;
   }
   Manifest manifest;
@@ -30,7 +35,7 @@ int main(int argc, char** argv) {
   {
     Http http(TestFileHost());
     const bool selection[2] = {true, true};
-    ok = UpdateClientFiles(http, manifest, selection);
+    ok = UpdateClientFiles(http, manifest, selection, static_cast<size_t>(in_flight));
   }
   const double seconds = SecondsNow() - start;
 
@@ -39,6 +44,7 @@ int main(int argc, char** argv) {
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
   const StatusTexts status = CopyStatus();
   std::printf("seconds %.3f\n", seconds);
+  std::printf("in_flight %ld\n", in_flight);
   std::printf("result %s\n", ok ? "ok" : "failed");
   std::printf("status %s | %s\n", WideToUtf8(status.headline).c_str(), WideToUtf8(status.detail).c_str());
   std::printf("peak_working_set_kib %llu\n", static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));

@@ -3,8 +3,10 @@
 // different file fetched as a gzip body, inflated into a ".part" file beside its
 // target, verified and moved over it. Runs on the worker thread only.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
+#include "app/scoped_win32.h"
 #include "app/text.h"
 #include "update/manifest.h"
 
@@ -18,15 +20,38 @@ enum class DownloadResult : int32_t {
   Cancelled = 4,
 };
 
+// Body requests under way at once, the one being read included. Each carries
+// one request per round trip, so more hide more of it (at 150 ms, 4, 5, 6 and 8
+// added 35, 28, 21 and 17 ms a file in the relay benchmark); but each costs the
+// file host a connection, a player on a slow link a share of the line, and the
+// process one of WinHTTP's threads (about 1 MiB each under Wine), and 5 is the
+// most that keeps the 512 MiB install under 32 MiB there.
+constexpr size_t kBodiesInFlight = 5;
+// A request sent ahead waits unread until the bodies in front of it have all
+// arrived; at most this many bytes of them, so that on a slow link it is not left
+// long enough for the file host's send time-out to cut it (nginx: 60 s between
+// two writes). Round trips matter for small bodies; a large one is read alone.
+constexpr uint64_t kBytesAhead = 16u << 20;
+
 // selection is indexed by ClientKind (0 OTClient, 1 Classic). true when every
 // selected file is in place and verified; false with the status texts set.
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]);
+// The same with bodies_in_flight requests under way at most; 1 is the
+// sequential order (one request, read to its end, then the next).
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight);
 
 // One attempt at one file. done and total_transfer only drive the progress.
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer);
 // The same attempt with the ".part" path chosen by the caller.
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer);
+
+// A fresh ".part" for one attempt at target, for writing, shared with no one.
+// Whatever lies at its name goes first (an old one, or a link to a file
+// elsewhere, which must be neither written through nor moved into place); a
+// link among the folders below the client folder refuses the write instead of
+// sending it elsewhere. Empty when it could not be made.
+ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path);
 
 // Progress of one transfer: the "Arquivo" bar from received of download_size,
 // the "Total" bar and the "MB de MB" detail from done + received of total_transfer.

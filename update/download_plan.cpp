@@ -1,5 +1,7 @@
 #include "update/download_plan.h"
 
+#include "update/download_progress.h"
+
 #include <set>
 
 std::vector<size_t> SelectEntries(const std::vector<FileEntry>& files, const bool selection[2],
@@ -29,4 +31,18 @@ WideString PartPathFor(const WideString& target, const std::set<WideString>& tar
   // Terminates: every round makes the name longer, and the set is finite.
   while (target_keys.count(key(part)) != 0) part += u".part";
   return part;
+}
+
+size_t RequestWindowEnd(const std::vector<uint64_t>& body_sizes, size_t current, size_t in_flight,
+                        uint64_t bytes_ahead) {
+  const size_t count = body_sizes.size();
+  if (current >= count) return count;
+  size_t end = current + 1;
+  uint64_t in_front = 0;
+  while (end < count && end - current < in_flight) {
+    in_front = SaturatingAdd(in_front, body_sizes[end - 1]);
+    if (in_front > bytes_ahead) break;
+    ++end;
+  }
+  return end;
 }

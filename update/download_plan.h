@@ -3,6 +3,7 @@
 // as the file system does), so two lines naming one file count as one.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <vector>
@@ -29,3 +30,11 @@ std::set<WideString> TargetKeys(const std::vector<FileEntry>& files, const Targe
 // target of a manifest entry (then ".part" again, until it is not), so that
 // staging one file never truncates another that the manifest installs.
 WideString PartPathFor(const WideString& target, const std::set<WideString>& target_keys, const PathKey& key);
+
+// The window of body requests while the body of item current of a download list
+// is read: one past the last item that may be requested by then. It holds at
+// most in_flight items, current included, and takes a later item only while the
+// bodies in front of it (current's included) add up to at most bytes_ahead,
+// since that request waits, unread, until they have all arrived.
+size_t RequestWindowEnd(const std::vector<uint64_t>& body_sizes, size_t current, size_t in_flight,
+                        uint64_t bytes_ahead);

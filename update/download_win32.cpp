@@ -10,6 +10,7 @@
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
+#include "update/body_requests_win32.h"
 #include "update/download.h"
 #include "update/download_plan.h"
 #include "update/download_progress.h"
@@ -94,24 +95,17 @@ void ReportAllDone() {
   g_state.total_permille.exchange(1000);
 }
 
-// A fresh ".part" for one attempt. Whatever lies at its name goes first (an
-// old one, or a link to a file elsewhere, which must be neither written through
-// nor moved into place); a link among the folders below the client folder
-// refuses the write instead of sending it elsewhere.
-HANDLE CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
-  if (HasLinkBelow(ClientDir(entry.client), part_path)) return INVALID_HANDLE_VALUE;
-  const size_t last_separator = target.rfind(u'\\');
-  if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
-  MakeReplaceable(part_path);
-  DeleteFileW(WinText(part_path));
-  return CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+// What to ask the file host for an entry's whole body: its gzip, named by its digest.
+WideString BodyRequestPath(const FileEntry& entry) {
+  return u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
 }
 
-// One attempt, with the target and its staging path already worked out.
-DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& target, const WideString& part_path,
-                          uint64_t done, uint64_t total_transfer) {
+// One attempt, with the target and its staging path already worked out. The
+// ".part" is made before the body is asked for.
+DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const WideString& target,
+                          const WideString& part_path, uint64_t done, uint64_t total_transfer) {
   // No sharing: nothing else reads a half-written file.
-  ScopedFile part(CreatePartFile(entry, target, part_path));
+  ScopedFile part = CreatePartFile(entry, target, part_path);
   if (!part) return DownloadResult::WriteError;
 
   InflateVerifier verifier(entry.size, [&part](const uint8_t* data, uint32_t length) {
@@ -126,8 +120,7 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
 
   DownloadResult result = DownloadResult::NetworkError;
   uint64_t received = 0;
-  const WideString request = u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
-  const bool ok = HttpGet(http, request, [&](const uint8_t* data, uint32_t length) {
+  const bool ok = fetch([&](const uint8_t* data, uint32_t length) {
     if (CancelRequested()) {
       result = DownloadResult::Cancelled;
       return false;
@@ -160,13 +153,15 @@ DownloadResult DownloadTo(Http& http, const FileEntry& entry, const WideString& 
 }
 
 // One entry: its patch when the file on disk is the patch's base, and the
-// whole body, tried up to three times, when there is none or it fails. done
-// and total_transfer grow by what was actually downloaded.
-DownloadResult FetchEntry(Http& http, const FileEntry& entry, const PatchEntry* patch, const WideString& target,
-                          const WideString& part_path, uint64_t& done, uint64_t& total_transfer) {
+// whole body, tried up to three times, when there is none or it fails. first
+// streams the first of them (the patch, or else the body); done and
+// total_transfer grow by what was actually downloaded.
+DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& entry, const PatchEntry* patch,
+                          const WideString& target, const WideString& part_path, uint64_t& done,
+                          uint64_t& total_transfer) {
   if (patch) {
     uint64_t received = 0;
-    const DownloadResult patched = DownloadPatched(http, entry, *patch, target, part_path, done, total_transfer, received);
+    const DownloadResult patched = DownloadPatched(first, entry, *patch, target, part_path, done, total_transfer, received);
     received = received < patch->download_size ? received : patch->download_size;
     done = SaturatingAdd(done, received);
     if (patched == DownloadResult::Ok || patched == DownloadResult::Cancelled) return patched;
@@ -174,10 +169,13 @@ DownloadResult FetchEntry(Http& http, const FileEntry& entry, const PatchEntry* 
     // bytes and gains the body.
     total_transfer = SaturatingAdd(total_transfer - (patch->download_size - received), entry.download_size);
   }
+  const BodyFetch body = [&](const DataCallback& callback) {
+    return HttpGet(http, BodyRequestPath(entry), callback);
+  };
   DownloadResult result = DownloadResult::NetworkError;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     g_state.file_permille.exchange(0);
-    result = DownloadTo(http, entry, target, part_path, done, total_transfer);
+    result = DownloadTo(patch ? body : first, entry, target, part_path, done, total_transfer);
     if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
     Sleep(kRetryPauseMs);
   }
@@ -186,6 +184,16 @@ DownloadResult FetchEntry(Http& http, const FileEntry& entry, const PatchEntry* 
 }
 
 }  // namespace
+
+ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
+  if (HasLinkBelow(ClientDir(entry.client), part_path)) return ScopedFile();
+  const size_t last_separator = target.rfind(u'\\');
+  if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
+  MakeReplaceable(part_path);
+  DeleteFileW(WinText(part_path));
+  return ScopedFile(
+      CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
 
 void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer) {
   g_state.file_permille.exchange(FilePermille(received, download_size));
@@ -199,16 +207,20 @@ WideString ClientFilePath(const FileEntry& entry) {
 }
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
-  const WideString target = ClientFilePath(entry);
-  return DownloadTo(http, entry, target, target + u".part", done, total_transfer);
+  return DownloadFile(http, entry, ClientFilePath(entry) + u".part", done, total_transfer);
 }
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer) {
-  return DownloadTo(http, entry, ClientFilePath(entry), part_path, done, total_transfer);
+  const BodyFetch fetch = [&](const DataCallback& callback) { return HttpGet(http, BodyRequestPath(entry), callback); };
+  return DownloadTo(fetch, entry, ClientFilePath(entry), part_path, done, total_transfer);
 }
 
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {
+  return UpdateClientFiles(http, manifest, selection, kBodiesInFlight);
+}
+
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
   const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
@@ -263,13 +275,22 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
   }
 
   const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
+  // Each entry's first request (its patch, or else its body) is sent ahead.
+  std::vector<uint64_t> first_sizes;
+  for (size_t k = 0; k < to_fetch.size(); ++k) {
+    first_sizes.push_back(patches[k] ? patches[k]->download_size : manifest.files[to_fetch[k]].download_size);
+  }
+  BodyRequests requests(http, std::move(first_sizes), bodies_in_flight, kBytesAhead, [&](size_t k) {
+    return patches[k] ? patches[k]->path : BodyRequestPath(manifest.files[to_fetch[k]]);
+  });
   uint64_t done = 0;
   for (size_t k = 0; k < to_fetch.size(); ++k) {
     const FileEntry& entry = manifest.files[to_fetch[k]];
     SetStatus(u"Baixando " + entry.path, u"", false);
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
-    const DownloadResult result = FetchEntry(http, entry, patches[k], target, part_path, done, total_transfer);
+    const BodyFetch first = [&](const DataCallback& callback) { return requests.Receive(k, callback); };
+    const DownloadResult result = FetchEntry(http, first, entry, patches[k], target, part_path, done, total_transfer);
     if (result != DownloadResult::Ok) {
       ReportFailure(result, entry);
       return false;

@@ -1,8 +1,10 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "app/win32_text.h"
@@ -11,6 +13,9 @@
 namespace {
 
 constexpr DWORD kChunkBytes = 65536;
+// WinHTTP's own time-outs end every operation well before this; it only keeps a
+// completion that never comes from holding the worker for good.
+constexpr DWORD kLongestWaitMs = 180000;
 
 // The body length the response announces, when it has a well-formed
 // Content-Length header.
@@ -34,10 +39,75 @@ bool AnnouncedLength(HINTERNET request, uint64_t& length) {
 
 }  // namespace
 
+// The outcome of the one operation under way on a request, and the buffer its
+// reads fill. WinHTTP completes operations on threads of its own and may still
+// fill the buffer after the request is closed, so the exchange lives until both
+// the SentGet and the handle (at WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) have
+// let go of it.
+struct Exchange {
+  std::atomic<int> holders{1};
+  ScopedHandle completed{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  DWORD error = 0;  // 0, or why the operation failed
+  DWORD bytes = 0;  // what the last read delivered; 0 at the end of the body
+  std::vector<uint8_t> buffer;  // made when the body is read: requests sent ahead hold none
+};
+
+void ExchangeRelease::operator()(Exchange* exchange) const {
+  if (exchange->holders.fetch_sub(1) == 1) delete exchange;
+}
+
+namespace {
+
+void Complete(Exchange& exchange, DWORD error, DWORD bytes) {
+  exchange.error = error;
+  exchange.bytes = bytes;
+  SetEvent(exchange.completed.get());
+}
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD length) {
+  Exchange* exchange = reinterpret_cast<Exchange*>(context);
+  if (!exchange) return;  // the session and the connection carry none
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      Complete(*exchange, 0, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      Complete(*exchange, 0, length);
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
+      const DWORD error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
+      Complete(*exchange, error ? error : ERROR_WINHTTP_INTERNAL_ERROR, 0);
+      break;
+    }
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+      ExchangeRelease()(exchange);
+      break;
+    default:
+      break;
+  }
+}
+
+// Waits for the operation just started on the exchange's request.
+bool Completed(Exchange& exchange) {
+  return WaitForSingleObject(exchange.completed.get(), kLongestWaitMs) == WAIT_OBJECT_0 && exchange.error == 0;
+}
+
+}  // namespace
+
 Http::Http(const FileHost& host) : host_(host) {
+  // Asynchronous, so that requests sent ahead travel while the worker reads
+  // another body: a synchronous send waits for its response (it does under
+  // Wine, and the worker would pay every round trip again).
   session_.reset(WinHttpOpen(L"MorvelGlobal-Launcher/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                             WINHTTP_NO_PROXY_BYPASS, 0));
+                             WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (!session_) return;
+  if (WinHttpSetStatusCallback(session_.get(), OnStatus,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+    session_.reset();  // no request could ever be seen to finish
+    return;
+  }
   // The results are ignored on purpose: an older system without the option
   // still gets its own protocol set, and the first failing request reports it.
   DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
@@ -56,17 +126,32 @@ Http::Http(const FileHost& host) : host_(host) {
   connection_.reset(WinHttpConnect(session_.get(), WinText(host_.name), host_.port, 0));
 }
 
-bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
-  if (!http.connection_) return false;
-  const ScopedInternet owned_request(WinHttpOpenRequest(http.connection_.get(), L"GET", WinText(path), nullptr,
-                                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                        WINHTTP_FLAG_SECURE));
-  const HINTERNET request = owned_request.get();
-  if (!request) return false;
-  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request, nullptr)) {
-    return false;
+SentGet::SentGet(Http& http, const WideString& path) {
+  if (!http.connection_) return;
+  request_.reset(WinHttpOpenRequest(http.connection_.get(), L"GET", WinText(path), nullptr, WINHTTP_NO_REFERER,
+                                    WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+  if (!request_) return;
+  exchange_.reset(new Exchange);
+  // From here the handle holds the exchange too, until it closes.
+  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(exchange_.get());
+  ++exchange_->holders;
+  if (!WinHttpSetOption(request_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+    --exchange_->holders;
+    request_.reset();
+    return;
   }
+  if (!exchange_->completed ||
+      !WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
+    request_.reset();
+  }
+}
+
+bool SentGet::Receive(const DataCallback& callback) {
+  const std::unique_ptr<Exchange, ExchangeRelease> exchange = std::move(exchange_);
+  const ScopedInternet owned_request = std::move(request_);
+  const HINTERNET request = owned_request.get();
+  if (!request || !Completed(*exchange)) return false;
+  if (!WinHttpReceiveResponse(request, nullptr) || !Completed(*exchange)) return false;
   // A failed query leaves 0, which is no success either.
   DWORD status = 0;
   DWORD status_size = sizeof status;
@@ -74,23 +159,25 @@ bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
                       &status, &status_size, WINHTTP_NO_HEADER_INDEX);
   if (status != 200) return false;
 
-  std::vector<uint8_t> buffer(kChunkBytes, 0);
+  exchange->buffer.resize(kChunkBytes);
+  uint8_t* const buffer = exchange->buffer.data();
   uint64_t total = 0;
-  bool result = false;
   for (;;) {
-    DWORD received = 0;
-    if (!WinHttpReadData(request, buffer.data(), kChunkBytes, &received)) break;
+    if (!WinHttpReadData(request, buffer, kChunkBytes, nullptr) || !Completed(*exchange)) return false;
+    const DWORD received = exchange->bytes;
     if (received == 0) {
       // A connection closed before the announced length also reads as 0 bytes
       // (at least under Wine); a cut body must not pass for a whole one.
       uint64_t announced = 0;
-      result = !AnnouncedLength(request, announced) || total == announced;
-      break;
+      return !AnnouncedLength(request, announced) || total == announced;
     }
     total += received;
-    if (!callback(buffer.data(), received)) break;
+    if (!callback(buffer, received)) return false;
   }
-  return result;
+}
+
+bool HttpGet(Http& http, const WideString& path, const DataCallback& callback) {
+  return SentGet(http, path).Receive(callback);
 }
 
 WideString CacheDefeatingQuery() {

@@ -6,13 +6,14 @@
 
 #include "app/text.h"
 #include "update/download.h"
+#include "update/http_win32.h"
 #include "update/manifest.h"
 
-class Http;
-
 // One attempt, for an entry whose target holds the patch's base content (as
-// the check pass hashed it). Ok: the target is the entry's file, verified.
-// Cancelled: the player cancelled. Any other result: nothing changed on disk
-// and the caller fetches the whole body. received: the patch bytes that came.
-DownloadResult DownloadPatched(Http& http, const FileEntry& entry, const PatchEntry& patch, const WideString& target,
-                               const WideString& part_path, uint64_t done, uint64_t total_transfer, uint64_t& received);
+// the check pass hashed it); fetch streams the patch body. Ok: the target is
+// the entry's file, verified. Cancelled: the player cancelled. Any other
+// result: nothing changed on disk and the caller fetches the whole body.
+// received: the patch bytes that came.
+DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, const PatchEntry& patch,
+                               const WideString& target, const WideString& part_path, uint64_t done,
+                               uint64_t total_transfer, uint64_t& received);

@@ -22,15 +22,15 @@ bool ReadAt(HANDLE file, uint64_t offset, uint8_t* data, uint32_t length) {
 
 }  // namespace
 
-DownloadResult DownloadPatched(Http& http, const FileEntry& entry, const PatchEntry& patch, const WideString& target,
-                               const WideString& part_path, uint64_t done, uint64_t total_transfer, uint64_t& received) {
+DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, const PatchEntry& patch,
+                               const WideString& target, const WideString& part_path, uint64_t done,
+                               uint64_t total_transfer, uint64_t& received) {
   received = 0;
   ScopedFile base(CreateFileW(WinText(target), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER base_size;
   if (!base || !GetFileSizeEx(base.get(), &base_size)) return DownloadResult::NetworkError;
-  ScopedFile part(
-      CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ScopedFile part = CreatePartFile(entry, target, part_path);
   if (!part) return DownloadResult::WriteError;
 
   // The header must name the file's present size; a base that changed since
@@ -46,7 +46,7 @@ DownloadResult DownloadPatched(Http& http, const FileEntry& entry, const PatchEn
   bool cancelled = false;
   if (ok) {
     g_state.file_permille.exchange(0);
-    ok = HttpGet(http, patch.path, [&](const uint8_t* data, uint32_t length) {
+    ok = fetch([&](const uint8_t* data, uint32_t length) {
       if (CancelRequested()) {
         cancelled = true;
         return false;

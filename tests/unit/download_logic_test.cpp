@@ -207,3 +207,38 @@ TEST(DownloadPlan, StagingNeverTakesTheNameOfAnInstalledFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DownloadPlan, RequestWindowHoldsAtMostInFlightItemsAndBytesAhead) {
+  constexpr uint64_t kMiB = 1 << 20;
+  const std::vector<uint64_t> small(10, 4096);
+  const std::vector<uint64_t> mixed = {100, 6 * kMiB, 100, 100, 9 * kMiB, 100, 100};
+  const std::vector<uint64_t> huge = {uint64_t{1} << 63, uint64_t{1} << 63, 1, 1};
+  struct Case {
+    const std::vector<uint64_t>* sizes;
+    size_t current, in_flight;
+    uint64_t bytes_ahead;
+    size_t end;
+  } cases[] = {
+      {&small, 0, 1, 16 * kMiB, 1},   // one in flight: the sequential order
+      {&small, 0, 6, 16 * kMiB, 6},   {&small, 3, 6, 16 * kMiB, 9},
+      {&small, 7, 6, 16 * kMiB, 10},  // the list's end
+      {&small, 9, 6, 16 * kMiB, 10},  {&small, 10, 6, 16 * kMiB, 10},
+      {&small, 0, 6, 4096, 2},        // exactly the budget in front still goes
+      {&small, 0, 6, 4095, 1},        // the body being read alone fills it
+      {&mixed, 0, 6, 16 * kMiB, 6},   // 15 MiB + 300 in front of item 5: within 16 MiB
+      {&mixed, 0, 6, 12 * kMiB, 5},   // but not within 12 MiB
+      {&mixed, 1, 6, 12 * kMiB, 5},
+      {&mixed, 2, 6, 16 * kMiB, 7},
+      {&mixed, 4, 6, 8 * kMiB, 5},    // a body larger than the budget is read alone
+      {&huge, 0, 6, uint64_t{1} << 63, 2},  // the sum saturates rather than wrapping to 0
+      {&huge, 2, 6, 1, 4},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RequestWindowEnd(*c.sizes, c.current, c.in_flight, c.bytes_ahead), c.end)
+        << "current " << c.current << ", in flight " << c.in_flight << ", bytes " << c.bytes_ahead;
+  }
+}
+
+}  // namespace

@@ -281,7 +281,9 @@ TEST(ManifestNotes, EveryLineNotTakenIsToldWithItsFate) {
     EXPECT_EQ(accepted, c.accepted) << c.text;
     EXPECT_EQ(ParseManifest(c.text, plain), c.accepted) << c.text;
     EXPECT_EQ(notes, c.notes) << c.text;
-    if (accepted) EXPECT_TRUE(SameManifest(with_notes, plain)) << c.text;
+    if (accepted) {
+      EXPECT_TRUE(SameManifest(with_notes, plain)) << c.text;
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -70,6 +71,31 @@ inline std::vector<std::string> FetchedBodies() {
     }
   }
   return bodies;
+}
+
+// The fetched bodies without those of files after a failing one: their requests
+// may have gone out ahead of it (each once, at most kBodiesInFlight - 1 of them),
+// but their bodies are never read.
+inline std::vector<std::string> WithoutRequestsAhead(const std::vector<std::string>& bodies,
+                                                     const std::vector<const FileEntry*>& later) {
+  std::vector<std::string> kept;
+  size_t ahead = 0;
+  for (const std::string& body : bodies) {
+    const bool is_later = std::any_of(later.begin(), later.end(), [&](const FileEntry* e) { return e->sha256 == body; });
+    if (is_later) {
+      ++ahead;
+    } else {
+      kept.push_back(body);
+    }
+  }
+  EXPECT_LT(ahead, kBodiesInFlight) << "requests for files after the failing one";
+  return kept;
+}
+
+// Requests under way together reach the file host in no fixed order.
+inline std::vector<std::string> Sorted(std::vector<std::string> items) {
+  std::sort(items.begin(), items.end());
+  return items;
 }
 
 inline std::vector<std::string> Digests(const std::vector<const FileEntry*>& entries) {

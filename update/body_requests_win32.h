@@ -1,0 +1,43 @@
+// The body requests of one download list: read strictly in list order, while the
+// requests of the next few items are already out, so their bodies travel during
+// the round trip the sequential order would wait for. Runs on the worker thread
+// only; dropping it ends every request still under way.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "app/text.h"
+#include "update/http_win32.h"
+
+class BodyRequests {
+ public:
+  // What to ask the file host for item i of the list.
+  using RequestPath = std::function<WideString(size_t item)>;
+
+  // body_sizes: each item's download size, for the bytes-ahead budget of
+  // RequestWindowEnd. in_flight 1 is the sequential order.
+  BodyRequests(Http& http, std::vector<uint64_t> body_sizes, size_t in_flight, uint64_t bytes_ahead,
+               RequestPath request_path);
+  BodyRequests(const BodyRequests&) = delete;
+  BodyRequests& operator=(const BodyRequests&) = delete;
+
+  // Streams item's body to callback, as HttpGet does. Its request is the one
+  // already out, or a fresh one when that was used by an earlier attempt; the
+  // requests of the items after it go out before its response is awaited.
+  bool Receive(size_t item, const DataCallback& callback);
+
+ private:
+  SentGet Send(size_t item) { return SentGet(http_, request_path_(item)); }
+
+  Http& http_;
+  const std::vector<uint64_t> body_sizes_;
+  const size_t in_flight_;
+  const uint64_t bytes_ahead_;
+  const RequestPath request_path_;
+  std::deque<std::pair<size_t, SentGet>> ahead_;  // sent, not yet read, in list order
+  size_t next_ = 0;                               // the first item never requested
+};
