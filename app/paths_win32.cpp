@@ -71,7 +71,7 @@ WideString OwnExePath() {
 
 void RefreshInstalledClients() {
   for (const ClientKind client : kClientKinds) {
-    g_state.installed[static_cast<int>(client)].store(IsExistingFile(ClientExePath(client)),
+    g_state.installed[ClientIndex(client)].store(IsExistingFile(ClientExePath(client)),
                                                       std::memory_order_relaxed);
   }
 }

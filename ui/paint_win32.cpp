@@ -245,6 +245,7 @@ void KeepStaticLayers() {
   }
   for (auto& looks : g_assets.ButtonLooks)
     for (GdipBitmap& look : looks) look.reset();
+  if (!g_assets.StaticLayer) return;  // the buttons are then drawn with every step
   for (int look = 0; look < ButtonLookCount; ++look) {
     // The four buttons do not overlap: one canvas holds them all.
     GdipBitmap canvas = NewFrameBitmap(PixelFormat32bppPARGB);
@@ -264,7 +265,13 @@ void KeepStaticLayers() {
 }
 
 FrameInputs CurrentFrameInputs(const WidgetState& widgets) {
-  return ReadFrameInputs(widgets, ChooseLabelFamily(true).pick, ChooseLabelFamily(false).pick);
+  // Read at every paint: the installed families are looked up once for both picks.
+  GdipFontFamily segoeUi, tahoma;
+  GdipCreateFontFamilyFromName(L"Segoe UI", nullptr, segoeUi.put());
+  GdipCreateFontFamilyFromName(L"Tahoma", nullptr, tahoma.put());
+  const bool display = bool(g_assets.DisplayFontFamily);
+  return ReadFrameInputs(widgets, ChooseFont(true, display, bool(segoeUi), bool(tahoma)),
+                         ChooseFont(false, display, bool(segoeUi), bool(tahoma)));
 }
 
 GdipBitmap ComposeFrame(const FrameInputs& inputs, bool fromStaticLayer) {

@@ -100,6 +100,11 @@ WideString BodyRequestPath(const FileEntry& entry) {
   return u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
 }
 
+// The whole body as a request of its own.
+BodyFetch WholeBody(Http& http, const FileEntry& entry) {
+  return [&http, &entry](const DataCallback& callback) { return HttpGet(http, BodyRequestPath(entry), callback); };
+}
+
 // One attempt, with the target and its staging path already worked out. The
 // ".part" is made before the body is asked for.
 DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const WideString& target,
@@ -169,9 +174,7 @@ DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& e
     // bytes and gains the body.
     total_transfer = SaturatingAdd(total_transfer - (patch->download_size - received), entry.download_size);
   }
-  const BodyFetch body = [&](const DataCallback& callback) {
-    return HttpGet(http, BodyRequestPath(entry), callback);
-  };
+  const BodyFetch body = WholeBody(http, entry);
   DownloadResult result = DownloadResult::NetworkError;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     g_state.file_permille.exchange(0);
@@ -212,8 +215,7 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, u
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer) {
-  const BodyFetch fetch = [&](const DataCallback& callback) { return HttpGet(http, BodyRequestPath(entry), callback); };
-  return DownloadTo(fetch, entry, ClientFilePath(entry), part_path, done, total_transfer);
+  return DownloadTo(WholeBody(http, entry), entry, ClientFilePath(entry), part_path, done, total_transfer);
 }
 
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {

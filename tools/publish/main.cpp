@@ -232,7 +232,8 @@ int RunVerify(const std::vector<std::string>& args) {
       std::fputs(kVerifyUsage, stdout);
       return kExitOk;
     }
-    if (a == "--key" && i + 1 < args.size()) {
+    if (a == "--key") {
+      if (i + 1 >= args.size()) return UsageError("--key needs a value", "verify ");
       key_file = args[++i];
     } else if (a == "--progress") {
       progress_flag = true;

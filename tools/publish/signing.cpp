@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -73,13 +74,13 @@ bool MakeKeyPair(const fs::path& key_path, std::string& public_text, std::string
   public_text = PublicKeyText(public_key);
 
   // The private key is readable by its owner alone, and an existing one is never replaced.
-  const int fd = open(key_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-  ScopedStdFile f(fd < 0 ? nullptr : fdopen(fd, "wb"));
+  SystemFile fd(open(key_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+  ScopedStdFile f(fd ? fdopen(static_cast<int>(fd.get()), "wb") : nullptr);
   if (!f) {
     error = "cannot create " + DisplayPath(key_path) + ": " + std::strerror(errno);
-    if (fd >= 0) close(fd);  // fdopen failed: the descriptor is still ours alone
     return false;
   }
+  fd.release();  // the stream owns it now
   const bool written = PEM_write_PrivateKey(f.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1;
   if (!f.close() || !written) {
     error = "cannot write " + DisplayPath(key_path);
