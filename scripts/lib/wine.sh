@@ -18,50 +18,46 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 # MORVEL_WINE_LOADER, WINELOADER and MORVEL_WINE_SUMMARY, and puts the wine and
 # wineboot of scripts/lib/bin first on PATH.
 
-# True when a 32-bit Linux program starts: a 93-byte static i386 ELF that calls
-# exit(0), written here so the answer comes from the kernel, not a package list.
-wine_can_run_32bit() {
-  local probe status
-  probe=$(mktemp /tmp/morvel-elf32.XXXXXX) || return 1
-  /usr/bin/python3 - "$probe" <<'PY' || { rm -f "$probe"; return 1; }
-import struct, sys
-code = bytes.fromhex("b801000000" "31db" "cd80")  # mov eax,1; xor ebx,ebx; int 0x80
-base, size = 0x08048000, 52 + 32 + len(code)
-header = b"\x7fELF\x01\x01\x01" + bytes(9) + struct.pack(
-    "<HHIIIIIHHHHHH", 2, 3, 1, base + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0)
-program = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
-open(sys.argv[1], "wb").write(header + program + code)
-PY
-  chmod 755 "$probe"
-  "$probe" 2>/dev/null
-  status=$?
-  rm -f "$probe"
-  return $status
+source "$(dirname "${BASH_SOURCE[0]}")/kernel.sh"
+
+# Why 32-bit Wine cannot run the Win32 layers here, or nothing where it can: the
+# kernel starts 32-bit programs, the 32-bit loader is installed, and it boots a
+# throwaway prefix and runs a program in it.
+wine32_unusable_reason() {
+  kernel_runs_32bit || { echo "this machine cannot run 32-bit programs"; return; }
+  [ -x /usr/lib/wine/wine ] || { echo "32-bit Wine not installable here: wine32:i386 is not installed (scripts/setup said why)"; return; }
+  local dir ok=0
+  dir=$(mktemp -d /tmp/morvel-wine32.XXXXXX)
+  HOME=$dir WINEPREFIX=$dir/prefix WINEARCH=win32 WINELOADER=/usr/lib/wine/wine \
+    timeout 120 /usr/lib/wine/wine cmd.exe /c exit 0 >/dev/null 2>&1 && ok=1
+  HOME=$dir WINEPREFIX=$dir/prefix timeout 20 /usr/lib/wine/wineserver -k >/dev/null 2>&1
+  rm -rf "$dir"
+  [ $ok -eq 1 ] || echo "32-bit Wine is installed but does not start a program in a new prefix"
 }
 
 wine_choose_arch() {
-  local root can32=0
+  local root why
   # Chosen already by the script that started this one.
   [ -n "${MORVEL_WINE_SUMMARY:-}" ] && [ -n "${MORVEL_WIN_BUILD:-}" ] && return 0
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-  wine_can_run_32bit && can32=1
   case "${MORVEL_WINE_ARCH:-}" in
     win32)
-      if [ $can32 -eq 0 ]; then
-        echo "wine.sh: MORVEL_WINE_ARCH=win32, but this machine cannot run 32-bit programs" \
-          "(its kernel refuses them; dmesg may say \"32-bit emulation disabled\"). Use win64 or leave it unset." >&2
+      why=$(wine32_unusable_reason)
+      if [ -n "$why" ]; then
+        echo "wine.sh: MORVEL_WINE_ARCH=win32, but $why. Use win64 or leave it unset." >&2
         return 1
       fi
       MORVEL_WINE_SUMMARY="i686 under 32-bit Wine (forced by MORVEL_WINE_ARCH)" ;;
     win64)
       MORVEL_WINE_SUMMARY="x86_64 under 64-bit Wine (forced by MORVEL_WINE_ARCH)" ;;
     "")
-      if [ $can32 -eq 1 ]; then
+      why=$(wine32_unusable_reason)
+      if [ -z "$why" ]; then
         MORVEL_WINE_ARCH=win32
         MORVEL_WINE_SUMMARY="i686 under 32-bit Wine"
       else
         MORVEL_WINE_ARCH=win64
-        MORVEL_WINE_SUMMARY="x86_64 under 64-bit Wine (this machine cannot run 32-bit programs)"
+        MORVEL_WINE_SUMMARY="x86_64 under 64-bit Wine ($why)"
       fi ;;
     *)
       echo "wine.sh: MORVEL_WINE_ARCH is '$MORVEL_WINE_ARCH'; it takes win32 or win64" >&2
