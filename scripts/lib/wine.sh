@@ -9,10 +9,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 
 # --- Which Windows architecture runs here ------------------------------------
-# The release exe is i686, and that is what the Win32 layers run where the
-# machine can start 32-bit programs. Some kernels refuse them (ia32 emulation
-# off), and 32-bit Wine cannot start there: then the same programs are built for
-# x86_64 (preset mingw64) and run under 64-bit Wine. MORVEL_WINE_ARCH=win32|win64
+# The release exe is i686, and that is what the Win32 layers run where 32-bit Wine
+# runs: the kernel starts 32-bit programs (some refuse them, ia32 emulation off),
+# wine32 is installed (its i386 packages can be missing from a broken mirror), and
+# it starts a program. Elsewhere the same programs are built for x86_64 (preset
+# mingw64) and run under 64-bit Wine. MORVEL_WINE_ARCH=win32|win64
 # forces either. Sets MORVEL_WINE_ARCH, WINEARCH, MORVEL_WIN_PRESET,
 # MORVEL_WIN_BUILD (the build folder of everything run under Wine),
 # MORVEL_WINE_LOADER, WINELOADER and MORVEL_WINE_SUMMARY, and puts the wine and

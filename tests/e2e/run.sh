@@ -44,6 +44,7 @@ scenarios=(
   "patch_fallback       fault  a corrupt patch falls back to the whole body, silently, with the right file"
   "old_launcher_patches nginx  a launcher built from before patches updates from a tree with patch lines"
   "planted_dlls         nginx  a stand-in for every system DLL beside the exe is never loaded"
+  "release_exe          none   the release exe of the build under Wine: installs itself, starts, reaches no host"
 )
 
 passed=0
@@ -509,6 +510,19 @@ scenario_planted_dlls() {
   for name in $names; do
     check "$name planted beside the exe is never loaded" [ ! -e "$downloads/$name.loaded" ]
   done
+}
+
+scenario_release_exe() {
+  # The product as shipped (its real file host, unreachable from here): the i686
+  # exe where 32-bit Wine runs, else its x86_64 twin.
+  cp "$MORVEL_WIN_BUILD/Morvel-Global-Launcher.exe" "$downloaded"
+  start_and_settle
+  check "the window opens" [ -n "$window" ]
+  check "the installed copy is the release exe byte for byte" same_file "$downloaded" "$installed"
+  check "with no file host its start-up ends in the error colour" \
+    has_error_title "$(status_colours "$window" "$(shot start-up)")"
+  closed_by_box "$window" "$launched"
+  check "closing gives exit code 0" equal $? 0
 }
 
 # --- The run --------------------------------------------------------------------
