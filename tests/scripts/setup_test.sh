@@ -32,7 +32,11 @@ SH
 cat >"$bin/apt-get" <<'SH'
 #!/bin/bash
 echo "apt-get $*" >>"$FAKE/calls"
-[ "$1" = update ] && exit "$(cat "$FAKE/update_rc")"
+if [ "$1" = update ]; then
+  rc=$(cat "$FAKE/update_rc")
+  [ "$rc" -ne 0 ] && echo "E: Failed to fetch http://mirror/binary-i386/Packages.xz  File has unexpected size"
+  exit "$rc"
+fi
 shift
 for p in "$@"; do
   case $p in -*) continue ;; esac
@@ -60,7 +64,7 @@ cases=(
   "all-installed|1|all|0||1|0||^$|."
   "all-but-32bit-kernel-refuses|0|base|0||0|0||^$|."
   "update-fails-install-works|0|none|100||0|0||^(apt-get update -q;){3}apt-get install|dpkg add"
-  "32bit-not-installable|1|base|100|wine32:i386|0|0|^setup: 32-bit Wine not installable here \(E: Unable to correct problems.*\); going on with 64-bit Wine$|dpkg add i386.*dpkg remove i386|apt-get install.* nginx-light"
+  "32bit-not-installable|1|base|100|wine32:i386|0|0|^setup: 32-bit Wine not installable here \(E: Unable to correct problems.*; the package lists' update said: Failed to fetch http://mirror/binary-i386/Packages.xz File has unexpected size\); going on with 64-bit Wine$|dpkg add i386.*dpkg remove i386|apt-get install.* nginx-light"
   "32bit-installs|1|base|0||0|0||apt-get install -y -q --no-install-recommends wine32:i386|dpkg remove"
   "base-not-installable|1|none|0|nginx-light|0|1|^setup: could not install .*nginx-light|apt-get update|wine32"
 )
