@@ -97,10 +97,17 @@ inline void RemoveTree(const WideString& folder) {
   RemoveDirectoryW(WinText(folder));
 }
 
-// Waits (bounded) for a file to appear.
+// Waits (bounded) for a file to appear and open for reading as ReadBytes opens
+// it. Appearing is not enough: a file moved into place is still held by the
+// mover's handle (opened for deletion) for a moment after the rename, and an
+// open that does not share deletion fails until that handle is closed.
 inline bool WaitForFile(const WideString& path, DWORD timeout_ms) {
+  const auto readable = [&path] {
+    return static_cast<bool>(ScopedFile(CreateFileW(WinText(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  };
   const DWORD start = GetTickCount();
-  while (!Exists(path)) {
+  while (!readable()) {
     if (GetTickCount() - start > timeout_ms) return false;
     Sleep(20);
   }
