@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "tools/publish/body.h"
 #include "tools/publish/patches.h"
+#include "tools/publish/prune.h"
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
@@ -600,6 +604,128 @@ TEST_F(PublishPatchTest, VerifyAppliesEveryPatchToItsBase) {
     Write("www/arquivos/launcher/files/" + base.filename().string(), base_body);
   }
   Check(kExitOk);
+}
+
+// Three versions: config.otml changes in each, sprites.spr in the second (its
+// patch from the first stays in the third). Beside them a body no manifest ever
+// named. Everything is dated two days back unless a case says otherwise.
+class PruneTest : public PublishPatchTest {
+ protected:
+  void SetUp() override {
+    PublishPatchTest::SetUp();
+    options_.level = 1;
+    for (int v = 1; v <= 3; ++v) {
+      Write("otc/config.otml", Config(v));
+      if (v == 2) Write("otc/data/sprites.spr", std::string(big_).replace(1000, 10, "0123456789"));
+      ASSERT_EQ(Run(), kExitOk) << report_.error;
+    }
+    Write("www/" + Body("orphan"), Gzip("orphan"));
+    fs::copy(options_.out, root_ / "www-saved", fs::copy_options::recursive);
+  }
+  static std::string Config(int v) { return "volume = " + std::to_string(v) + "\n"; }
+  static std::string Body(const std::string& content) { return "arquivos/launcher/files/" + Sha(content) + ".dl"; }
+  void Date(const std::string& relative, std::chrono::hours ago) {
+    fs::last_write_time(options_.out / relative, fs::file_time_type::clock::now() - ago);
+  }
+  // The tree as SetUp left it, every file two days old.
+  void Restore() {
+    fs::remove_all(options_.out);
+    fs::copy(root_ / "www-saved", options_.out, fs::copy_options::recursive);
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(options_.out)) {
+      if (e.is_regular_file()) Date(e.path().lexically_relative(options_.out).string(), std::chrono::hours(48));
+    }
+  }
+  std::set<std::string> Files() {
+    std::set<std::string> all;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(options_.out)) {
+      if (e.is_regular_file()) all.insert(e.path().lexically_relative(options_.out).string());
+    }
+    return all;
+  }
+};
+
+TEST_F(PruneTest, DeletesOnlyWhatNoRecentManifestNamesAndIsOld) {
+  using std::chrono::hours;
+  const std::string c1 = Body(Config(1)), c2 = Body(Config(2)), orphan = Body("orphan");
+  const std::string h1 = "manifest-history/00000001.txt", h2 = "manifest-history/00000002.txt";
+  struct Case {
+    const char* name;
+    unsigned keep;
+    hours min_age;
+    std::vector<std::string> young;  // dated an hour back
+    std::set<std::string> gone;
+  };
+  const Case cases[] = {
+      {"the current manifest only, any age", 1, hours(0), {}, {c1, c2, orphan, h1, h2}},
+      {"the current one and the one before", 2, hours(24), {}, {c1, orphan, h1}},
+      {"three manifests", 3, hours(24), {}, {orphan}},
+      {"a young unnamed body stays", 1, hours(24), {c2, orphan}, {c1, h1, h2}},
+      {"a manifest replaced an hour ago still protects its files", 1, hours(24), {h2}, {c1, orphan, h1}},
+  };
+  for (const bool dry_run : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (dry_run ? ", dry run" : ""));
+      Restore();
+      for (const std::string& f : c.young) Date(f, hours(1));
+      const std::set<std::string> before = Files();
+      PruneReport report;
+      ASSERT_EQ(Prune(PruneOptions{options_.out, c.keep, c.min_age, dry_run}, report), kExitOk);
+      std::set<std::string> listed;
+      uint64_t bytes = 0;
+      for (const PrunedFile& f : report.removed) {
+        listed.insert(f.path);
+        bytes += fs::file_size(root_ / "www-saved" / f.path);
+      }
+      EXPECT_EQ(listed, c.gone);
+      EXPECT_EQ(report.bytes, bytes);
+      std::set<std::string> left = before;
+      if (!dry_run) {
+        for (const std::string& f : c.gone) left.erase(f);
+      }
+      EXPECT_EQ(Files(), left);
+      Check(kExitOk);  // every current body, patch and patch base still there
+    }
+  }
+}
+
+TEST_F(PruneTest, RefusesATreeItCannotReadSafely) {
+  const struct {
+    const char* name;
+    std::function<void()> spoil;
+    const char* problem;
+  } cases[] = {
+      {"a publish in progress", [&] { Write("www/arquivos/launcher/files/.x.dl.123.tmp", "x"); }, "publish in progress"},
+      {"no manifest", [&] { fs::remove(options_.out / "arquivos/launcher/manifest.txt"); }, "no manifest"},
+      {"a rejected manifest", [&] { Write("www/arquivos/launcher/manifest.txt", "morvel-launcher\t2\n"); }, "no manifest"},
+      {"a copy that is no manifest", [&] { Write("www/manifest-history/00000002.txt", "x"); }, "00000002.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Restore();
+    c.spoil();
+    const std::set<std::string> before = Files();
+    PruneReport report;
+    EXPECT_EQ(Prune(PruneOptions{options_.out, 2, std::chrono::hours(0), false}, report), kExitProblems);
+    EXPECT_TRUE(Mentions(report.problems, c.problem)) << (report.problems.empty() ? "" : report.problems[0]);
+    EXPECT_TRUE(report.removed.empty());
+    EXPECT_EQ(Files(), before);
+  }
+}
+
+TEST_F(PruneTest, PublishKeepsEachReplacedManifestOnce) {
+  // SetUp published three versions: two were replaced.
+  EXPECT_EQ(Files().count("manifest-history/00000003.txt"), 0u);
+  Manifest first;
+  ASSERT_TRUE(ParseManifest(Read("www/manifest-history/00000001.txt"), first));
+  bool names_first_config = false;
+  for (const FileEntry& e : first.files) names_first_config |= e.sha256 == Sha(Config(1));
+  EXPECT_TRUE(names_first_config);
+  const std::string current = ManifestText();
+  ASSERT_EQ(Run(), kExitOk) << report_.error;  // nothing changed: no copy of the same list
+  EXPECT_EQ(Files().count("manifest-history/00000003.txt"), 0u);
+  Write("otc/config.otml", Config(4));
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(Signed(Read("www/manifest-history/00000003.txt")), Signed(current));
 }
 
 }  // namespace

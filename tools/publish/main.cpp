@@ -1,10 +1,12 @@
 // morvel-publish: the server admin's tool for the launcher's file host.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/scoped.h"
+#include "tools/publish/prune.h"
 #include "tools/publish/publish.h"
 #include "tools/publish/signing.h"
 
@@ -22,6 +24,7 @@ const char kUsage[] =
     "  keygen    make the key pair that signs every manifest\n"
     "  publish   build or update TREE/arquivos/launcher/ from the client folders\n"
     "  verify    check a tree the way the launcher will read it\n"
+  "  prune     delete the bodies and patches no recent manifest names\n"
     "  help      this text; \"morvel-publish COMMAND --help\" for a command\n"
     "\n"
     "exit codes: 0 done; 1 files refused (publish) or faults found (verify);\n"
@@ -75,6 +78,24 @@ const char kVerifyUsage[] =
     "  --progress   show progress on stderr even when it is not a terminal\n"
     "\n"
     "Exit codes: 0 the tree is sound; 1 faults found; 2 bad command line; 3 I/O error.\n";
+
+const char kPruneUsage[] =
+    "usage: morvel-publish prune TREE [--keep N] [--min-age AGE] [--dry-run]\n"
+    "\n"
+    "Deletes from TREE/arquivos/launcher/files/ and patches/ what none of the last N\n"
+    "published manifests names (the current one and the copies publish keeps in\n"
+    "TREE/manifest-history/ of those it replaced) and what is older than AGE. Never a\n"
+    "file the current manifest names, nor the base body of one of its patches. The\n"
+    "copies of manifests older than the last N go too, once older than AGE. Refuses a\n"
+    "tree with a publish in progress (its .*.tmp files) and one whose manifest the\n"
+    "launcher rejects.\n"
+    "\n"
+    "  --keep N       manifests whose files stay (default 3; 1 = the current one only)\n"
+    "  --min-age AGE  spare anything younger, for players still downloading against an\n"
+    "                 earlier manifest: a number and s, m, h or d (default 24h)\n"
+    "  --dry-run      list what would go, and its bytes; delete nothing\n"
+    "\n"
+    "Exit codes: 0 done; 1 tree refused; 2 bad command line; 3 a file could not be deleted.\n";
 
 const char kKeygenUsage[] =
     "usage: morvel-publish keygen --out KEY\n"
@@ -207,6 +228,65 @@ int RunPublish(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+// "36h", "90m", "2d", "600s" or "0".
+bool ReadAge(const std::string& text, std::chrono::seconds& age) {
+  if (text == "0") {
+    age = std::chrono::seconds(0);
+    return true;
+  }
+  long long n = 0;
+  if (text.size() < 2 || !ReadNumber(text.substr(0, text.size() - 1), 0, 99999999, n)) return false;
+  const char unit = text.back();
+  const long long scale = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600 : unit == 'd' ? 86400 : 0;
+  age = std::chrono::seconds(n * scale);
+  return scale != 0;
+}
+
+int RunPrune(const std::vector<std::string>& args) {
+  PruneOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    long long n = 0;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kPruneUsage, stdout);
+      return kExitOk;
+    } else if (a == "--dry-run") {
+      options.dry_run = true;
+    } else if (a == "--keep" || a == "--min-age") {
+      if (i + 1 >= args.size()) return UsageError(a + " needs a value", "prune ");
+      const std::string& v = args[++i];
+      if (a == "--keep") {
+        if (!ReadNumber(v, 1, 1000, n)) return UsageError("--keep must be 1 to 1000", "prune ");
+        options.keep = static_cast<unsigned>(n);
+      } else if (!ReadAge(v, options.min_age)) {
+        return UsageError("--min-age takes a number and s, m, h or d, such as 24h", "prune ");
+      }
+    } else if (a.rfind("--", 0) == 0) {
+      return UsageError("unknown option " + a, "prune ");
+    } else if (!options.tree.empty()) {
+      return UsageError("give one TREE", "prune ");
+    } else {
+      options.tree = PathFromUtf8(a);
+    }
+  }
+  if (options.tree.empty()) return UsageError("give the TREE to prune", "prune ");
+  PruneReport report;
+  const ExitCode code = Prune(options, report);
+  if (code == kExitProblems) {
+    PrintList("refused: ", report.problems);
+    std::fprintf(stderr, "morvel-publish: nothing deleted\n");
+    return code;
+  }
+  for (const PrunedFile& f : report.removed) {
+    std::printf("%s%s (%llu bytes)\n", options.dry_run ? "would delete: " : "deleted: ", f.path.c_str(),
+                static_cast<unsigned long long>(f.bytes));
+  }
+  PrintList("fault: ", report.problems);
+  std::printf("%s %zu files (%.1f MB); %llu bodies and patches kept\n", options.dry_run ? "would delete" : "deleted",
+              report.removed.size(), Mb(report.bytes), static_cast<unsigned long long>(report.kept));
+  return code;
+}
+
 int RunKeygen(const std::vector<std::string>& args) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kKeygenUsage, stdout);
@@ -273,10 +353,12 @@ int Run(const std::vector<std::string>& args) {
   if (command == "keygen") return RunKeygen(rest);
   if (command == "publish") return RunPublish(rest);
   if (command == "verify") return RunVerify(rest);
+  if (command == "prune") return RunPrune(rest);
   if (command == "help" || command == "--help" || command == "-h") {
     if (!rest.empty() && rest[0] == "publish") return RunPublish({"--help"});
     if (!rest.empty() && rest[0] == "verify") return RunVerify({"--help"});
     if (!rest.empty() && rest[0] == "keygen") return RunKeygen({"--help"});
+    if (!rest.empty() && rest[0] == "prune") return RunPrune({"--help"});
     std::fputs(kUsage, stdout);
     return kExitOk;
   }

@@ -11,6 +11,7 @@
 #include "app/client_table.h"
 #include "app/text.h"
 #include "tools/publish/body.h"
+#include "tools/publish/history.h"
 #include "tools/publish/parallel.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
@@ -36,8 +37,6 @@ bool IsInside(const fs::path& inner, const fs::path& outer) {
   }
   return true;
 }
-
-std::string TempName(const std::string& name) { return "." + name + "." + std::to_string(ProcessId()) + ".tmp"; }
 
 // Copies `source` to `temp` durably, digesting what it copied.
 bool CopyDurably(const fs::path& source, const fs::path& temp, Digest& digest, std::string& error) {
@@ -85,6 +84,7 @@ struct Run {
   bool with_launcher = false;
   fs::path launcher_dir, bodies_dir, patches_dir, manifest_path;
   Manifest previous;                             // the tree's manifest before this run (empty if none)
+  std::string previous_text;                     // its bytes, when the launcher's parser takes them
   std::vector<SourceFile> files;
   std::vector<Digest> digests;                   // by file
   std::map<std::string, size_t> body_of_sha;     // into bodies
@@ -214,6 +214,7 @@ ExitCode ReadPreviousManifest(Run& run) {
     run.previous = Manifest();
     return kExitOk;
   }
+  run.previous_text = old;
   if (!run.with_launcher && !run.previous.launcher_sha256.empty()) {
     run.report.warnings.push_back("the current manifest announces launcher " + std::to_string(run.previous.launcher_version) +
                                   "; without --launcher the new one drops it");
@@ -452,6 +453,11 @@ ExitCode WriteManifest(Run& run) {
   std::string error = written ? "" : "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
   if (!out.Close() && written) {
     error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
+    written = false;
+  }
+  // What players of the old manifest may still fetch stays known to prune.
+  if (written && !run.previous_text.empty() && !SameManifest(run.previous, manifest) &&
+      !KeepReplacedManifest(run.options.out, run.previous_text, error)) {
     written = false;
   }
   if (!MoveTempIntoPlace(temp, run.manifest_path, written, error)) return Fail(report, kExitIoError, error);

@@ -215,7 +215,7 @@ void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const
     if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64)) &&
         !bases.count(name.substr(0, 64))) {
       ++report.unreferenced_bodies;
-    } else if (!name.empty() && name[0] == '.' && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+    } else if (IsTempName(name)) {
       report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
     }
   }
