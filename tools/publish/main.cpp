@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/scoped.h"
+#include "tools/publish/check_host.h"
 #include "tools/publish/prune.h"
 #include "tools/publish/publish.h"
 #include "tools/publish/signing.h"
@@ -25,6 +26,7 @@ const char kUsage[] =
     "  publish   build or update TREE/arquivos/launcher/ from the client folders\n"
     "  verify    check a tree the way the launcher will read it\n"
   "  prune     delete the bodies and patches no recent manifest names\n"
+  "  check-host read a file host over HTTPS as players' launchers do; name its faults\n"
     "  help      this text; \"morvel-publish COMMAND --help\" for a command\n"
     "\n"
     "exit codes: 0 done; 1 files refused (publish) or faults found (verify);\n"
@@ -96,6 +98,27 @@ const char kPruneUsage[] =
     "  --dry-run      list what would go, and its bytes; delete nothing\n"
     "\n"
     "Exit codes: 0 done; 1 tree refused; 2 bad command line; 3 a file could not be deleted.\n";
+
+const char kCheckHostUsage[] =
+    "usage: morvel-publish check-host https://HOST[:PORT] [--key KEY.pub] [--tree TREE]\n"
+    "                                 [--sample N | --all] [--cacert FILE]\n"
+    "\n"
+    "Reads the file host exactly as the launcher does (TLS 1.2, its user agent, the ?t=\n"
+    "query on the manifest and the exe, no redirect followed, nothing decoded) and names\n"
+    "every fault, once per kind, with its fix: a status other than 200, a redirect, a\n"
+    "Content-Encoding, bodies whose bytes differ from their digest or size, a manifest\n"
+    "served from a cache or without no-store, bodies without long-lived caching, no 206\n"
+    "for a range request, a soft 404, a bad signature, a manifest older than TREE's.\n"
+    "\n"
+    "  --key KEY.pub   check the manifest's signature with this public key\n"
+    "  --tree TREE     the tree the host should serve: its manifest must be the served one\n"
+    "                  (a served serial older than TREE's is a stale manifest)\n"
+    "  --sample N      bodies, and as many patches, fetched and checked, chosen at random\n"
+    "                  (default 10)\n"
+    "  --all           every body and patch\n"
+    "  --cacert FILE   trust only the CA certificates in FILE (a staging host's own CA)\n"
+    "\n"
+    "Exit codes: 0 no fault; 1 faults found; 2 bad command line; 3 no answer from the host.\n";
 
 const char kKeygenUsage[] =
     "usage: morvel-publish keygen --out KEY\n"
@@ -287,6 +310,63 @@ int RunPrune(const std::vector<std::string>& args) {
   return code;
 }
 
+int RunCheckHost(const std::vector<std::string>& args) {
+  CheckHostOptions options;
+  std::string url;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    long long n = 0;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kCheckHostUsage, stdout);
+      return kExitOk;
+    } else if (a == "--all") {
+      options.all = true;
+    } else if (a == "--key" || a == "--tree" || a == "--sample" || a == "--cacert") {
+      if (i + 1 >= args.size()) return UsageError(a + " needs a value", "check-host ");
+      const std::string& v = args[++i];
+      std::string error;
+      if (a == "--key") {
+        if (!ReadPublicKeyFile(PathFromUtf8(v), options.key, error)) return UsageError(error, "check-host ");
+        options.with_key = true;
+      } else if (a == "--tree") {
+        options.tree = PathFromUtf8(v);
+      } else if (a == "--cacert") {
+        options.ca_file = v;
+      } else if (!ReadNumber(v, 1, 100000, n)) {
+        return UsageError("--sample must be 1 to 100000", "check-host ");
+      } else {
+        options.sample = static_cast<size_t>(n);
+      }
+    } else if (a.rfind("--", 0) == 0) {
+      return UsageError("unknown option " + a, "check-host ");
+    } else if (!url.empty()) {
+      return UsageError("give one https://HOST[:PORT]", "check-host ");
+    } else {
+      url = a;
+    }
+  }
+  if (url.empty()) return UsageError("give the file host as https://HOST[:PORT]", "check-host ");
+  if (!ParseOrigin(url, options.origin)) return UsageError("not https://HOST[:PORT]: " + url, "check-host ");
+  CheckHostReport report;
+  const ExitCode code = CheckHost(options, report);
+  if (code == kExitIoError) {
+    std::fprintf(stderr, "morvel-publish: %s\n", report.error.c_str());
+    return code;
+  }
+  for (const HostFault& fault : report.faults) {
+    std::printf("fault: %s (%llu request%s)\n", fault.name.c_str(), static_cast<unsigned long long>(fault.count),
+                fault.count == 1 ? "" : "s");
+    for (const std::string& example : fault.examples) std::printf("  %s\n", example.c_str());
+    for (const FaultKind& kind : FaultKinds()) {
+      if (fault.name == kind.name) std::printf("  fix: %s\n", kind.fix);
+    }
+  }
+  for (const std::string& note : report.notes) std::printf("note: %s\n", note.c_str());
+  std::printf("%s: %zu fault%s in %llu requests\n", options.origin.c_str(), report.faults.size(),
+              report.faults.size() == 1 ? "" : "s", static_cast<unsigned long long>(report.requests));
+  return code;
+}
+
 int RunKeygen(const std::vector<std::string>& args) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kKeygenUsage, stdout);
@@ -354,11 +434,13 @@ int Run(const std::vector<std::string>& args) {
   if (command == "publish") return RunPublish(rest);
   if (command == "verify") return RunVerify(rest);
   if (command == "prune") return RunPrune(rest);
+  if (command == "check-host") return RunCheckHost(rest);
   if (command == "help" || command == "--help" || command == "-h") {
     if (!rest.empty() && rest[0] == "publish") return RunPublish({"--help"});
     if (!rest.empty() && rest[0] == "verify") return RunVerify({"--help"});
     if (!rest.empty() && rest[0] == "keygen") return RunKeygen({"--help"});
     if (!rest.empty() && rest[0] == "prune") return RunPrune({"--help"});
+    if (!rest.empty() && rest[0] == "check-host") return RunCheckHost({"--help"});
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
