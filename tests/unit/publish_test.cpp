@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "tools/publish/body.h"
+#include "tools/publish/exe_signature.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/prune.h"
 #include "tools/publish/signing.h"
@@ -726,6 +727,126 @@ TEST_F(PruneTest, PublishKeepsEachReplacedManifestOnce) {
   Write("otc/config.otml", Config(4));
   ASSERT_EQ(Run(), kExitOk) << report_.error;
   EXPECT_EQ(Signed(Read("www/manifest-history/00000003.txt")), Signed(current));
+}
+
+}  // namespace
+
+namespace {
+
+// The smallest PE32 image osslsigncode signs: headers and one section holding a ret.
+std::string TinyExe() {
+  std::string pe(0x400, '\0');
+  auto put = [&](size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) pe[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  pe[0] = 'M', pe[1] = 'Z';
+  put(0x3c, 0x40, 4);
+  pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  const uint32_t coff[][2] = {{0x14c, 2}, {1, 2}, {0, 4}, {0, 4}, {0, 4}, {0xE0, 2}, {0x0102, 2}};
+  // The optional header: magic, linker, code sizes, entry, bases, image base,
+  // alignments, versions, image and header sizes, checksum, GUI subsystem,
+  // stack and heap, loader flags, 16 (empty) data directories.
+  const uint32_t optional[][2] = {{0x10b, 2}, {0, 2},      {0x200, 4},   {0, 4},      {0, 4},       {0x1000, 4},
+                                  {0x1000, 4}, {0x1000, 4}, {0x400000, 4}, {0x1000, 4}, {0x200, 4},   {4, 2},
+                                  {0, 2},      {0, 2},      {0, 2},      {4, 2},      {0, 2},       {0, 4},
+                                  {0x2000, 4}, {0x200, 4},  {0, 4},      {2, 2},      {0, 2},       {0x100000, 4},
+                                  {0x1000, 4}, {0x100000, 4}, {0x1000, 4}, {0, 4},    {16, 4}};
+  size_t at = 0x44;
+  for (const auto& [value, bytes] : coff) put(at, value, bytes), at += bytes;
+  for (const auto& [value, bytes] : optional) put(at, value, bytes), at += bytes;
+  at = 0x44 + 20 + 0xE0;
+  pe.replace(at, 5, ".text");
+  const uint32_t section[] = {0x200, 0x1000, 0x200, 0x200, 0, 0, 0};
+  for (size_t i = 0; i < 7; ++i) put(at + 8 + 4 * i, section[i], 4);
+  put(at + 36, 0x60000020, 4);
+  pe[0x200] = static_cast<char>(0xC3);
+  return pe;
+}
+
+class SignedLauncherTest : public PublishTest {
+ protected:
+  void SetUp() override {
+    PublishTest::SetUp();
+    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj '/CN=Morvel test signer' "
+                             "-addext keyUsage=critical,digitalSignature -addext extendedKeyUsage=codeSigning -keyout '" +
+                             (root_ / "sign.key").string() + "' -out '" + (root_ / "sign.pem").string() + "' 2>/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    Write("launcher.exe", TinyExe());
+    options_.launcher_exe = root_ / "launcher.exe";
+    options_.launcher_version = 3;
+    options_.launcher_signing = ExeSigning{root_ / "sign.pem", root_ / "sign.key", ""};
+  }
+  fs::path PublishedExe() {
+    Manifest m;
+    EXPECT_TRUE(ParseManifest(ManifestText(), m));
+    return options_.out / WideToUtf8(m.launcher_path).substr(1);
+  }
+  bool TempLeft() {
+    for (const auto& e : fs::directory_iterator(options_.out / "arquivos/launcher")) {
+      if (IsTempName(e.path().filename().string())) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(SignedLauncherTest, TheSignedExeIsWhatIsHashedAndPublished) {
+  ASSERT_EQ(CheckExeSignature(options_.launcher_exe, {}).state, ExeSignatureState::Unsigned);
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_TRUE(report_.launcher_signed);
+  EXPECT_FALSE(TempLeft());
+  const fs::path exe = PublishedExe();
+  const std::string published = Read(exe.lexically_relative(root_).string());
+  EXPECT_GT(published.size(), TinyExe().size());  // the signature is inside
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(ManifestText(), m));
+  EXPECT_EQ(m.launcher_sha256, Sha(published));
+  const ExeSignatureCheck check = CheckExeSignature(exe, root_ / "sign.pem");
+  EXPECT_EQ(check.state, ExeSignatureState::Valid);
+  EXPECT_NE(check.signer.find("Morvel test signer"), std::string::npos) << check.signer;
+  EXPECT_FALSE(check.timestamped);
+
+  VerifyReport v;
+  EXPECT_EQ(Verify(options_.out, key_, false, v, root_ / "sign.pem"), kExitOk);
+  EXPECT_TRUE(Mentions(v.warnings, "without a timestamp"));
+  EXPECT_TRUE(Mentions(Check(kExitProblems).problems, "chains to no trusted CA"));  // not among the system's CAs
+
+  std::string tampered = published;
+  tampered[0x200] = static_cast<char>(0x90);
+  Write("tampered.exe", tampered);
+  EXPECT_EQ(CheckExeSignature(root_ / "tampered.exe", root_ / "sign.pem").state, ExeSignatureState::Tampered);
+
+  options_.launcher_signing = ExeSigning();
+  Write("launcher.exe", TinyExe() + "v2");
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_TRUE(Mentions(Check(kExitOk).warnings, "not signed"));
+}
+
+TEST_F(SignedLauncherTest, SigningThatCannotWorkPublishesNothing) {
+  const struct {
+    const char* name;
+    std::function<void(PublishOptions&)> set;
+    ExitCode code;
+    const char* error;
+  } cases[] = {
+      {"a certificate without its key", [](PublishOptions& o) { o.launcher_signing.key.clear(); }, kExitUsage, "go together"},
+      {"signing without a launcher", [](PublishOptions& o) { o.launcher_exe.clear(), o.launcher_version = 0; }, kExitUsage,
+       "--launcher EXE"},
+      {"a missing key file", [&](PublishOptions& o) { o.launcher_signing.key = root_ / "none.key"; }, kExitUsage, "not a file"},
+      {"the certificate as the key", [&](PublishOptions& o) { o.launcher_signing.key = root_ / "sign.pem"; }, kExitIoError,
+       "osslsigncode could not sign"},
+      {"a time-stamping service that does not answer",
+       [](PublishOptions& o) { o.launcher_signing.timestamp_url = "http://127.0.0.1:9/"; }, kExitIoError, "timestamp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PublishOptions o = options_;
+    c.set(o);
+    PublishReport report;
+    EXPECT_EQ(Publish(o, report), c.code);
+    EXPECT_NE(report.error.find(c.error), std::string::npos) << report.error;
+    EXPECT_FALSE(fs::exists(options_.out / "arquivos/launcher/manifest.txt"));
+    if (fs::exists(options_.out / "arquivos/launcher")) EXPECT_FALSE(TempLeft());
+  }
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ const char kUsage[] =
 
 const char kPublishUsage[] =
     "usage: morvel-publish publish --out TREE --key KEY [--otc DIR] [--classic DIR]\n"
-    "                              [--launcher EXE --launcher-version N]\n"
+    "                              [--launcher EXE --launcher-version N\n"
+    "                               [--sign-cert FILE --sign-key FILE [--timestamp URL]]]\n"
     "                              [--keep PATTERN]... [--keep-file FILE]...\n"
     "                              [--exclude PATTERN]... [--level N] [--jobs N] [--progress]\n"
     "\n"
@@ -53,6 +54,11 @@ const char kPublishUsage[] =
     "  --classic DIR         the Tibia 8.60 folder (\"Morvel Global 8.60\"); give one or both\n"
     "  --launcher EXE        the launcher exe to offer as self-update, with\n"
     "  --launcher-version N  its version number (players with a lower one update)\n"
+    "  --sign-cert FILE      Authenticode-sign the exe with osslsigncode before it is hashed\n"
+    "  --sign-key FILE       and published: the code-signing certificate (with its chain)\n"
+    "                        and its private key\n"
+    "  --timestamp URL       an RFC 3161 time-stamping service, so the signature outlives\n"
+    "                        the certificate (e.g. http://timestamp.digicert.com)\n"
     "  --keep PATTERN        files players keep once they have them (their own settings);\n"
     "                        a glob on the \"/\"-path: * within a folder, ** across folders,\n"
     "                        ? one character; otc: or classic: in front limits it to one client\n"
@@ -67,17 +73,19 @@ const char kPublishUsage[] =
     "on Windows. Exit codes: 0 published; 1 files refused; 2 bad command line; 3 I/O error.\n";
 
 const char kVerifyUsage[] =
-    "usage: morvel-publish verify TREE --key KEY.pub [--progress]\n"
+    "usage: morvel-publish verify TREE --key KEY.pub [--sign-ca FILE] [--progress]\n"
     "\n"
     "Reads TREE/arquivos/launcher/manifest.txt with the launcher's own parser, then\n"
     "inflates every body as the launcher does (one gzip member) and compares its size\n"
     "and SHA-256 with the manifest, checks every download size against the body file,\n"
     "applies every patch to its base body and compares the result with the file it\n"
     "announces, checks the \"self\" line against the launcher exe and the manifest's\n"
-    "signature against the public key. Lists every fault found.\n"
+    "signature against the public key. With osslsigncode installed, also checks the\n"
+    "exe's Authenticode signature. Lists every fault found.\n"
     "\n"
     "  --key KEY.pub   the public key file of morvel-publish keygen\n"
-    "  --progress   show progress on stderr even when it is not a terminal\n"
+    "  --sign-ca FILE  trust only this CA for the exe's signature (default: the system's)\n"
+    "  --progress      show progress on stderr even when it is not a terminal\n"
     "\n"
     "Exit codes: 0 the tree is sound; 1 faults found; 2 bad command line; 3 I/O error.\n";
 
@@ -198,6 +206,12 @@ int RunPublish(const std::vector<std::string>& args) {
       options.client_dirs[1] = PathFromUtf8(v);
     } else if (a == "--launcher") {
       options.launcher_exe = PathFromUtf8(v);
+    } else if (a == "--sign-cert") {
+      options.launcher_signing.cert = PathFromUtf8(v);
+    } else if (a == "--sign-key") {
+      options.launcher_signing.key = PathFromUtf8(v);
+    } else if (a == "--timestamp") {
+      options.launcher_signing.timestamp_url = v;
     } else if (a == "--launcher-version") {
       if (!ReadNumber(v, 1, INT32_MAX, n)) return UsageError("--launcher-version must be a whole number from 1 to 2147483647", "publish ");
       options.launcher_version = static_cast<int32_t>(n);
@@ -245,7 +259,8 @@ int RunPublish(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(report.patches_not_worth_it));
   }
   if (!report.launcher_request_path.empty()) {
-    std::printf("launcher: %s (%s)\n", report.launcher_request_path.c_str(), report.launcher_copied ? "copied" : "already there");
+    std::printf("launcher: %s (%s%s)\n", report.launcher_request_path.c_str(), report.launcher_signed ? "signed, " : "",
+                report.launcher_copied ? "copied" : "already there");
   }
   std::printf("manifest: %s\n", DisplayPath(report.manifest).c_str());
   return kExitOk;
@@ -384,7 +399,7 @@ int RunKeygen(const std::vector<std::string>& args) {
 }
 
 int RunVerify(const std::vector<std::string>& args) {
-  std::string tree, key_file;
+  std::string tree, key_file, exe_ca;
   bool progress_flag = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -395,6 +410,9 @@ int RunVerify(const std::vector<std::string>& args) {
     if (a == "--key") {
       if (i + 1 >= args.size()) return UsageError("--key needs a value", "verify ");
       key_file = args[++i];
+    } else if (a == "--sign-ca") {
+      if (i + 1 >= args.size()) return UsageError("--sign-ca needs a value", "verify ");
+      exe_ca = args[++i];
     } else if (a == "--progress") {
       progress_flag = true;
     } else if (a.rfind("--", 0) == 0) {
@@ -411,7 +429,7 @@ int RunVerify(const std::vector<std::string>& args) {
   std::string key_error;
   if (!ReadPublicKeyFile(PathFromUtf8(key_file), key, key_error)) return UsageError(key_error, "verify ");
   VerifyReport report;
-  const ExitCode code = Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report);
+  const ExitCode code = Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report, PathFromUtf8(exe_ca));
   PrintList("warning: ", report.warnings);
   PrintList("fault: ", report.problems);
   if (code == kExitOk) {

@@ -75,6 +75,15 @@ ExitCode Fail(PublishReport& report, ExitCode code, const std::string& error) {
   return code;
 }
 
+// A temporary file that goes when the run ends, whatever its outcome.
+struct TempFile {
+  fs::path path;
+  ~TempFile() {
+    std::error_code ignore;
+    if (!path.empty()) fs::remove(path, ignore);
+  }
+};
+
 // One run of Publish, filled in step by step.
 struct Run {
   Run(const PublishOptions& o, PublishReport& r) : options(o), report(r) {}
@@ -91,6 +100,8 @@ struct Run {
   std::vector<Body> bodies;                      // one per distinct content
   std::vector<size_t> to_make;                   // bodies the host lacks, largest first
   Digest launcher;
+  fs::path launcher_source;                      // the exe as given, or its signed copy
+  TempFile signed_launcher;
   std::string self_path;
   std::vector<PatchEntry> patches;
 };
@@ -158,6 +169,15 @@ ExitCode CheckOptions(Run& run) {
     if (options.launcher_version < 1) return Fail(report, kExitUsage, "--launcher needs --launcher-version N (N >= 1)");
   } else if (options.launcher_version != 0) {
     return Fail(report, kExitUsage, "--launcher-version needs --launcher EXE: a version without its file makes players download by hand");
+  }
+  run.launcher_source = options.launcher_exe;
+  const ExeSigning& signing = options.launcher_signing;
+  if (!signing.cert.empty() || !signing.key.empty() || !signing.timestamp_url.empty()) {
+    if (!run.with_launcher) return Fail(report, kExitUsage, "--sign-cert and --sign-key sign the --launcher EXE; give it too");
+    if (signing.cert.empty() || signing.key.empty()) return Fail(report, kExitUsage, "--sign-cert and --sign-key go together");
+    for (const fs::path& file : {signing.cert, signing.key}) {
+      if (!fs::is_regular_file(file, ec)) return Fail(report, kExitUsage, "not a file: " + DisplayPath(file));
+    }
   }
   run.launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
   run.bodies_dir = run.launcher_dir / kBodiesFolder;
@@ -373,13 +393,31 @@ ExitCode MakePatches(Run& run) {
   return kExitOk;
 }
 
+// Signed before anything is hashed, so the signed file is what players verify
+// and run.
+ExitCode SignLauncher(Run& run) {
+  if (run.options.launcher_signing.cert.empty()) return kExitOk;
+  std::error_code ec;
+  fs::create_directories(run.launcher_dir, ec);
+  if (ec) return Fail(run.report, kExitIoError, "cannot create " + DisplayPath(run.launcher_dir) + ": " + ec.message());
+  run.signed_launcher.path = run.launcher_dir / TempName("signed.exe");
+  fs::remove(run.signed_launcher.path, ec);
+  std::string error;
+  if (!SignExe(run.options.launcher_signing, run.options.launcher_exe, run.signed_launcher.path, error)) {
+    return Fail(run.report, kExitIoError, error);
+  }
+  run.launcher_source = run.signed_launcher.path;
+  run.report.launcher_signed = true;
+  return kExitOk;
+}
+
 // The launcher executable, under a name no other build shares.
 ExitCode PlaceLauncher(Run& run) {
   if (!run.with_launcher) return kExitOk;
   const PublishOptions& options = run.options;
   std::error_code ec;
   std::string error;
-  if (!HashFile(options.launcher_exe, run.launcher, error)) return Fail(run.report, kExitIoError, error);
+  if (!HashFile(run.launcher_source, run.launcher, error)) return Fail(run.report, kExitIoError, error);
   if (run.launcher.size == 0) return Fail(run.report, kExitUsage, "the launcher file is empty: " + DisplayPath(options.launcher_exe));
   const std::string name = LauncherFileName(options.launcher_version, run.launcher.sha256);
   const fs::path target = run.launcher_dir / name;
@@ -390,8 +428,8 @@ ExitCode PlaceLauncher(Run& run) {
         present.sha256 == run.launcher.sha256 && present.size == run.launcher.size)) {
     const fs::path temp = run.launcher_dir / TempName(name);
     Digest copied;
-    const bool written = CopyDurably(options.launcher_exe, temp, copied, error) &&
-                         UnchangedSince(copied, run.launcher.sha256, run.launcher.size, options.launcher_exe, error);
+    const bool written = CopyDurably(run.launcher_source, temp, copied, error) &&
+                         UnchangedSince(copied, run.launcher.sha256, run.launcher.size, run.launcher_source, error);
     if (!MoveTempIntoPlace(temp, target, written, error)) return Fail(run.report, kExitIoError, error);
     run.report.launcher_copied = true;
   }
@@ -477,7 +515,7 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
   report = PublishReport();
   Run run(options, report);
   using Step = ExitCode (*)(Run&);
-  for (const Step step : {CheckOptions, ScanSources, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
+  for (const Step step : {CheckOptions, ScanSources, SignLauncher, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
                           MakePatches, PlaceLauncher, WriteManifest}) {
     const ExitCode code = step(run);
     if (code != kExitOk) return code;
