@@ -115,8 +115,11 @@ void CheckBody(Checker& c, const std::string& sha, const FileEntry& entry) {
   const std::string path = kBodiesPath + sha + ".dl";
   InflateVerifier verifier(entry.size, [](const uint8_t*, uint32_t) { return true; });
   bool corrupt = !verifier.Start();
+  uint64_t received = 0;  // a host sending past the manifest's size is cut off there
   const HostResponse r = c.Get(path, {}, [&](const uint8_t* data, size_t length) {
-    corrupt = corrupt || verifier.Feed(data, static_cast<uint32_t>(length)) != ChunkOutcome::Accepted;
+    received += length;
+    corrupt = corrupt || received > entry.download_size ||
+              verifier.Feed(data, static_cast<uint32_t>(length)) != ChunkOutcome::Accepted;
     return !corrupt;
   });
   verifier.End();
@@ -145,10 +148,11 @@ void CheckPatch(Checker& c, const PatchEntry& p) {
   const std::string path = WideToUtf8(p.path);
   Sha256 sha;
   std::string start;
+  uint64_t received = 0;
   const HostResponse r = c.Get(path, {}, [&](const uint8_t* data, size_t length) {
     if (start.size() < 2) start.append(reinterpret_cast<const char*>(data), std::min<size_t>(length, 2));
     sha.Update(data, static_cast<uint32_t>(length));
-    return true;
+    return (received += length) <= p.download_size;
   });
   if (c.Judge(path, r) != Answer::Plain) return;
   c.CheckLongCaching(path, r);
@@ -171,9 +175,10 @@ void CheckPatch(Checker& c, const PatchEntry& p) {
 void CheckLauncherExe(Checker& c, const Manifest& m) {
   const std::string path = WideToUtf8(m.launcher_path);
   Sha256 sha;
+  uint64_t received = 0;
   const HostResponse r = c.Get(path + c.Query(), {}, [&](const uint8_t* data, size_t length) {
     sha.Update(data, static_cast<uint32_t>(length));
-    return true;
+    return (received += length) <= m.launcher_size;
   });
   if (c.Judge(path, r) != Answer::Plain) return;
   const std::string got = sha.FinishHex();
@@ -211,7 +216,7 @@ void CompareWithTree(Checker& c, const std::string& served, const std::string& l
 bool CheckManifest(Checker& c, std::string& text) {
   const HostResponse first = c.GetText(kManifestPath + c.Query(), {}, kManifestLimit + 65536, text);
   if (!first.answered) {
-    c.report.error = "no answer from " + c.options.origin + ": " + first.error;
+    c.report.error = "no answer from " + c.options.origin + " over TLS 1.2: " + first.error;
     return false;
   }
   if (c.Judge(kManifestPath, first) != Answer::Plain) return false;
