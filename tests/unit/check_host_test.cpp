@@ -220,6 +220,18 @@ TEST_F(CheckHostTest, EveryWrongSetUpIsNamedByItsOwnFault) {
          WriteAll(body, bytes);
        }, {"body-mismatch"}},
       {"a missing body", {}, [](const fs::path& served, const fs::path&) { fs::remove(AnyBody(served)); }, {"status"}},
+      {"a patch of other bytes", {}, [](const fs::path& served, const fs::path&) {
+         for (const auto& e : fs::directory_iterator(served / "arquivos/launcher/patches")) {
+           std::string bytes = ReadAll(e.path());
+           bytes.back() ^= 1;
+           WriteAll(e.path(), bytes);
+         }
+       }, {"body-mismatch"}},
+      {"another launcher exe", {}, [](const fs::path& served, const fs::path&) {
+         for (const auto& e : fs::directory_iterator(served / "arquivos/launcher")) {
+           if (e.path().extension() == ".exe") WriteAll(e.path(), Random(50000, 9));
+         }
+       }, {"body-mismatch"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
