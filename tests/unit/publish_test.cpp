@@ -19,6 +19,7 @@
 #include "tools/publish/prune.h"
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
+#include "tools/publish/tree_lock.h"
 #include "update/manifest.h"
 #include "update/patch.h"
 #include "update/sha256.h"
@@ -690,6 +691,7 @@ TEST_F(PruneTest, DeletesOnlyWhatNoRecentManifestNamesAndIsOld) {
 }
 
 TEST_F(PruneTest, RefusesATreeItCannotReadSafely) {
+  TreeLock publishing;  // as every publish holds it
   const struct {
     const char* name;
     std::function<void()> spoil;
@@ -699,6 +701,11 @@ TEST_F(PruneTest, RefusesATreeItCannotReadSafely) {
       {"no manifest", [&] { fs::remove(options_.out / "arquivos/launcher/manifest.txt"); }, "no manifest"},
       {"a rejected manifest", [&] { Write("www/arquivos/launcher/manifest.txt", "morvel-launcher\t2\n"); }, "no manifest"},
       {"a copy that is no manifest", [&] { Write("www/manifest-history/00000002.txt", "x"); }, "00000002.txt"},
+      {"a publish holding the tree", [&] {
+         bool busy;
+         std::string error;
+         ASSERT_TRUE(publishing.Take(options_.out, TreeLock::Mode::Shared, busy, error)) << error;
+       }, "a publish is running"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -5,6 +5,7 @@
 #include "tools/publish/body.h"
 #include "tools/publish/history.h"
 #include "tools/publish/patches.h"
+#include "tools/publish/tree_lock.h"
 
 namespace publish {
 
@@ -76,6 +77,13 @@ ExitCode Prune(const PruneOptions& options, PruneReport& report) {
   const auto now = fs::file_time_type::clock::now();
   const auto old_enough = [&](fs::file_time_type t) { return now - t >= options.min_age; };
 
+  TreeLock lock;
+  bool busy = false;
+  std::string error;
+  if (!lock.Take(tree, TreeLock::Mode::Exclusive, busy, error) && busy) {
+    report.problems.push_back("a publish is running on " + DisplayPath(tree));
+    return kExitProblems;
+  }
   FindTempFiles(tree, report);
   if (!report.problems.empty()) return kExitProblems;
   Manifest current;

@@ -17,6 +17,7 @@
 #include "tools/publish/progress.h"
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
+#include "tools/publish/tree_lock.h"
 #include "update/manifest.h"
 #include "update/manifest_rules.h"
 
@@ -102,6 +103,7 @@ struct Run {
   Digest launcher;
   fs::path launcher_source;                      // the exe as given, or its signed copy
   TempFile signed_launcher;
+  TreeLock lock;                                 // shared: keeps prune out until the run ends
   std::string self_path;
   std::vector<PatchEntry> patches;
 };
@@ -184,6 +186,17 @@ ExitCode CheckOptions(Run& run) {
   run.patches_dir = run.launcher_dir / kPatchesFolder;
   run.manifest_path = run.launcher_dir / kManifestName;
   return kExitOk;
+}
+
+// Waits for a prune of the tree to end.
+ExitCode LockTree(Run& run) {
+  std::error_code ec;
+  fs::create_directories(run.options.out, ec);
+  if (ec) return Fail(run.report, kExitIoError, "cannot create " + DisplayPath(run.options.out) + ": " + ec.message());
+  bool busy;
+  std::string error;
+  return run.lock.Take(run.options.out, TreeLock::Mode::Shared, busy, error) ? kExitOk
+                                                                              : Fail(run.report, kExitIoError, error);
 }
 
 // Every file, and every reason to refuse one, before anything is written.
@@ -515,7 +528,7 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
   report = PublishReport();
   Run run(options, report);
   using Step = ExitCode (*)(Run&);
-  for (const Step step : {CheckOptions, ScanSources, SignLauncher, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
+  for (const Step step : {CheckOptions, ScanSources, LockTree, SignLauncher, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
                           MakePatches, PlaceLauncher, WriteManifest}) {
     const ExitCode code = step(run);
     if (code != kExitOk) return code;
