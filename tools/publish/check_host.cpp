@@ -260,7 +260,7 @@ const std::vector<FaultKind>& FaultKinds() {
       {"soft-404", "answer a missing file with status 404, not an error page with status 200"},
       {"body-mismatch", "upload the tree again byte for byte (no re-encoding) and run verify on it"},
       {"body-cache", "serve files/ and patches/ with Cache-Control: public, max-age=31536000, immutable"},
-      {"no-range", "turn range requests on (nginx: no max_ranges 0); launchers resume cut downloads with them"},
+      {"no-range", "turn range requests on (nginx: no max_ranges 0); resuming a cut download needs them"},
   };
   return kinds;
 }
