@@ -273,6 +273,16 @@ TEST_F(CheckHostTest, NoAnswerIsAnErrorOfItsOwn) {
   EXPECT_NE(report.error.find("no answer"), std::string::npos) << report.error;
 }
 
+TEST(CheckHostRules, EveryFaultAndItsFixAreTheOnesTheAdminsGuideGives) {
+  const std::string guide = ReadAll(fs::path(MORVEL_SOURCE_DIR) / "docs/publishing.md");
+  for (const FaultKind& kind : FaultKinds()) {
+    const size_t row = guide.find("| `" + std::string(kind.name) + "` |");
+    ASSERT_NE(row, std::string::npos) << kind.name;
+    const std::string line = guide.substr(row, guide.find('\n', row) - row);
+    EXPECT_NE(line.find("| " + std::string(kind.fix) + " |"), std::string::npos) << kind.name << "\n" << line;
+  }
+}
+
 TEST(CheckHostRules, ReadingsOfTheHostsWords) {
   const struct {
     const char* cache_control;
