@@ -97,7 +97,7 @@ void ReportAllDone() {
 
 // What to ask the file host for an entry's whole body: its gzip, named by its digest.
 WideString BodyRequestPath(const FileEntry& entry) {
-  return u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
+  return kBodiesRequestFolder + Utf8ToWide(entry.sha256) + u".dl";
 }
 
 // The whole body as a request of its own.

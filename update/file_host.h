@@ -7,6 +7,12 @@
 
 #include "app/text.h"
 
+// What the launcher says it is and asks for, in every build; morvel-publish
+// check-host asks the same.
+constexpr char16_t kUserAgent[] = u"MorvelGlobal-Launcher/1";
+constexpr char16_t kManifestRequestPath[] = u"/arquivos/launcher/manifest.txt";
+constexpr char16_t kBodiesRequestFolder[] = u"/arquivos/launcher/files/";  // + SHA-256 hex + ".dl"
+
 struct FileHost {
   WideString name;
   uint16_t port = 443;

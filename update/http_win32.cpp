@@ -99,7 +99,7 @@ Http::Http(const FileHost& host) : host_(host) {
   // Asynchronous, so that requests sent ahead travel while the worker reads
   // another body: a synchronous send waits for its response (it does under
   // Wine, and the worker would pay every round trip again).
-  session_.reset(WinHttpOpen(L"MorvelGlobal-Launcher/1", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+  session_.reset(WinHttpOpen(WinText(kUserAgent), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (!session_) return;
   if (WinHttpSetStatusCallback(session_.get(), OnStatus,

@@ -37,7 +37,7 @@ scenarios=(
   "close_during_stall   fault  closing during a stalled download ends the process cleanly"
   "second_instance      nginx  a second instance brings the first to the front and exits 0"
   "offline              none   offline start in the error colour; offline Jogar answered Yes and No"
-  "self_update          nginx  a published version 3 replaces the running exe and restarts it"
+  "self_update          nginx  a published, signed version 3 replaces the running exe and restarts it"
   "map_install_open     nginx  --instalar-mapa while a launcher window is open"
   "cut_running_path     nginx  a running path cut by the 260-character buffer deletes nothing"
   "patch_update         nginx  Jogar after a new version fetches the changed big file as a patch"
@@ -375,7 +375,10 @@ scenario_offline() {
 
 scenario_self_update() {
   cp "$run/manifest-v3.txt" "$run/www/arquivos/launcher/manifest.txt"
-  local v3=$player_exe_dir/loopback_launcher_v3.exe seen_old=no
+  local v3=$signed_v3 seen_old=no
+  check "the published version 3 is the signed build" \
+    bash -c '! cmp -s "$1" "$2" && osslsigncode verify -CAfile "$3" -in "$1" >/dev/null' _ \
+    "$v3" "$player_exe_dir/loopback_launcher_v3.exe" "$run/tls/ca.pem"
   launch "$downloaded"
   local old_pid=$launched
   for _ in $(seq 300); do
@@ -385,7 +388,7 @@ scenario_self_update() {
   done
   exit_code "$old_pid" 20
   check "the old launcher ends with exit code 0" equal $? 0
-  check "the running path holds version 3" same_file "$v3" "$downloaded"
+  check "the running path holds the signed version 3" same_file "$v3" "$downloaded"
   check "the previous executable was set aside as .old (seen: $seen_old) and is gone" [ ! -e "$downloaded.old" ]
   check "no .novo is left" [ ! -e "$downloaded.novo" ]
   check "the new exe was fetched" grep -q "\.exe$" <(requests)
@@ -530,8 +533,15 @@ wine_start_display || exit 1
 bash "$root/tests/support/make_tls.sh" "$run/tls" || exit 1
 player_make_prefix "$run/template" "$run/tls/ca.der" || exit 1
 mkdir -p "$run/www"
-player_publish "$run/src" "$run/www" "$player_exe_dir/loopback_launcher_v3.exe" 3 || exit 1
+# Version 3 goes out as a release does: Authenticode-signed (by a certificate of
+# the test CA) before it is hashed into the manifest.
+player_publish "$run/src" "$run/www" || exit 1
+"$player_tool" publish --out "$run/www" --key "$player_key" --otc "$run/src/otc" --classic "$run/src/classic" \
+  --launcher "$player_exe_dir/loopback_launcher_v3.exe" --launcher-version 3 \
+  --sign-cert "$run/tls/codesign.pem" --sign-key "$run/tls/codesign.key" >/dev/null &&
+  "$player_tool" verify "$run/www" --key "$player_key.pub" --sign-ca "$run/tls/ca.pem" >/dev/null || exit 1
 cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-v3.txt"
+signed_v3=$run/www$(awk -F '\t' '$1 == "self" { print $4 }' "$run/manifest-v3.txt")
 player_publish "$run/src" "$run/www" "$player_exe_dir/loopback_launcher_v2.exe" 2 || exit 1
 cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-v2.txt"
 cp -a "$run/src" "$run/src-next"

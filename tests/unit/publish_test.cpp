@@ -5,15 +5,21 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "tools/publish/body.h"
+#include "tools/publish/exe_signature.h"
 #include "tools/publish/patches.h"
+#include "tools/publish/prune.h"
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
+#include "tools/publish/tree_lock.h"
 #include "update/manifest.h"
 #include "update/patch.h"
 #include "update/sha256.h"
@@ -600,6 +606,254 @@ TEST_F(PublishPatchTest, VerifyAppliesEveryPatchToItsBase) {
     Write("www/arquivos/launcher/files/" + base.filename().string(), base_body);
   }
   Check(kExitOk);
+}
+
+// Three versions: config.otml changes in each, sprites.spr in the second (its
+// patch from the first stays in the third). Beside them a body no manifest ever
+// named. Everything is dated two days back unless a case says otherwise.
+class PruneTest : public PublishPatchTest {
+ protected:
+  void SetUp() override {
+    PublishPatchTest::SetUp();
+    options_.level = 1;
+    for (int v = 1; v <= 3; ++v) {
+      Write("otc/config.otml", Config(v));
+      if (v == 2) Write("otc/data/sprites.spr", std::string(big_).replace(1000, 10, "0123456789"));
+      ASSERT_EQ(Run(), kExitOk) << report_.error;
+    }
+    Write("www/" + Body("orphan"), Gzip("orphan"));
+    fs::copy(options_.out, root_ / "www-saved", fs::copy_options::recursive);
+  }
+  static std::string Config(int v) { return "volume = " + std::to_string(v) + "\n"; }
+  static std::string Body(const std::string& content) { return "arquivos/launcher/files/" + Sha(content) + ".dl"; }
+  void Date(const std::string& relative, std::chrono::hours ago) {
+    fs::last_write_time(options_.out / relative, fs::file_time_type::clock::now() - ago);
+  }
+  // The tree as SetUp left it, every file two days old.
+  void Restore() {
+    fs::remove_all(options_.out);
+    fs::copy(root_ / "www-saved", options_.out, fs::copy_options::recursive);
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(options_.out)) {
+      if (e.is_regular_file()) Date(e.path().lexically_relative(options_.out).string(), std::chrono::hours(48));
+    }
+  }
+  std::set<std::string> Files() {
+    std::set<std::string> all;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(options_.out)) {
+      if (e.is_regular_file()) all.insert(e.path().lexically_relative(options_.out).string());
+    }
+    return all;
+  }
+};
+
+TEST_F(PruneTest, DeletesOnlyWhatNoRecentManifestNamesAndIsOld) {
+  using std::chrono::hours;
+  const std::string c1 = Body(Config(1)), c2 = Body(Config(2)), orphan = Body("orphan");
+  const std::string h1 = "manifest-history/00000001.txt", h2 = "manifest-history/00000002.txt";
+  struct Case {
+    const char* name;
+    unsigned keep;
+    hours min_age;
+    std::vector<std::string> young;  // dated an hour back
+    std::set<std::string> gone;
+  };
+  const Case cases[] = {
+      {"the current manifest only, any age", 1, hours(0), {}, {c1, c2, orphan, h1, h2}},
+      {"the current one and the one before", 2, hours(24), {}, {c1, orphan, h1}},
+      {"three manifests", 3, hours(24), {}, {orphan}},
+      {"a young unnamed body stays", 1, hours(24), {c2, orphan}, {c1, h1, h2}},
+      {"a manifest replaced an hour ago still protects its files", 1, hours(24), {h2}, {c1, orphan, h1}},
+  };
+  for (const bool dry_run : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (dry_run ? ", dry run" : ""));
+      Restore();
+      for (const std::string& f : c.young) Date(f, hours(1));
+      const std::set<std::string> before = Files();
+      PruneReport report;
+      ASSERT_EQ(Prune(PruneOptions{options_.out, c.keep, c.min_age, dry_run}, report), kExitOk);
+      std::set<std::string> listed;
+      uint64_t bytes = 0;
+      for (const PrunedFile& f : report.removed) {
+        listed.insert(f.path);
+        bytes += fs::file_size(root_ / "www-saved" / f.path);
+      }
+      EXPECT_EQ(listed, c.gone);
+      EXPECT_EQ(report.bytes, bytes);
+      std::set<std::string> left = before;
+      if (!dry_run) {
+        for (const std::string& f : c.gone) left.erase(f);
+      }
+      EXPECT_EQ(Files(), left);
+      Check(kExitOk);  // every current body, patch and patch base still there
+    }
+  }
+}
+
+TEST_F(PruneTest, RefusesATreeItCannotReadSafely) {
+  TreeLock publishing;  // as every publish holds it
+  const struct {
+    const char* name;
+    std::function<void()> spoil;
+    const char* problem;
+  } cases[] = {
+      {"a publish in progress", [&] { Write("www/arquivos/launcher/files/.x.dl.123.tmp", "x"); }, "publish in progress"},
+      {"no manifest", [&] { fs::remove(options_.out / "arquivos/launcher/manifest.txt"); }, "no manifest"},
+      {"a rejected manifest", [&] { Write("www/arquivos/launcher/manifest.txt", "morvel-launcher\t2\n"); }, "no manifest"},
+      {"a copy that is no manifest", [&] { Write("www/manifest-history/00000002.txt", "x"); }, "00000002.txt"},
+      {"a publish holding the tree", [&] {
+         bool busy;
+         std::string error;
+         ASSERT_TRUE(publishing.Take(options_.out, TreeLock::Mode::Shared, busy, error)) << error;
+       }, "a publish is running"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Restore();
+    c.spoil();
+    const std::set<std::string> before = Files();
+    PruneReport report;
+    EXPECT_EQ(Prune(PruneOptions{options_.out, 2, std::chrono::hours(0), false}, report), kExitProblems);
+    EXPECT_TRUE(Mentions(report.problems, c.problem)) << (report.problems.empty() ? "" : report.problems[0]);
+    EXPECT_TRUE(report.removed.empty());
+    EXPECT_EQ(Files(), before);
+  }
+}
+
+TEST_F(PruneTest, PublishKeepsEachReplacedManifestOnce) {
+  // SetUp published three versions: two were replaced.
+  EXPECT_EQ(Files().count("manifest-history/00000003.txt"), 0u);
+  Manifest first;
+  ASSERT_TRUE(ParseManifest(Read("www/manifest-history/00000001.txt"), first));
+  bool names_first_config = false;
+  for (const FileEntry& e : first.files) names_first_config |= e.sha256 == Sha(Config(1));
+  EXPECT_TRUE(names_first_config);
+  const std::string current = ManifestText();
+  ASSERT_EQ(Run(), kExitOk) << report_.error;  // nothing changed: no copy of the same list
+  EXPECT_EQ(Files().count("manifest-history/00000003.txt"), 0u);
+  Write("otc/config.otml", Config(4));
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(Signed(Read("www/manifest-history/00000003.txt")), Signed(current));
+}
+
+}  // namespace
+
+namespace {
+
+// The smallest PE32 image osslsigncode signs: headers and one section holding a ret.
+std::string TinyExe() {
+  std::string pe(0x400, '\0');
+  auto put = [&](size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) pe[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  pe[0] = 'M', pe[1] = 'Z';
+  put(0x3c, 0x40, 4);
+  pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  const uint32_t coff[][2] = {{0x14c, 2}, {1, 2}, {0, 4}, {0, 4}, {0, 4}, {0xE0, 2}, {0x0102, 2}};
+  // The optional header: magic, linker, code sizes, entry, bases, image base,
+  // alignments, versions, image and header sizes, checksum, GUI subsystem,
+  // stack and heap, loader flags, 16 (empty) data directories.
+  const uint32_t optional[][2] = {{0x10b, 2}, {0, 2},      {0x200, 4},   {0, 4},      {0, 4},       {0x1000, 4},
+                                  {0x1000, 4}, {0x1000, 4}, {0x400000, 4}, {0x1000, 4}, {0x200, 4},   {4, 2},
+                                  {0, 2},      {0, 2},      {0, 2},      {4, 2},      {0, 2},       {0, 4},
+                                  {0x2000, 4}, {0x200, 4},  {0, 4},      {2, 2},      {0, 2},       {0x100000, 4},
+                                  {0x1000, 4}, {0x100000, 4}, {0x1000, 4}, {0, 4},    {16, 4}};
+  size_t at = 0x44;
+  for (const auto& [value, bytes] : coff) put(at, value, bytes), at += bytes;
+  for (const auto& [value, bytes] : optional) put(at, value, bytes), at += bytes;
+  at = 0x44 + 20 + 0xE0;
+  pe.replace(at, 5, ".text");
+  const uint32_t section[] = {0x200, 0x1000, 0x200, 0x200, 0, 0, 0};
+  for (size_t i = 0; i < 7; ++i) put(at + 8 + 4 * i, section[i], 4);
+  put(at + 36, 0x60000020, 4);
+  pe[0x200] = static_cast<char>(0xC3);
+  return pe;
+}
+
+class SignedLauncherTest : public PublishTest {
+ protected:
+  void SetUp() override {
+    PublishTest::SetUp();
+    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj '/CN=Morvel test signer' "
+                             "-addext keyUsage=critical,digitalSignature -addext extendedKeyUsage=codeSigning -keyout '" +
+                             (root_ / "sign.key").string() + "' -out '" + (root_ / "sign.pem").string() + "' 2>/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    Write("launcher.exe", TinyExe());
+    options_.launcher_exe = root_ / "launcher.exe";
+    options_.launcher_version = 3;
+    options_.launcher_signing = ExeSigning{root_ / "sign.pem", root_ / "sign.key", ""};
+  }
+  fs::path PublishedExe() {
+    Manifest m;
+    EXPECT_TRUE(ParseManifest(ManifestText(), m));
+    return options_.out / WideToUtf8(m.launcher_path).substr(1);
+  }
+  bool TempLeft() {
+    for (const auto& e : fs::directory_iterator(options_.out / "arquivos/launcher")) {
+      if (IsTempName(e.path().filename().string())) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(SignedLauncherTest, TheSignedExeIsWhatIsHashedAndPublished) {
+  ASSERT_EQ(CheckExeSignature(options_.launcher_exe, {}).state, ExeSignatureState::Unsigned);
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_TRUE(report_.launcher_signed);
+  EXPECT_FALSE(TempLeft());
+  const fs::path exe = PublishedExe();
+  const std::string published = Read(exe.lexically_relative(root_).string());
+  EXPECT_GT(published.size(), TinyExe().size());  // the signature is inside
+  Manifest m;
+  ASSERT_TRUE(ParseManifest(ManifestText(), m));
+  EXPECT_EQ(m.launcher_sha256, Sha(published));
+  const ExeSignatureCheck check = CheckExeSignature(exe, root_ / "sign.pem");
+  EXPECT_EQ(check.state, ExeSignatureState::Valid);
+  EXPECT_NE(check.signer.find("Morvel test signer"), std::string::npos) << check.signer;
+  EXPECT_FALSE(check.timestamped);
+
+  VerifyReport v;
+  EXPECT_EQ(Verify(options_.out, key_, false, v, root_ / "sign.pem"), kExitOk);
+  EXPECT_TRUE(Mentions(v.warnings, "without a timestamp"));
+  EXPECT_TRUE(Mentions(Check(kExitProblems).problems, "chains to no trusted CA"));  // not among the system's CAs
+
+  std::string tampered = published;
+  tampered[0x200] = static_cast<char>(0x90);
+  Write("tampered.exe", tampered);
+  EXPECT_EQ(CheckExeSignature(root_ / "tampered.exe", root_ / "sign.pem").state, ExeSignatureState::Tampered);
+
+  options_.launcher_signing = ExeSigning();
+  Write("launcher.exe", TinyExe() + "v2");
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_TRUE(Mentions(Check(kExitOk).warnings, "not signed"));
+}
+
+TEST_F(SignedLauncherTest, SigningThatCannotWorkPublishesNothing) {
+  const struct {
+    const char* name;
+    std::function<void(PublishOptions&)> set;
+    ExitCode code;
+    const char* error;
+  } cases[] = {
+      {"a certificate without its key", [](PublishOptions& o) { o.launcher_signing.key.clear(); }, kExitUsage, "go together"},
+      {"signing without a launcher", [](PublishOptions& o) { o.launcher_exe.clear(), o.launcher_version = 0; }, kExitUsage,
+       "--launcher EXE"},
+      {"a missing key file", [&](PublishOptions& o) { o.launcher_signing.key = root_ / "none.key"; }, kExitUsage, "not a file"},
+      {"the certificate as the key", [&](PublishOptions& o) { o.launcher_signing.key = root_ / "sign.pem"; }, kExitIoError,
+       "osslsigncode could not sign"},
+      {"a time-stamping service that does not answer",
+       [](PublishOptions& o) { o.launcher_signing.timestamp_url = "http://127.0.0.1:9/"; }, kExitIoError, "timestamp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PublishOptions o = options_;
+    c.set(o);
+    PublishReport report;
+    EXPECT_EQ(Publish(o, report), c.code);
+    EXPECT_NE(report.error.find(c.error), std::string::npos) << report.error;
+    EXPECT_FALSE(fs::exists(options_.out / "arquivos/launcher/manifest.txt"));
+    if (fs::exists(options_.out / "arquivos/launcher")) EXPECT_FALSE(TempLeft());
+  }
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // morvel-publish: the server admin's tool for the launcher's file host.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/scoped.h"
+#include "tools/publish/check_host.h"
+#include "tools/publish/prune.h"
 #include "tools/publish/publish.h"
 #include "tools/publish/signing.h"
 
@@ -22,6 +25,8 @@ const char kUsage[] =
     "  keygen    make the key pair that signs every manifest\n"
     "  publish   build or update TREE/arquivos/launcher/ from the client folders\n"
     "  verify    check a tree the way the launcher will read it\n"
+  "  prune     delete the bodies and patches no recent manifest names\n"
+  "  check-host read a file host over HTTPS as players' launchers do; name its faults\n"
     "  help      this text; \"morvel-publish COMMAND --help\" for a command\n"
     "\n"
     "exit codes: 0 done; 1 files refused (publish) or faults found (verify);\n"
@@ -29,7 +34,8 @@ const char kUsage[] =
 
 const char kPublishUsage[] =
     "usage: morvel-publish publish --out TREE --key KEY [--otc DIR] [--classic DIR]\n"
-    "                              [--launcher EXE --launcher-version N]\n"
+    "                              [--launcher EXE --launcher-version N\n"
+    "                               [--sign-cert FILE --sign-key FILE [--timestamp URL]]]\n"
     "                              [--keep PATTERN]... [--keep-file FILE]...\n"
     "                              [--exclude PATTERN]... [--level N] [--jobs N] [--progress]\n"
     "\n"
@@ -48,6 +54,11 @@ const char kPublishUsage[] =
     "  --classic DIR         the Tibia 8.60 folder (\"Morvel Global 8.60\"); give one or both\n"
     "  --launcher EXE        the launcher exe to offer as self-update, with\n"
     "  --launcher-version N  its version number (players with a lower one update)\n"
+    "  --sign-cert FILE      Authenticode-sign the exe with osslsigncode before it is hashed\n"
+    "  --sign-key FILE       and published: the code-signing certificate (with its chain)\n"
+    "                        and its private key\n"
+    "  --timestamp URL       an RFC 3161 time-stamping service, so the signature outlives\n"
+    "                        the certificate (e.g. http://timestamp.digicert.com)\n"
     "  --keep PATTERN        files players keep once they have them (their own settings);\n"
     "                        a glob on the \"/\"-path: * within a folder, ** across folders,\n"
     "                        ? one character; otc: or classic: in front limits it to one client\n"
@@ -62,19 +73,60 @@ const char kPublishUsage[] =
     "on Windows. Exit codes: 0 published; 1 files refused; 2 bad command line; 3 I/O error.\n";
 
 const char kVerifyUsage[] =
-    "usage: morvel-publish verify TREE --key KEY.pub [--progress]\n"
+    "usage: morvel-publish verify TREE --key KEY.pub [--sign-ca FILE] [--progress]\n"
     "\n"
     "Reads TREE/arquivos/launcher/manifest.txt with the launcher's own parser, then\n"
     "inflates every body as the launcher does (one gzip member) and compares its size\n"
     "and SHA-256 with the manifest, checks every download size against the body file,\n"
     "applies every patch to its base body and compares the result with the file it\n"
     "announces, checks the \"self\" line against the launcher exe and the manifest's\n"
-    "signature against the public key. Lists every fault found.\n"
+    "signature against the public key. With osslsigncode installed, also checks the\n"
+    "exe's Authenticode signature. Lists every fault found.\n"
     "\n"
     "  --key KEY.pub   the public key file of morvel-publish keygen\n"
-    "  --progress   show progress on stderr even when it is not a terminal\n"
+    "  --sign-ca FILE  trust only this CA for the exe's signature (default: the system's)\n"
+    "  --progress      show progress on stderr even when it is not a terminal\n"
     "\n"
     "Exit codes: 0 the tree is sound; 1 faults found; 2 bad command line; 3 I/O error.\n";
+
+const char kPruneUsage[] =
+    "usage: morvel-publish prune TREE [--keep N] [--min-age AGE] [--dry-run]\n"
+    "\n"
+    "Deletes from TREE/arquivos/launcher/files/ and patches/ what none of the last N\n"
+    "published manifests names (the current one and the copies publish keeps in\n"
+    "TREE/manifest-history/ of those it replaced) and what is older than AGE. Never a\n"
+    "file the current manifest names, nor the base body of one of its patches. The\n"
+    "copies of manifests older than the last N go too, once older than AGE. Refuses a\n"
+    "tree with a publish in progress (its .*.tmp files) and one whose manifest the\n"
+    "launcher rejects.\n"
+    "\n"
+    "  --keep N       manifests whose files stay (default 3; 1 = the current one only)\n"
+    "  --min-age AGE  spare anything younger, for players still downloading against an\n"
+    "                 earlier manifest: a number and s, m, h or d (default 24h)\n"
+    "  --dry-run      list what would go, and its bytes; delete nothing\n"
+    "\n"
+    "Exit codes: 0 done; 1 tree refused; 2 bad command line; 3 a file could not be deleted.\n";
+
+const char kCheckHostUsage[] =
+    "usage: morvel-publish check-host https://HOST[:PORT] [--key KEY.pub] [--tree TREE]\n"
+    "                                 [--sample N | --all] [--cacert FILE]\n"
+    "\n"
+    "Reads the file host exactly as the launcher does (TLS 1.2, its user agent, the ?t=\n"
+    "query on the manifest and the exe, no redirect followed, nothing decoded) and names\n"
+    "every fault, once per kind, with its fix: a status other than 200, a redirect, a\n"
+    "Content-Encoding, bodies whose bytes differ from their digest or size, a manifest\n"
+    "served from a cache or without no-store, bodies without long-lived caching, no 206\n"
+    "for a range request, a soft 404, a bad signature, a manifest older than TREE's.\n"
+    "\n"
+    "  --key KEY.pub   check the manifest's signature with this public key\n"
+    "  --tree TREE     the tree the host should serve: its manifest must be the served one\n"
+    "                  (a served serial older than TREE's is a stale manifest)\n"
+    "  --sample N      bodies, and as many patches, fetched and checked, chosen at random\n"
+    "                  (default 10)\n"
+    "  --all           every body and patch\n"
+    "  --cacert FILE   trust only the CA certificates in FILE (a staging host's own CA)\n"
+    "\n"
+    "Exit codes: 0 no fault; 1 faults found; 2 bad command line; 3 no answer from the host.\n";
 
 const char kKeygenUsage[] =
     "usage: morvel-publish keygen --out KEY\n"
@@ -154,6 +206,12 @@ int RunPublish(const std::vector<std::string>& args) {
       options.client_dirs[1] = PathFromUtf8(v);
     } else if (a == "--launcher") {
       options.launcher_exe = PathFromUtf8(v);
+    } else if (a == "--sign-cert") {
+      options.launcher_signing.cert = PathFromUtf8(v);
+    } else if (a == "--sign-key") {
+      options.launcher_signing.key = PathFromUtf8(v);
+    } else if (a == "--timestamp") {
+      options.launcher_signing.timestamp_url = v;
     } else if (a == "--launcher-version") {
       if (!ReadNumber(v, 1, INT32_MAX, n)) return UsageError("--launcher-version must be a whole number from 1 to 2147483647", "publish ");
       options.launcher_version = static_cast<int32_t>(n);
@@ -201,10 +259,127 @@ int RunPublish(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(report.patches_not_worth_it));
   }
   if (!report.launcher_request_path.empty()) {
-    std::printf("launcher: %s (%s)\n", report.launcher_request_path.c_str(), report.launcher_copied ? "copied" : "already there");
+    std::printf("launcher: %s (%s%s)\n", report.launcher_request_path.c_str(), report.launcher_signed ? "signed, " : "",
+                report.launcher_copied ? "copied" : "already there");
   }
   std::printf("manifest: %s\n", DisplayPath(report.manifest).c_str());
   return kExitOk;
+}
+
+// "36h", "90m", "2d", "600s" or "0".
+bool ReadAge(const std::string& text, std::chrono::seconds& age) {
+  if (text == "0") {
+    age = std::chrono::seconds(0);
+    return true;
+  }
+  long long n = 0;
+  if (text.size() < 2 || !ReadNumber(text.substr(0, text.size() - 1), 0, 99999999, n)) return false;
+  const char unit = text.back();
+  const long long scale = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600 : unit == 'd' ? 86400 : 0;
+  age = std::chrono::seconds(n * scale);
+  return scale != 0;
+}
+
+int RunPrune(const std::vector<std::string>& args) {
+  PruneOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    long long n = 0;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kPruneUsage, stdout);
+      return kExitOk;
+    } else if (a == "--dry-run") {
+      options.dry_run = true;
+    } else if (a == "--keep" || a == "--min-age") {
+      if (i + 1 >= args.size()) return UsageError(a + " needs a value", "prune ");
+      const std::string& v = args[++i];
+      if (a == "--keep") {
+        if (!ReadNumber(v, 1, 1000, n)) return UsageError("--keep must be 1 to 1000", "prune ");
+        options.keep = static_cast<unsigned>(n);
+      } else if (!ReadAge(v, options.min_age)) {
+        return UsageError("--min-age takes a number and s, m, h or d, such as 24h", "prune ");
+      }
+    } else if (a.rfind("--", 0) == 0) {
+      return UsageError("unknown option " + a, "prune ");
+    } else if (!options.tree.empty()) {
+      return UsageError("give one TREE", "prune ");
+    } else {
+      options.tree = PathFromUtf8(a);
+    }
+  }
+  if (options.tree.empty()) return UsageError("give the TREE to prune", "prune ");
+  PruneReport report;
+  const ExitCode code = Prune(options, report);
+  if (code == kExitProblems) {
+    PrintList("refused: ", report.problems);
+    std::fprintf(stderr, "morvel-publish: nothing deleted\n");
+    return code;
+  }
+  for (const PrunedFile& f : report.removed) {
+    std::printf("%s%s (%llu bytes)\n", options.dry_run ? "would delete: " : "deleted: ", f.path.c_str(),
+                static_cast<unsigned long long>(f.bytes));
+  }
+  PrintList("fault: ", report.problems);
+  std::printf("%s %zu files (%.1f MB); %llu bodies and patches kept\n", options.dry_run ? "would delete" : "deleted",
+              report.removed.size(), Mb(report.bytes), static_cast<unsigned long long>(report.kept));
+  return code;
+}
+
+int RunCheckHost(const std::vector<std::string>& args) {
+  CheckHostOptions options;
+  std::string url;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    long long n = 0;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kCheckHostUsage, stdout);
+      return kExitOk;
+    } else if (a == "--all") {
+      options.all = true;
+    } else if (a == "--key" || a == "--tree" || a == "--sample" || a == "--cacert") {
+      if (i + 1 >= args.size()) return UsageError(a + " needs a value", "check-host ");
+      const std::string& v = args[++i];
+      std::string error;
+      if (a == "--key") {
+        if (!ReadPublicKeyFile(PathFromUtf8(v), options.key, error)) return UsageError(error, "check-host ");
+        options.with_key = true;
+      } else if (a == "--tree") {
+        options.tree = PathFromUtf8(v);
+      } else if (a == "--cacert") {
+        options.ca_file = v;
+      } else if (!ReadNumber(v, 1, 100000, n)) {
+        return UsageError("--sample must be 1 to 100000", "check-host ");
+      } else {
+        options.sample = static_cast<size_t>(n);
+      }
+    } else if (a.rfind("--", 0) == 0) {
+      return UsageError("unknown option " + a, "check-host ");
+    } else if (!url.empty()) {
+      return UsageError("give one https://HOST[:PORT]", "check-host ");
+    } else {
+      url = a;
+    }
+  }
+  if (url.empty()) return UsageError("give the file host as https://HOST[:PORT]", "check-host ");
+  if (!ParseOrigin(url, options.origin)) return UsageError("not https://HOST[:PORT]: " + url, "check-host ");
+  CheckHostReport report;
+  const ExitCode code = CheckHost(options, report);
+  if (code == kExitIoError) {
+    std::fprintf(stderr, "morvel-publish: %s\n", report.error.c_str());
+    return code;
+  }
+  for (const HostFault& fault : report.faults) {
+    std::printf("fault: %s (%llu request%s)\n", fault.name.c_str(), static_cast<unsigned long long>(fault.count),
+                fault.count == 1 ? "" : "s");
+    for (const std::string& example : fault.examples) std::printf("  %s\n", example.c_str());
+    for (const FaultKind& kind : FaultKinds()) {
+      if (fault.name == kind.name) std::printf("  fix: %s\n", kind.fix);
+    }
+  }
+  for (const std::string& note : report.notes) std::printf("note: %s\n", note.c_str());
+  std::printf("%s: %zu fault%s in %llu requests\n", options.origin.c_str(), report.faults.size(),
+              report.faults.size() == 1 ? "" : "s", static_cast<unsigned long long>(report.requests));
+  return code;
 }
 
 int RunKeygen(const std::vector<std::string>& args) {
@@ -224,7 +399,7 @@ int RunKeygen(const std::vector<std::string>& args) {
 }
 
 int RunVerify(const std::vector<std::string>& args) {
-  std::string tree, key_file;
+  std::string tree, key_file, exe_ca;
   bool progress_flag = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -235,6 +410,9 @@ int RunVerify(const std::vector<std::string>& args) {
     if (a == "--key") {
       if (i + 1 >= args.size()) return UsageError("--key needs a value", "verify ");
       key_file = args[++i];
+    } else if (a == "--sign-ca") {
+      if (i + 1 >= args.size()) return UsageError("--sign-ca needs a value", "verify ");
+      exe_ca = args[++i];
     } else if (a == "--progress") {
       progress_flag = true;
     } else if (a.rfind("--", 0) == 0) {
@@ -251,7 +429,7 @@ int RunVerify(const std::vector<std::string>& args) {
   std::string key_error;
   if (!ReadPublicKeyFile(PathFromUtf8(key_file), key, key_error)) return UsageError(key_error, "verify ");
   VerifyReport report;
-  const ExitCode code = Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report);
+  const ExitCode code = Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report, PathFromUtf8(exe_ca));
   PrintList("warning: ", report.warnings);
   PrintList("fault: ", report.problems);
   if (code == kExitOk) {
@@ -273,10 +451,14 @@ int Run(const std::vector<std::string>& args) {
   if (command == "keygen") return RunKeygen(rest);
   if (command == "publish") return RunPublish(rest);
   if (command == "verify") return RunVerify(rest);
+  if (command == "prune") return RunPrune(rest);
+  if (command == "check-host") return RunCheckHost(rest);
   if (command == "help" || command == "--help" || command == "-h") {
     if (!rest.empty() && rest[0] == "publish") return RunPublish({"--help"});
     if (!rest.empty() && rest[0] == "verify") return RunVerify({"--help"});
     if (!rest.empty() && rest[0] == "keygen") return RunKeygen({"--help"});
+    if (!rest.empty() && rest[0] == "prune") return RunPrune({"--help"});
+    if (!rest.empty() && rest[0] == "check-host") return RunCheckHost({"--help"});
     std::fputs(kUsage, stdout);
     return kExitOk;
   }

@@ -43,7 +43,6 @@ bool BodyContent(const fs::path& body, std::string& content, std::string& proble
   return InflateBody(body, UINT64_MAX, digest, problem, nullptr, &content);
 }
 
-std::string TempName(const std::string& name) { return "." + name + "." + std::to_string(ProcessId()) + ".tmp"; }
 
 }  // namespace
 

@@ -43,6 +43,12 @@ void RememberError() { g_last_error = std::strerror(errno); }
 
 std::string LastErrorText() { return g_last_error; }
 
+std::string TempName(const std::string& name) { return "." + name + "." + std::to_string(ProcessId()) + ".tmp"; }
+
+bool IsTempName(const std::string& name) {
+  return name.size() > 5 && name[0] == '.' && name.compare(name.size() - 4, 4, ".tmp") == 0;
+}
+
 void InFile::Close() { file_.reset(); }
 
 bool OutFile::Close() {

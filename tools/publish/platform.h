@@ -62,6 +62,12 @@ std::string LastErrorText();
 bool StderrIsTerminal();
 unsigned long ProcessId();
 
+// The name a file is written under before it is renamed into place: hidden,
+// beside its target, marked with this process's id. IsTempName tells such a
+// name (of any process) apart, so leftovers and runs in progress can be seen.
+std::string TempName(const std::string& name);
+bool IsTempName(const std::string& name);
+
 // A path's UTF-8 form, or false when the name has no valid UTF-8 form (bytes
 // that are not UTF-8 on POSIX, unpaired surrogates on Windows).
 bool PathToUtf8(const fs::path& path, std::string& utf8);

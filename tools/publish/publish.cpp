@@ -11,11 +11,13 @@
 #include "app/client_table.h"
 #include "app/text.h"
 #include "tools/publish/body.h"
+#include "tools/publish/history.h"
 #include "tools/publish/parallel.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
+#include "tools/publish/tree_lock.h"
 #include "update/manifest.h"
 #include "update/manifest_rules.h"
 
@@ -36,8 +38,6 @@ bool IsInside(const fs::path& inner, const fs::path& outer) {
   }
   return true;
 }
-
-std::string TempName(const std::string& name) { return "." + name + "." + std::to_string(ProcessId()) + ".tmp"; }
 
 // Copies `source` to `temp` durably, digesting what it copied.
 bool CopyDurably(const fs::path& source, const fs::path& temp, Digest& digest, std::string& error) {
@@ -76,6 +76,15 @@ ExitCode Fail(PublishReport& report, ExitCode code, const std::string& error) {
   return code;
 }
 
+// A temporary file that goes when the run ends, whatever its outcome.
+struct TempFile {
+  fs::path path;
+  ~TempFile() {
+    std::error_code ignore;
+    if (!path.empty()) fs::remove(path, ignore);
+  }
+};
+
 // One run of Publish, filled in step by step.
 struct Run {
   Run(const PublishOptions& o, PublishReport& r) : options(o), report(r) {}
@@ -85,12 +94,16 @@ struct Run {
   bool with_launcher = false;
   fs::path launcher_dir, bodies_dir, patches_dir, manifest_path;
   Manifest previous;                             // the tree's manifest before this run (empty if none)
+  std::string previous_text;                     // its bytes, when the launcher's parser takes them
   std::vector<SourceFile> files;
   std::vector<Digest> digests;                   // by file
   std::map<std::string, size_t> body_of_sha;     // into bodies
   std::vector<Body> bodies;                      // one per distinct content
   std::vector<size_t> to_make;                   // bodies the host lacks, largest first
   Digest launcher;
+  fs::path launcher_source;                      // the exe as given, or its signed copy
+  TempFile signed_launcher;
+  TreeLock lock;                                 // shared: keeps prune out until the run ends
   std::string self_path;
   std::vector<PatchEntry> patches;
 };
@@ -159,11 +172,31 @@ ExitCode CheckOptions(Run& run) {
   } else if (options.launcher_version != 0) {
     return Fail(report, kExitUsage, "--launcher-version needs --launcher EXE: a version without its file makes players download by hand");
   }
+  run.launcher_source = options.launcher_exe;
+  const ExeSigning& signing = options.launcher_signing;
+  if (!signing.cert.empty() || !signing.key.empty() || !signing.timestamp_url.empty()) {
+    if (!run.with_launcher) return Fail(report, kExitUsage, "--sign-cert and --sign-key sign the --launcher EXE; give it too");
+    if (signing.cert.empty() || signing.key.empty()) return Fail(report, kExitUsage, "--sign-cert and --sign-key go together");
+    for (const fs::path& file : {signing.cert, signing.key}) {
+      if (!fs::is_regular_file(file, ec)) return Fail(report, kExitUsage, "not a file: " + DisplayPath(file));
+    }
+  }
   run.launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
   run.bodies_dir = run.launcher_dir / kBodiesFolder;
   run.patches_dir = run.launcher_dir / kPatchesFolder;
   run.manifest_path = run.launcher_dir / kManifestName;
   return kExitOk;
+}
+
+// Waits for a prune of the tree to end.
+ExitCode LockTree(Run& run) {
+  std::error_code ec;
+  fs::create_directories(run.options.out, ec);
+  if (ec) return Fail(run.report, kExitIoError, "cannot create " + DisplayPath(run.options.out) + ": " + ec.message());
+  bool busy;
+  std::string error;
+  return run.lock.Take(run.options.out, TreeLock::Mode::Shared, busy, error) ? kExitOk
+                                                                              : Fail(run.report, kExitIoError, error);
 }
 
 // Every file, and every reason to refuse one, before anything is written.
@@ -214,6 +247,7 @@ ExitCode ReadPreviousManifest(Run& run) {
     run.previous = Manifest();
     return kExitOk;
   }
+  run.previous_text = old;
   if (!run.with_launcher && !run.previous.launcher_sha256.empty()) {
     run.report.warnings.push_back("the current manifest announces launcher " + std::to_string(run.previous.launcher_version) +
                                   "; without --launcher the new one drops it");
@@ -372,13 +406,31 @@ ExitCode MakePatches(Run& run) {
   return kExitOk;
 }
 
+// Signed before anything is hashed, so the signed file is what players verify
+// and run.
+ExitCode SignLauncher(Run& run) {
+  if (run.options.launcher_signing.cert.empty()) return kExitOk;
+  std::error_code ec;
+  fs::create_directories(run.launcher_dir, ec);
+  if (ec) return Fail(run.report, kExitIoError, "cannot create " + DisplayPath(run.launcher_dir) + ": " + ec.message());
+  run.signed_launcher.path = run.launcher_dir / TempName("signed.exe");
+  fs::remove(run.signed_launcher.path, ec);
+  std::string error;
+  if (!SignExe(run.options.launcher_signing, run.options.launcher_exe, run.signed_launcher.path, error)) {
+    return Fail(run.report, kExitIoError, error);
+  }
+  run.launcher_source = run.signed_launcher.path;
+  run.report.launcher_signed = true;
+  return kExitOk;
+}
+
 // The launcher executable, under a name no other build shares.
 ExitCode PlaceLauncher(Run& run) {
   if (!run.with_launcher) return kExitOk;
   const PublishOptions& options = run.options;
   std::error_code ec;
   std::string error;
-  if (!HashFile(options.launcher_exe, run.launcher, error)) return Fail(run.report, kExitIoError, error);
+  if (!HashFile(run.launcher_source, run.launcher, error)) return Fail(run.report, kExitIoError, error);
   if (run.launcher.size == 0) return Fail(run.report, kExitUsage, "the launcher file is empty: " + DisplayPath(options.launcher_exe));
   const std::string name = LauncherFileName(options.launcher_version, run.launcher.sha256);
   const fs::path target = run.launcher_dir / name;
@@ -389,8 +441,8 @@ ExitCode PlaceLauncher(Run& run) {
         present.sha256 == run.launcher.sha256 && present.size == run.launcher.size)) {
     const fs::path temp = run.launcher_dir / TempName(name);
     Digest copied;
-    const bool written = CopyDurably(options.launcher_exe, temp, copied, error) &&
-                         UnchangedSince(copied, run.launcher.sha256, run.launcher.size, options.launcher_exe, error);
+    const bool written = CopyDurably(run.launcher_source, temp, copied, error) &&
+                         UnchangedSince(copied, run.launcher.sha256, run.launcher.size, run.launcher_source, error);
     if (!MoveTempIntoPlace(temp, target, written, error)) return Fail(run.report, kExitIoError, error);
     run.report.launcher_copied = true;
   }
@@ -454,6 +506,11 @@ ExitCode WriteManifest(Run& run) {
     error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
     written = false;
   }
+  // What players of the old manifest may still fetch stays known to prune.
+  if (written && !run.previous_text.empty() && !SameManifest(run.previous, manifest) &&
+      !KeepReplacedManifest(run.options.out, run.previous_text, error)) {
+    written = false;
+  }
   if (!MoveTempIntoPlace(temp, run.manifest_path, written, error)) return Fail(report, kExitIoError, error);
   if (!SyncDirectory(run.launcher_dir)) {
     return Fail(report, kExitIoError, "cannot flush " + DisplayPath(run.launcher_dir) + ": " + LastErrorText());
@@ -471,7 +528,7 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
   report = PublishReport();
   Run run(options, report);
   using Step = ExitCode (*)(Run&);
-  for (const Step step : {CheckOptions, ScanSources, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
+  for (const Step step : {CheckOptions, ScanSources, LockTree, SignLauncher, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
                           MakePatches, PlaceLauncher, WriteManifest}) {
     const ExitCode code = step(run);
     if (code != kExitOk) return code;

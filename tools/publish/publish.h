@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/publish/exe_signature.h"
 #include "tools/publish/platform.h"
 #include "update/manifest_signature.h"
 
@@ -33,6 +34,7 @@ struct PublishOptions {
   fs::path client_dirs[2];      // by ClientKind; empty = that client is not published
   fs::path launcher_exe;        // empty = no "launcher"/"self" lines
   int32_t launcher_version = 0;
+  ExeSigning launcher_signing;  // cert and key given: the exe is signed before it is hashed
   std::vector<std::string> keep;     // patterns: files players keep once they have them
   std::vector<std::string> exclude;  // patterns: left out entirely
   int level = 9;                     // gzip level, 1-9
@@ -52,6 +54,7 @@ struct PublishReport {
   uint64_t patches_made = 0;           // patch bodies made by this run
   uint64_t patches_not_worth_it = 0;   // changed files whose patch was not under half their body
   bool launcher_copied = false;
+  bool launcher_signed = false;
   std::string launcher_request_path;  // the "self" path
   fs::path manifest;
   std::vector<std::string> problems;  // files refused (exit 1)
@@ -71,7 +74,10 @@ struct VerifyReport {
 
 // Every problem is listed, not only the first; the manifest's signature is
 // checked against key.
-ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report);
+// The launcher exe's Authenticode signature is checked too when osslsigncode is
+// installed, against the system's CAs or exe_ca alone.
+ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report,
+                const fs::path& exe_ca = {});
 
 // Launcher executable name on the host: the version and the start of its
 // SHA-256, so a new build never overwrites a file a player may be fetching.

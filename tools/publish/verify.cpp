@@ -7,6 +7,7 @@
 #include "app/client_table.h"
 #include "app/text.h"
 #include "tools/publish/body.h"
+#include "tools/publish/exe_signature.h"
 #include "tools/publish/parallel.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
@@ -59,8 +60,39 @@ ExitCode ReadManifestText(const fs::path& manifest_path, std::string& text, Veri
   return kExitOk;
 }
 
+// What Windows will make of the exe's Authenticode signature.
+void CheckLauncherSignature(const fs::path& exe, const fs::path& exe_ca, VerifyReport& report) {
+  const ExeSignatureCheck check = CheckExeSignature(exe, exe_ca);
+  const std::string at = "launcher executable " + DisplayPath(exe.filename()) + ": ";
+  switch (check.state) {
+    case ExeSignatureState::NoTool:
+      report.warnings.push_back(at + "signature not checked: osslsigncode is not installed");
+      return;
+    case ExeSignatureState::NotPe:
+      report.warnings.push_back(at + "not a Windows executable osslsigncode can read; its signature was not checked");
+      return;
+    case ExeSignatureState::Unsigned:
+      report.warnings.push_back(at + "not signed; antivirus programs and SmartScreen distrust unsigned downloads "
+                                     "that replace themselves (publish --sign-cert --sign-key)");
+      return;
+    case ExeSignatureState::Tampered:
+      report.problems.push_back(at + "its bytes changed after it was signed; Windows treats it as damaged");
+      return;
+    case ExeSignatureState::Untrusted:
+      report.problems.push_back(at + "signed by " + check.signer + ", a certificate that chains to no trusted CA (" +
+                                check.detail + "); Windows treats it as unsigned");
+      return;
+    case ExeSignatureState::Valid:
+      if (!check.timestamped) {
+        report.warnings.push_back(at + "signed by " + check.signer + " without a timestamp: the signature stops "
+                                       "counting when the certificate expires (publish --timestamp URL)");
+      }
+      return;
+  }
+}
+
 // The "self" line and its file.
-void CheckLauncherFile(const fs::path& tree, const Manifest& manifest, VerifyReport& report) {
+void CheckLauncherFile(const fs::path& tree, const Manifest& manifest, const fs::path& exe_ca, VerifyReport& report) {
   if (manifest.launcher_sha256.empty()) {
     if (manifest.launcher_version > kFirstLauncherVersion) {
       report.problems.push_back("the manifest announces launcher " + std::to_string(manifest.launcher_version) +
@@ -82,6 +114,8 @@ void CheckLauncherFile(const fs::path& tree, const Manifest& manifest, VerifyRep
   } else if (digest.size != manifest.launcher_size || digest.sha256 != manifest.launcher_sha256) {
     report.problems.push_back("launcher executable " + DisplayPath(exe) + " does not match the \"self\" line (size " +
                               std::to_string(digest.size) + ", SHA-256 " + digest.sha256 + ")");
+  } else {
+    CheckLauncherSignature(exe, exe_ca, report);
   }
 }
 
@@ -215,7 +249,7 @@ void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const
     if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64)) &&
         !bases.count(name.substr(0, 64))) {
       ++report.unreferenced_bodies;
-    } else if (!name.empty() && name[0] == '.' && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+    } else if (IsTempName(name)) {
       report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
     }
   }
@@ -223,7 +257,8 @@ void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const
 
 }  // namespace
 
-ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report) {
+ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report,
+                const fs::path& exe_ca) {
   report = VerifyReport();
   const fs::path launcher_dir = tree / fs::path(kLauncherFolder).make_preferred();
   const fs::path bodies_dir = launcher_dir / kBodiesFolder;
@@ -252,7 +287,7 @@ ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progres
   if (manifest.files.empty()) {
     report.problems.push_back("the manifest lists no files; the launcher treats it as unusable");
   }
-  CheckLauncherFile(tree, manifest, report);
+  CheckLauncherFile(tree, manifest, exe_ca, report);
   CheckNames(manifest, report);
   const BodyUses uses = CollectBodyUses(manifest, report);
   CheckBodies(bodies_dir, uses, progress, report);
