@@ -1,0 +1,136 @@
+#include "update/verified_record_win32.h"
+
+#include "app/client_table.h"
+#include "app/move_file_win32.h"
+#include "app/paths.h"
+#include "app/scoped_win32.h"
+#include "app/win32_text.h"
+
+namespace {
+
+bool ReadFacts(HANDLE file, FileFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  facts.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  facts.last_write = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                     info.ftLastWriteTime.dwLowDateTime;
+  facts.volume_serial = info.dwVolumeSerialNumber;
+  facts.file_index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+uint64_t Now() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// The record's bytes, or nothing when there is none or it is larger than any
+// this launcher writes for the manifest.
+std::string ReadRecordText(const WideString& path, uint64_t max_bytes) {
+  const ScopedFile file(
+      CreateFileW(WinText(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
+      static_cast<uint64_t>(size.QuadPart) > max_bytes) {
+    return std::string();
+  }
+  std::string text(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr) || read != text.size()) {
+    return std::string();
+  }
+  return text;
+}
+
+// Whole under a temporary name, flushed, then renamed over the old record: a
+// crash or a full disk leaves the old record or the new one, never a mix.
+// Whatever lies at the temporary name goes first, so that a link there is
+// never written through.
+void WriteRecordText(const WideString& path, const std::string& text) {
+  const WideString temp = path + u".tmp";
+  MakeReplaceable(temp);
+  DeleteFileW(WinText(temp));
+  ScopedFile file(CreateFileW(WinText(temp), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  DWORD wrote = 0;
+  bool ok = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) &&
+            wrote == text.size() && FlushFileBuffers(file.get());
+  ok = file.close() && ok;
+  if (ok) {
+    MakeReplaceable(path);
+    ok = g_move_file(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  if (!ok) DeleteFileW(WinText(temp));
+}
+
+size_t FilesOf(const Manifest& manifest, ClientKind client) {
+  size_t count = 0;
+  for (const FileEntry& entry : manifest.files) count += entry.client == client ? 1 : 0;
+  return count;
+}
+
+}  // namespace
+
+VerifiedRecords::VerifiedRecords(const Manifest& manifest, const bool selection[2], TaskKind task)
+    : manifest_(manifest), selected_{selection[0], selection[1]}, trusted_(task == TaskKind::Play),
+      pass_(manifest.files) {
+  if (!trusted_) return;
+  for (const ClientKind client : kClientKinds) {
+    const size_t c = ClientIndex(client);
+    const WideString path = VerifiedRecordPath(client);
+    if (!selected_[c] || path.empty()) continue;
+    read_[c] = ReadRecordText(path, MaxRecordBytes(FilesOf(manifest, client)));
+    std::vector<VerifiedFile> recorded;
+    if (ParseRecord(read_[c], InfoOf(client).key, recorded)) pass_.Trust(client, std::move(recorded));
+  }
+}
+
+VerifiedRecords::~VerifiedRecords() {
+  for (const ClientKind client : kClientKinds) {
+    const size_t c = ClientIndex(client);
+    const WideString path = VerifiedRecordPath(client);
+    if (!selected_[c] || path.empty()) continue;
+    const std::vector<VerifiedFile> files = pass_.Result(client);
+    const std::string text = FormatRecord(InfoOf(client).key, files);
+    if (trusted_ && text == read_[c]) continue;
+    // Nothing to record and no record to replace: no file for nothing.
+    if (files.empty() && !IsExistingFile(path)) continue;
+    WriteRecordText(path, text);
+  }
+}
+
+size_t VerifiedRecords::IndexOf(const FileEntry& entry) const {
+  return static_cast<size_t>(&entry - manifest_.files.data());
+}
+
+bool VerifiedRecords::Vouches(const FileEntry& entry, HANDLE file) {
+  pending_ = SIZE_MAX;
+  FileFacts facts;
+  if (!ReadFacts(file, facts)) return false;
+  const size_t index = IndexOf(entry);
+  if (pass_.Vouches(index, facts)) return true;
+  pending_ = index;
+  pending_facts_ = facts;
+  pending_start_ = Now();
+  return false;
+}
+
+void VerifiedRecords::Hashed(const FileEntry& entry, HANDLE file) {
+  FileFacts facts;
+  if (pending_ != IndexOf(entry) || !ReadFacts(file, facts) || facts != pending_facts_ ||
+      !SettledBefore(facts.last_write, pending_start_)) {
+    return;
+  }
+  pass_.Note(pending_, facts);
+}
+
+void VerifiedRecords::Written(const FileEntry& entry, const WideString& target) {
+  // The launcher wrote this file alone (its ".part" shares with no one), so
+  // its last write needs no time to settle.
+  const ScopedFile file(CreateFileW(WinText(target), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileFacts facts;
+  if (file && ReadFacts(file.get(), facts) && facts.size == entry.size) pass_.Note(IndexOf(entry), facts);
+}
