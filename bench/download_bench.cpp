@@ -1,6 +1,6 @@
 // Runs UpdateClientFiles on a published manifest under Wine, against nginx on
 // loopback, and reports its time and the process's peak memory.
-//   download_bench MANIFEST_PATH [IN_FLIGHT [play|verify]]
+//   download_bench MANIFEST_PATH [IN_FLIGHT] [play|verify]
 // MANIFEST_PATH is a Windows path (Z:\...\manifest.txt). IN_FLIGHT is the number
 // of body requests under way at once: the launcher's own by default, 1 for the
 // sequential order (each request read to its end before the next goes out).
@@ -27,11 +27,20 @@
 #include "update/http_win32.h"
 
 int main(int argc, char** argv) {
-  const long in_flight = argc >= 3 ? std::strtol(argv[2], nullptr, 10) : static_cast<long>(kBodiesInFlight);
-  const bool verify = argc == 4 && std::strcmp(argv[3], "verify") == 0;
-  if (argc < 2 || argc > 4 || in_flight < 1 || in_flight > 64 ||
-      (argc == 4 && !verify && std::strcmp(argv[3], "play") != 0)) {
-    std::fprintf(stderr, "usage: download_bench MANIFEST_PATH [IN_FLIGHT 1-64 [play|verify]]\n");
+  long in_flight = static_cast<long>(kBodiesInFlight);
+  bool verify = false;
+  bool usage = argc < 2 || argc > 4;
+  for (int i = 2; i < argc && !usage; ++i) {
+    if (std::strcmp(argv[i], "verify") == 0 || std::strcmp(argv[i], "play") == 0) {
+      verify = argv[i][0] == 'v';
+    } else {
+      char* end = nullptr;
+      in_flight = std::strtol(argv[i], &end, 10);
+      usage = *end != '\0' || in_flight < 1 || in_flight > 64;
+    }
+  }
+  if (usage) {
+    std::fprintf(stderr, "usage: download_bench MANIFEST_PATH [IN_FLIGHT 1-64] [play|verify]\n");
     return 2;
   }
   Manifest manifest;
