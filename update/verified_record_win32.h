@@ -34,6 +34,8 @@ class VerifiedRecords {
   void Written(const FileEntry& entry, const WideString& target);
 
  private:
+  // The facts of the entry's open file, with its client folder's volume.
+  bool ReadFactsOf(const FileEntry& entry, HANDLE file, FileFacts& facts);
   size_t IndexOf(const FileEntry& entry) const;
 
   const Manifest& manifest_;
@@ -41,6 +43,7 @@ class VerifiedRecords {
   bool trusted_;
   std::string read_[2];  // the record texts as read, when trusted
   PassRecord pass_;
+  uint32_t volume_serials_[2] = {0, 0};  // of each client folder, once known
   // What Vouches saw of the file about to be hashed.
   size_t pending_ = SIZE_MAX;
   FileFacts pending_facts_;
