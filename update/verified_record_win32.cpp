@@ -111,14 +111,15 @@ size_t FilesOf(const Manifest& manifest, ClientKind client) {
 VerifiedRecords::VerifiedRecords(const Manifest& manifest, const bool selection[2], TaskKind task)
     : manifest_(manifest), selected_{selection[0], selection[1]}, trusted_(task == TaskKind::Play),
       pass_(manifest.files) {
-  if (!trusted_) return;
   for (const ClientKind client : kClientKinds) {
     const size_t c = ClientIndex(client);
     const WideString path = VerifiedRecordPath(client);
     if (!selected_[c] || path.empty()) continue;
+    // Read by every task, so that one that finds the same files again need
+    // not rewrite (and flush) the same bytes; trusted by Play alone.
     read_[c] = ReadRecordText(path, MaxRecordBytes(FilesOf(manifest, client)));
     std::vector<VerifiedFile> recorded;
-    if (ParseRecord(read_[c], InfoOf(client).key, recorded)) pass_.Trust(client, std::move(recorded));
+    if (trusted_ && ParseRecord(read_[c], InfoOf(client).key, recorded)) pass_.Trust(client, std::move(recorded));
   }
 }
 
@@ -129,7 +130,7 @@ VerifiedRecords::~VerifiedRecords() {
     if (!selected_[c] || path.empty()) continue;
     const std::vector<VerifiedFile> files = pass_.Result(client);
     const std::string text = FormatRecord(InfoOf(client).key, files);
-    if (trusted_ && text == read_[c]) continue;
+    if (text == read_[c]) continue;
     // Nothing to record and no record to replace: no file for nothing.
     if (files.empty() && !IsExistingFile(path)) continue;
     WriteRecordText(path, text);
@@ -147,20 +148,17 @@ size_t VerifiedRecords::IndexOf(const FileEntry& entry) const {
 }
 
 bool VerifiedRecords::Vouches(const FileEntry& entry, HANDLE file) {
-  pending_ = SIZE_MAX;
-  FileFacts facts;
-  if (!ReadFactsOf(entry, file, facts)) return false;
-  const size_t index = IndexOf(entry);
-  if (pass_.Vouches(index, facts)) return true;
-  pending_ = index;
-  pending_facts_ = facts;
+  pending_ = IndexOf(entry);
   pending_start_ = Now();
-  return false;
+  FileFacts facts;
+  return trusted_ && ReadFactsOf(entry, file, facts) && pass_.Vouches(pending_, facts);
 }
 
 void VerifiedRecords::Hashed(const FileEntry& entry, HANDLE file) {
+  // A write while the file was read moves its time past the start of the
+  // reading, so the settle test also keeps out a digest of changing bytes.
   FileFacts facts;
-  if (pending_ != IndexOf(entry) || !ReadFactsOf(entry, file, facts) || facts != pending_facts_ ||
+  if (pending_ != IndexOf(entry) || !ReadFactsOf(entry, file, facts) ||
       !SettledBefore(facts.last_write, pending_start_)) {
     return;
   }

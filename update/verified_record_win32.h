@@ -17,8 +17,8 @@ class VerifiedRecords {
   // A Play task trusts the records of the selected clients; any other task
   // ignores them and writes them anew.
   VerifiedRecords(const Manifest& manifest, const bool selection[2], TaskKind task);
-  // Writes each selected client's record (temporary name, flush, rename) when
-  // it differs from the one read.
+  // Writes each selected client's record (temporary name, flush, rename)
+  // unless it is the one read, byte for byte.
   ~VerifiedRecords();
   VerifiedRecords(const VerifiedRecords&) = delete;
   VerifiedRecords& operator=(const VerifiedRecords&) = delete;
@@ -27,8 +27,8 @@ class VerifiedRecords {
   // be hashed: true when its record vouches for it, so it need not be.
   bool Vouches(const FileEntry& entry, HANDLE file);
   // The file that Vouches was last asked about was hashed whole and is the
-  // manifest's. It is recorded only if its facts did not move while it was
-  // read and its last write had settled before.
+  // manifest's. It is recorded only if its last write had settled before its
+  // reading began.
   void Hashed(const FileEntry& entry, HANDLE file);
   // The entry's verified download was moved into place at target.
   void Written(const FileEntry& entry, const WideString& target);
@@ -41,11 +41,10 @@ class VerifiedRecords {
   const Manifest& manifest_;
   bool selected_[2];
   bool trusted_;
-  std::string read_[2];  // the record texts as read, when trusted
+  std::string read_[2];  // the record texts as read (empty when none or too large)
   PassRecord pass_;
   uint32_t volume_serials_[2] = {0, 0};  // of each client folder, once known
-  // What Vouches saw of the file about to be hashed.
+  // The file about to be hashed, and when its reading began.
   size_t pending_ = SIZE_MAX;
-  FileFacts pending_facts_;
   uint64_t pending_start_ = 0;
 };
