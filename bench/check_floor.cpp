@@ -25,10 +25,10 @@ int main(int argc, char** argv) {
   Manifest manifest;
   if (!PrepareRun("check_floor", argv[1], manifest)) return 2;
 
-  constexpr DWORD kRead = 262144;
+  SettleBeforeTiming();
   const double start = SecondsNow();
   const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
-  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kRead]);
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kDigestChunk]);
   size_t files = 0;
   uint64_t bytes = 0;
   bool ok = true;
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     }
     Sha256 digest;
     DWORD read = 0;
-    while (ReadFile(file.get(), buffer.get(), kRead, &read, nullptr) && read > 0) {
+    while (ReadFile(file.get(), buffer.get(), kDigestChunk, &read, nullptr) && read > 0) {
       digest.Update(buffer.get(), read);
       bytes += read;
     }

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
   {
     Http http(TestFileHost());
     const bool selection[2] = {true, true};
+    SettleBeforeTiming();
     const double start = SecondsNow();
     ok = UpdateClientFiles(http, manifest, selection, verify ? TaskKind::VerifyFiles : TaskKind::Play,
                            static_cast<size_t>(in_flight));
