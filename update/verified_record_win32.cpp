@@ -23,8 +23,7 @@ QueryInformationFile FileInformationQuery() {
 
 // The facts of an open file, its volume given: GetFileInformationByHandle
 // would give them in one call, but asks for the volume's serial every time,
-// which Wine answers through its mount manager (some 100 to 300 us a file,
-// against the 25 us of these three calls).
+// which costs Wine 90 to 300 us a file, against a few us for these three.
 bool ReadFacts(HANDLE file, uint32_t volume_serial, FileFacts& facts) {
   LARGE_INTEGER size;
   FILE_BASIC_INFO basic;
