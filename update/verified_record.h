@@ -21,9 +21,9 @@
 
 struct FileFacts {
   uint64_t size = 0;
-  uint64_t last_write = 0;  // 100 ns units since 1601, as a FILETIME
-  uint32_t volume_serial = 0;
-  uint64_t file_index = 0;
+  uint64_t last_write = 0;     // 100 ns units since 1601, as a FILETIME
+  uint32_t volume_serial = 0;  // of the volume its client folder is on
+  uint64_t file_index = 0;     // its index on that volume; 0 where none is given
 };
 bool operator==(const FileFacts& a, const FileFacts& b);
 inline bool operator!=(const FileFacts& a, const FileFacts& b) { return !(a == b); }
