@@ -9,6 +9,10 @@
 WideString InstallDir();
 WideString ClientDir(ClientKind client);
 WideString ClientExePath(ClientKind client);
+// The record of the client's verified files, beside the client folders (never
+// inside one, where the client would see it); empty when there is no install
+// folder.
+WideString VerifiedRecordPath(ClientKind client);
 bool CreateDirectoryTree(const WideString& path);
 // A file (not a folder) is at path, whether or not it can be opened now.
 bool IsExistingFile(const WideString& path);

@@ -24,6 +24,12 @@ WideString ClientDir(ClientKind client) { return InstallDir() + u"\\" + InfoOf(c
 
 WideString ClientExePath(ClientKind client) { return ClientDir(client) + u"\\" + InfoOf(client).exeName; }
 
+WideString VerifiedRecordPath(ClientKind client) {
+  const WideString dir = InstallDir();
+  if (dir.empty()) return WideString();
+  return dir + u"\\" + Utf8ToWide(InfoOf(client).key) + u".verified";
+}
+
 bool CreateDirectoryTree(const WideString& path) {
   // Position 3 on skips a drive root such as "C:\".
   for (size_t i = 3; i < path.size(); ++i) {

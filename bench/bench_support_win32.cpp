@@ -33,6 +33,8 @@ bool PrepareRun(const char* program, const char* manifest_path, Manifest& manife
   return true;
 }
 
+void SettleBeforeTiming() { Sleep(1000); }
+
 double SecondsNow() {
   LARGE_INTEGER frequency, now;
   QueryPerformanceFrequency(&frequency);

@@ -7,8 +7,12 @@
 #     inflate, SHA-256, the ".part" files and the moves added one at a time, each
 #     in one process over one connection), and with curl | gzip -dc | sha256sum
 #     of all bodies as one stream, as context;
-#  2. the check pass of the installed client with nothing to fetch, interleaved
-#     with openssl dgst -sha256 of the same files (its hashing limit) and
+#  2. the check pass of the installed client with nothing to fetch, both ways:
+#     "Jogar"'s (the record of verified files vouches for every file) and
+#     "Verificar arquivos"' (every file hashed), interleaved with the floor of
+#     the full check (bench/check_floor.cpp: the same opens and reads, and the
+#     hashing, under Wine, nothing else) and openssl dgst -sha256 of the same
+#     files (natively: the floor and openssl apart are Wine's cost), and with
 #     sha256sum -c (context);
 #  3. the install through bench/delay_relay.py, which adds a fixed delay each way
 #     on loopback (25 and 75 ms: 50 and 150 ms round trips), each paired with
@@ -35,8 +39,9 @@ orders=${MORVEL_BENCH_RELAY_ORDERS:-launcher 1}
 tool=${MORVEL_HOST_BUILD:-build/host}/tools/publish/morvel-publish
 bench_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/download_bench.exe
 floor_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/download_floor.exe
+check_floor_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/check_floor.exe
 ca_tool=${MORVEL_MINGW_BUILD:-build/mingw}/tests/support/trust_test_ca.exe
-for f in "$tool" "$bench_exe" "$floor_exe" "$ca_tool"; do [ -f "$f" ] || { echo "download.sh: no $f" >&2; exit 1; }; done
+for f in "$tool" "$bench_exe" "$floor_exe" "$check_floor_exe" "$ca_tool"; do [ -f "$f" ] || { echo "download.sh: no $f" >&2; exit 1; }; done
 
 run=$MORVEL_BENCH/download
 src=$run/src
@@ -113,15 +118,16 @@ now() { date +%s.%N; }
 stats() { sort -g "$1" | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f", m, v[1], v[NR] }'; }
 ratio() { echo "$1 / $2" | bc -l; }
 
-# run_bench OUT [PORT [IN_FLIGHT]]: the bench program on the manifest (against
-# nginx, or the port given; with the launcher's number of body requests in
-# flight, or the one given); its output goes to OUT, and the peak resident size
+# run_bench OUT [PORT [IN_FLIGHT [TASK]]]: the bench program on the manifest
+# (against nginx, or the port given; with the launcher's number of body
+# requests in flight, or the one given; as "Jogar", or TASK: play or verify);
+# its output goes to OUT, and the peak resident size
 # of its process (VmHWM, read from outside while it runs; the wine launcher
 # execs into the program, so the pid is the program's) is appended as
 # "vmhwm_kib N". Ends the program after fifteen minutes.
 peak_ws=0 peak_hwm=0
 run_bench() {
-  MORVEL_NGINX_PORT=${2:-$MORVEL_NGINX_PORT} wine "$bench_exe" "$win_manifest" ${3:+"$3"} >"$1" &
+  MORVEL_NGINX_PORT=${2:-$MORVEL_NGINX_PORT} wine "$bench_exe" "$win_manifest" ${3:+"$3"} ${4:+"$4"} >"$1" &
   local pid=$! hwm=0 value status ticks=0 ws
   while kill -0 "$pid" 2>/dev/null; do
     value=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
@@ -161,6 +167,9 @@ urls=$run/urls.txt
 awk -F'\t' -v p="$MORVEL_NGINX_PORT" '$1 == "f" { printf "url = \"https://localhost:%s/arquivos/launcher/files/%s.dl\"\n", p, $3 }' \
   "$manifest" >"$urls"
 cat "$www/arquivos/launcher/files/"*.dl >/dev/null  # nginx reads from the page cache in every run
+# The client's files in manifest order, as paths inside its folder.
+paths=$run/paths.txt
+awk -F'\t' '$1 == "f" { print $7 }' "$manifest" >"$paths"
 curl_once() {
   settle
   local t0 t1
@@ -187,20 +196,20 @@ for pair in $(seq "$pairs"); do
   ratio "$(tail -1 "$run/curl.txt")" "$ours" >>"$run/curl-ratio.txt"
 done
 # The same bytes, in the same order, as the launcher installed them.
-paths=$run/paths.txt
-awk -F'\t' '$1 == "f" { print $7 }' "$manifest" >"$paths"
 ours_digest=$( (cd "$install_dir/Morvel Global" && tr '\n' '\0' <"$paths" | xargs -0 cat) | sha256sum | cut -d' ' -f1)
 curl_digest=$(cat "$run/curl-digest.txt")
 fi
 
-# --- 2. The check pass: everything installed, nothing to fetch.
+# --- 2. The check pass: everything installed, nothing to fetch; "Jogar" and
+# "Verificar arquivos", the floor of the full check and openssl, in an order
+# that turns round every pair.
 if part check; then
 [ -d "$install_dir/Morvel Global" ] || install_once "$run/check-install.out" >/dev/null
 sums=$run/sums.txt
 awk -F'\t' '$1 == "f" { printf "%s  %s\n", $3, $7 }' "$manifest" >"$sums"
 awk -F'\t' '$1 == "f" { printf "%s *%s\n", $3, $7 }' "$manifest" | sort >"$run/sums-openssl.txt"
 rm -f "$run"/check-*.txt
-openssl_once() {
+check_openssl() {
   settle
   local t0 t1
   t0=$(now)
@@ -209,19 +218,45 @@ openssl_once() {
   echo "$t1 - $t0" | bc -l >>"$run/check-openssl.txt"
   sort "$run/openssl.out" | cmp -s - "$run/sums-openssl.txt" || { echo "download.sh: openssl digests differ" >&2; exit 1; }
 }
-ours_check_once() {
+check_play() {
   settle
-  run_bench "$run/check-$1.out"
-  field seconds "$run/check-$1.out" >>"$run/check-ours.txt"
+  run_bench "$run/check-play-$pair.out" "" "" play
+  field seconds "$run/check-play-$pair.out" >>"$run/check-play.txt"
 }
-for pair in $(seq "$pairs"); do
-  if [ $((pair % 2)) = 1 ]; then ours_check_once "$pair"; openssl_once; else openssl_once; ours_check_once "$pair"; fi
-  ratio "$(tail -1 "$run/check-openssl.txt")" "$(tail -1 "$run/check-ours.txt")" >>"$run/check-ratio.txt"
+check_verify() {
   settle
+  run_bench "$run/check-verify-$pair.out" "" "" verify
+  field seconds "$run/check-verify-$pair.out" >>"$run/check-verify.txt"
+}
+check_floor() {
+  settle
+  local out=$run/check-floor-$pair.out
+  timeout 300 wine "$check_floor_exe" "$win_manifest" >"$out" ||
+    { cat "$out" >&2; echo "download.sh: check_floor failed" >&2; exit 1; }
+  [ "$(field files "$out")" = "$files" ] || { echo "download.sh: check_floor read too few files" >&2; exit 1; }
+  field seconds "$out" >>"$run/check-floor.txt"
+}
+check_sums() {
+  settle
+  local t0 t1
   t0=$(now)
   (cd "$install_dir/Morvel Global" && sha256sum --quiet -c "$sums")
   t1=$(now)
   echo "$t1 - $t0" | bc -l >>"$run/check-sums.txt"
+}
+sides=(play verify floor openssl sums)
+for pair in $(seq "$pairs"); do
+  # Each side starts a pair once in every five.
+  k=$(((pair - 1) % ${#sides[@]}))
+  order=("${sides[@]:k}" "${sides[@]:0:k}")
+  for side in "${order[@]}"; do "check_$side"; done
+  verify_s=$(tail -1 "$run/check-verify.txt")
+  ratio "$(tail -1 "$run/check-floor.txt")" "$verify_s" >>"$run/check-verify-floor.ratio"
+  ratio "$(tail -1 "$run/check-openssl.txt")" "$verify_s" >>"$run/check-verify-openssl.ratio"
+  ratio "$(tail -1 "$run/check-openssl.txt")" "$(tail -1 "$run/check-floor.txt")" >>"$run/check-floor-openssl.ratio"
+  ratio "$(tail -1 "$run/check-verify.txt")" "$(tail -1 "$run/check-play.txt")" >>"$run/check-play-verify.ratio"
+  echo "check pair $pair (${order[*]}): play $(tail -1 "$run/check-play.txt") s, verify $verify_s s," \
+    "floor $(tail -1 "$run/check-floor.txt") s, openssl $(tail -1 "$run/check-openssl.txt") s; load $(cut -d' ' -f1-3 /proc/loadavg)"
 done
 fi
 
@@ -289,10 +324,15 @@ ratio_line "context: launcher speed / curl stream speed, per pair:" "$run/curl-r
 echo "content digests agree: $([ "$ours_digest" = "$curl_digest" ] && echo yes || echo "NO ($ours_digest vs $curl_digest)")"
 fi
 if part check; then
-row "check pass under Wine, nothing to fetch" "$run/check-ours.txt"
-row "openssl dgst -sha256 of the same files" "$run/check-openssl.txt"
-row "context: sha256sum -c" "$run/check-sums.txt"
-ratio_line "check pass speed / openssl speed, per pair:" "$run/check-ratio.txt"
+row "check pass of \"Jogar\" (the record vouches), under Wine" "$run/check-play.txt"
+row "check pass of \"Verificar arquivos\" (all hashed), under Wine" "$run/check-verify.txt"
+row "its floor: open, read, hash, close (check_floor), under Wine" "$run/check-floor.txt"
+row "openssl dgst -sha256 of the same files, native" "$run/check-openssl.txt"
+row "context: sha256sum -c, native" "$run/check-sums.txt"
+ratio_line "full check speed / its floor's, per pair (goal >= 0.9):" "$run/check-verify-floor.ratio"
+ratio_line "full check speed / openssl's, per pair (goal >= 0.8):" "$run/check-verify-openssl.ratio"
+ratio_line "Wine's share: floor speed / openssl's, per pair:" "$run/check-floor-openssl.ratio"
+ratio_line "\"Jogar\" check speed / full check speed, per pair:" "$run/check-play-verify.ratio"
 fi
 if part relay; then
   for delay in $delays_ms; do

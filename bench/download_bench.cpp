@@ -1,10 +1,14 @@
 // Runs UpdateClientFiles on a published manifest under Wine, against nginx on
 // loopback, and reports its time and the process's peak memory.
-//   download_bench MANIFEST_PATH [IN_FLIGHT]
+//   download_bench MANIFEST_PATH [IN_FLIGHT] [play|verify]
 // MANIFEST_PATH is a Windows path (Z:\...\manifest.txt). IN_FLIGHT is the number
 // of body requests under way at once: the launcher's own by default, 1 for the
 // sequential order (each request read to its end before the next goes out).
-// Both clients are selected. Prints "seconds", "result", "status" and
+// The task is "Jogar"'s (play, the default: the check pass trusts the records
+// of verified files) or "Verificar arquivos"' (verify: every file hashed).
+// Both clients are selected. The time is UpdateClientFiles' alone: the Http
+// session is opened before it, as the worker opens it before the manifest.
+// Prints "seconds", "result", "status" and
 // "peak_working_set_kib" (GetProcessMemoryInfo). Under Wine a file opened by the
 // program is opened by wineserver, so /proc/self is not this process: the bench
 // script reads the process's VmHWM from outside.
@@ -13,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/launcher_state.h"
 #include "app/win32_text.h"
@@ -22,22 +27,36 @@
 #include "update/http_win32.h"
 
 int main(int argc, char** argv) {
-  const long in_flight = argc == 3 ? std::strtol(argv[2], nullptr, 10) : static_cast<long>(kBodiesInFlight);
-  if (argc < 2 || argc > 3 || in_flight < 1 || in_flight > 64) {
-    std::fprintf(stderr, "usage: download_bench MANIFEST_PATH [IN_FLIGHT 1-64]\n");
+  long in_flight = static_cast<long>(kBodiesInFlight);
+  bool verify = false;
+  bool usage = argc < 2 || argc > 4;
+  for (int i = 2; i < argc && !usage; ++i) {
+    if (std::strcmp(argv[i], "verify") == 0 || std::strcmp(argv[i], "play") == 0) {
+      verify = argv[i][0] == 'v';
+    } else {
+      char* end = nullptr;
+      in_flight = std::strtol(argv[i], &end, 10);
+      usage = *end != '\0' || in_flight < 1 || in_flight > 64;
+    }
+  }
+  if (usage) {
+    std::fprintf(stderr, "usage: download_bench MANIFEST_PATH [IN_FLIGHT 1-64] [play|verify]\n");
     return 2;
   }
   Manifest manifest;
   if (!PrepareRun("download_bench", argv[1], manifest)) return 2;
 
-  const double start = SecondsNow();
   bool ok;
+  double seconds;
   {
     Http http(TestFileHost());
     const bool selection[2] = {true, true};
-    ok = UpdateClientFiles(http, manifest, selection, static_cast<size_t>(in_flight));
+    SettleBeforeTiming();
+    const double start = SecondsNow();
+    ok = UpdateClientFiles(http, manifest, selection, verify ? TaskKind::VerifyFiles : TaskKind::Play,
+                           static_cast<size_t>(in_flight));
+    seconds = SecondsNow() - start;
   }
-  const double seconds = SecondsNow() - start;
 
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof memory;

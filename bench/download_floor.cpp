@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
   Manifest manifest;
   if (!PrepareRun("download_floor", argv[1], manifest)) return 2;
 
+  SettleBeforeTiming();
   const double start = SecondsNow();
   Floor floor;
   floor.level = level->level;

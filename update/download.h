@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/launcher_state.h"
 #include "app/scoped_win32.h"
 #include "app/text.h"
 #include "update/manifest.h"
@@ -35,10 +36,14 @@ constexpr uint64_t kBytesAhead = 16u << 20;
 
 // selection is indexed by ClientKind (0 OTClient, 1 Classic). true when every
 // selected file is in place and verified; false with the status texts set.
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]);
+// A Play task's check pass takes a file its record vouches for as valid without
+// reading it (update/verified_record.h); every other task hashes every file.
+// Either way the records of the selected clients are written anew at the end.
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task);
 // The same with bodies_in_flight requests under way at most; 1 is the
 // sequential order (one request, read to its end, then the next).
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight);
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task,
+                       size_t bodies_in_flight);
 
 // One attempt at one file. done and total_transfer only drive the progress.
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer);

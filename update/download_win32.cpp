@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "update/inflate_verify.h"
 #include "update/patch_fetch.h"
 #include "update/sha256.h"
+#include "update/verified_record_win32.h"
 
 namespace {
 
@@ -34,12 +36,12 @@ WideString FoldCase(const WideString& path) {
   return folded;
 }
 
-// Hashes the rest of an open file; a cancel or a failed read leaves a partial
-// digest, which matches nothing.
-std::string ContentDigest(HANDLE file) {
+// Hashes the rest of an open file through buffer (kDigestChunk bytes); a
+// cancel or a failed read leaves a partial digest, which matches nothing.
+std::string ContentDigest(HANDLE file, uint8_t* buffer) {
   Sha256 digest;
   DigestStream(
-      digest,
+      digest, buffer,
       [file](uint8_t* buffer, uint32_t capacity) -> int64_t {
         DWORD read = 0;
         if (CancelRequested() || !ReadFile(file, buffer, capacity, &read, nullptr)) return 0;
@@ -52,8 +54,10 @@ std::string ContentDigest(HANDLE file) {
 // One entry of the check pass: whether the file at target is the manifest's.
 // content_sha256 gets the digest of what is there when it was hashed: always
 // when the size matches, and whatever the size when a patch could start from
-// it (patched_to).
-bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patched_to, std::string& content_sha256) {
+// it (patched_to), read through read_buffer. records may vouch for the file
+// instead of a read, and learn of it when it was hashed.
+bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patched_to, VerifiedRecords& records,
+                    uint8_t* read_buffer, std::string& content_sha256) {
   const ScopedFile file(CreateFileW(WinText(target), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -67,8 +71,12 @@ bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patch
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.get(), &size)) return false;
   if (static_cast<uint64_t>(size.QuadPart) != entry.size && !patched_to) return false;
-  content_sha256 = ContentDigest(file.get());
-  return static_cast<uint64_t>(size.QuadPart) == entry.size && content_sha256 == entry.sha256;
+  const bool sized = static_cast<uint64_t>(size.QuadPart) == entry.size;
+  if (sized && records.Vouches(entry, file.get())) return true;
+  content_sha256 = ContentDigest(file.get(), read_buffer);
+  const bool valid = sized && content_sha256 == entry.sha256;
+  if (valid) records.Hashed(entry, file.get());
+  return valid;
 }
 
 void ReportCheckCancelled() { SetStatus(u"Cancelado.", u"", false); }
@@ -218,11 +226,12 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
   return DownloadTo(WholeBody(http, entry), entry, ClientFilePath(entry), part_path, done, total_transfer);
 }
 
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {
-  return UpdateClientFiles(http, manifest, selection, kBodiesInFlight);
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task) {
+  return UpdateClientFiles(http, manifest, selection, task, kBodiesInFlight);
 }
 
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight) {
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task,
+                       size_t bodies_in_flight) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
   const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
@@ -230,6 +239,8 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     return client_dirs[ClientIndex(entry.client)] + u"\\" + entry.path;
   };
   const std::vector<size_t> selected = SelectEntries(manifest.files, selection, target_of, FoldCase);
+  VerifiedRecords records(manifest, selection, task);  // written on every way out
+  const std::unique_ptr<uint8_t[]> read_buffer(new uint8_t[kDigestChunk]);  // one for every file hashed
 
   std::vector<size_t> to_fetch;
   std::vector<const PatchEntry*> patches;  // by position in to_fetch; nullptr: the whole body
@@ -246,7 +257,10 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     g_state.file_permille.exchange(0);
     const FileEntry& entry = manifest.files[selected[i]];
     std::string content_sha256;
-    if (EntryIsInPlace(entry, target_of(entry), patch_targets.count(entry.sha256) != 0, content_sha256)) continue;
+    if (EntryIsInPlace(entry, target_of(entry), patch_targets.count(entry.sha256) != 0, records, read_buffer.get(),
+                       content_sha256)) {
+      continue;
+    }
     to_fetch.push_back(selected[i]);
     patches.push_back(content_sha256.empty() ? nullptr : FindPatch(manifest, entry.sha256, content_sha256));
   }
@@ -297,6 +311,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
       ReportFailure(result, entry);
       return false;
     }
+    records.Written(entry, target);
   }
   ReportAllDone();
   return true;

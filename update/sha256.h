@@ -20,20 +20,31 @@ class Sha256 {
   uint32_t fill_;
 };
 
+// The size of the chunks DigestStream asks for.
+constexpr uint32_t kDigestChunk = 262144;
+
 // The one loop that digests a file, or any stream read in chunks: asks
-// read(buffer, capacity) for the next chunk (its length; 0 at the end, negative
-// on failure), feeds it to digest and hands it to use(data, length), which stops
-// the loop by returning false. true once the stream ended with every chunk used.
+// read(buffer, kDigestChunk) for the next chunk (its length; 0 at the end,
+// negative on failure), feeds it to digest and hands it to use(data, length),
+// which stops the loop by returning false. true once the stream ended with
+// every chunk used. buffer holds kDigestChunk bytes; a caller that digests many
+// streams in a row lends the same one to each (under Wine, a block allocated
+// for every file cost about a tenth of a check pass of 1,627 files).
+template <typename Read, typename Use>
+bool DigestStream(Sha256& digest, uint8_t* buffer, Read&& read, Use&& use) {
+  for (;;) {
+    const int64_t got = read(buffer, kDigestChunk);
+    if (got <= 0) return got == 0;
+    digest.Update(buffer, static_cast<uint32_t>(got));
+    if (!use(buffer, static_cast<uint32_t>(got))) return false;
+  }
+}
+
+// The same with a buffer of its own.
 template <typename Read, typename Use>
 bool DigestStream(Sha256& digest, Read&& read, Use&& use) {
-  constexpr uint32_t kChunk = 262144;
-  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]);
-  for (;;) {
-    const int64_t got = read(buffer.get(), kChunk);
-    if (got <= 0) return got == 0;
-    digest.Update(buffer.get(), static_cast<uint32_t>(got));
-    if (!use(buffer.get(), static_cast<uint32_t>(got))) return false;
-  }
+  const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kDigestChunk]);
+  return DigestStream(digest, buffer.get(), read, use);
 }
 
 namespace sha256_detail {

@@ -41,7 +41,7 @@ FinishAction PlayJob(Http& http, const Manifest& manifest, bool obtained, Client
     SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
     return FinishKeepOpen;
   }
-  if (!UpdateClientFiles(http, manifest, selection)) return FinishKeepOpen;
+  if (!UpdateClientFiles(http, manifest, selection, TaskKind::Play)) return FinishKeepOpen;
   SetStatus(u"Abrindo " + WideString(InfoOf(client).label) + u"...", u"", false);
   return LaunchClient(client) ? FinishCloseLauncher : FinishKeepOpen;
 }
@@ -57,7 +57,7 @@ FinishAction VerifyFilesJob(Http& http, const Manifest& manifest, bool obtained)
     SetStatus(u"Nenhum client instalado. Escolha um para instalar.", u"", false);
     return FinishKeepOpen;
   }
-  if (!UpdateClientFiles(http, manifest, selection)) return FinishKeepOpen;
+  if (!UpdateClientFiles(http, manifest, selection, TaskKind::VerifyFiles)) return FinishKeepOpen;
   SetStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
   return FinishKeepOpen;
 }

@@ -9,4 +9,5 @@ set(MORVEL_LOGIC_TESTS
   ${CMAKE_CURRENT_LIST_DIR}/sha256_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui_logic_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/verified_record_test.cpp
 )

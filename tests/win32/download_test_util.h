@@ -113,10 +113,11 @@ inline void ResetState() {
   SetStatus(u"", u"");
 }
 
-inline bool Update(const Manifest& manifest, bool otc, bool classic) {
+// The full check of "Verificar arquivos" unless told otherwise.
+inline bool Update(const Manifest& manifest, bool otc, bool classic, TaskKind task = TaskKind::VerifyFiles) {
   Http http(TestFileHost());
   const bool selection[2] = {otc, classic};
-  return UpdateClientFiles(http, manifest, selection);
+  return UpdateClientFiles(http, manifest, selection, task);
 }
 
 // Every entry of the selected clients is on disk with its published content.

@@ -34,6 +34,9 @@ TEST(Paths, InstallAndClientFoldersLieUnderLocalAppData) {
   EXPECT_EQ(ClientDir(ClientKind::Classic), base + u"\\Morvel Global\\Morvel Global 8.60");
   EXPECT_EQ(ClientExePath(ClientKind::OTClient), base + u"\\Morvel Global\\Morvel Global\\Morvel Global.exe");
   EXPECT_EQ(ClientExePath(ClientKind::Classic), base + u"\\Morvel Global\\Morvel Global 8.60\\Tibia.exe");
+  // The records of verified files lie beside the client folders, never in one.
+  EXPECT_EQ(VerifiedRecordPath(ClientKind::OTClient), base + u"\\Morvel Global\\otc.verified");
+  EXPECT_EQ(VerifiedRecordPath(ClientKind::Classic), base + u"\\Morvel Global\\classic.verified");
 }
 
 TEST(Paths, CreateDirectoryTreeMakesEveryMissingParent) {

@@ -176,6 +176,26 @@ TEST_F(WorkerTest, PlayDownloadsWhatIsMissingThenOpensTheClassicClientWithItsMap
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 }
 
+TEST_F(WorkerTest, ASecondPlayReadsNoFileItsRecordVouchesForAndVerifyReadsThemAll) {
+  UseManifest(u"ready");
+  ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishCloseLauncher);
+  ASSERT_TRUE(Launched(ClientKind::OTClient));
+  ASSERT_TRUE(DeleteFileW(WinText(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt")));
+  // Other bytes under the same size, time and identity: read, it would be fetched again.
+  const WideString things = ClientDir(ClientKind::OTClient) + u"\\data\\things.dat";
+  const std::string published = ReadBytes(SourceFolder(ClientKind::OTClient) + u"\\data\\things.dat");
+  ASSERT_TRUE(ForgeInPlace(things));
+
+  ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishCloseLauncher);
+  ExpectStatus(u"Abrindo OTClient...", u"", false);
+  EXPECT_TRUE(Launched(ClientKind::OTClient));
+  EXPECT_NE(ReadBytes(things), published);
+
+  ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
+  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  EXPECT_EQ(ReadBytes(things), published);
+}
+
 TEST_F(WorkerTest, PlayWhenADownloadFailsKeepsItsTextsAndStartsNothing) {
   UseManifest(u"ready");
   Install(ClientKind::OTClient);
