@@ -76,19 +76,29 @@ wine_choose_arch() {
 }
 wine_choose_arch || return 1
 
+# A private display. Xvfb chooses the number itself (-displayfd) and writes it
+# once it accepts connections: runs started together never share a display,
+# as they could when each picked the first number without a socket and took
+# another's socket, made a moment earlier, for its own.
 wine_start_display() {
   [ -n "${MORVEL_DISPLAY_PID:-}" ] && return 0
-  local n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    MORVEL_DISPLAY_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
-    kill "$MORVEL_DISPLAY_PID" 2>/dev/null
-    unset MORVEL_DISPLAY_PID
+  local number
+  number=$(mktemp /tmp/morvel-display.XXXXXX) || return 1
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+  MORVEL_DISPLAY_PID=$!
+  for _ in $(seq 100); do
+    if [ -s "$number" ] && grep -q '^[0-9][0-9]*$' "$number"; then
+      export DISPLAY=":$(cat "$number")"
+      rm -f "$number"
+      return 0
+    fi
+    kill -0 "$MORVEL_DISPLAY_PID" 2>/dev/null || break
+    sleep 0.1
   done
-  echo "wine.sh: no free X display" >&2
+  kill "$MORVEL_DISPLAY_PID" 2>/dev/null
+  unset MORVEL_DISPLAY_PID
+  rm -f "$number"
+  echo "wine.sh: Xvfb did not start a display" >&2
   return 1
 }
 
