@@ -51,7 +51,8 @@ comment to restart identical rules).
     redirect CODE URL   CODE (a 3xx) with Location: URL and a short body; a URL
                         starting with "/" means this server, "@PORT/PATH" the
                         same host on another port
-    stall SECS [AFTER]  sends nothing for SECS seconds (at most 120) and closes;
+    stall SECS [AFTER]  sends nothing for SECS seconds (at most 120, or until
+                        the client hangs up) and closes;
                         with AFTER, first sends the headers of the file at PATH
                         (as "file" would, a range honoured) or else of a 1 MiB
                         body, and AFTER bytes of it
@@ -61,8 +62,8 @@ The path "@handshake" matches every connection before its TLS handshake; only
 
 Pattern byte i is i % 251.
 
-Body bytes sent are counted per request: one "TARGET<TAB>BYTES" line of
-FAULT_DIR/bytes.log when the response ends (the file may be deleted at any time).
+Body bytes sent are counted: one "TARGET<TAB>BYTES" line of FAULT_DIR/bytes.log
+for every piece of a body written (the file may be deleted at any time).
 
 Every request is logged, before it is answered, as one line of FAULT_DIR/
 requests.log: the TLS version, the method, the request target (with query) and
@@ -75,6 +76,7 @@ The server ends by itself after --lifetime seconds (default 3600).
 import argparse
 import http.server
 import os
+import select
 import socket
 import socketserver
 import ssl
@@ -171,7 +173,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def setup(self):
         self.request.settimeout(150)
-        self.sent = 0
         words = self.server.rules.pick("@handshake", only_listed=True)
         if words and words[0] == "stall":
             self.stall(float(words[1]))
@@ -212,7 +213,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def write_body(self, data):
         self.wfile.write(data)
-        self.sent += len(data)
+        # Counted as it goes, so a response stalled or cut part-way counts too.
+        with self.server.log_lock:
+            with open(os.path.join(self.server.fault_dir, "bytes.log"), "a", encoding="utf-8") as f:
+                f.write("%s\t%d\n" % (self.path, len(data)))
 
     def range_from(self):
         """N of a "Range: bytes=N-" header, or None."""
@@ -252,9 +256,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
     def stall(self, seconds):
+        """Sends nothing for SECS seconds, or until the client hangs up."""
         deadline = time.monotonic() + min(max(seconds, 0.0), MAX_STALL)
         while time.monotonic() < deadline and not self.server.stopping.is_set():
             time.sleep(0.1)
+            # A peek at the TCP bytes under TLS: an end of stream is the client
+            # gone, and nothing holds the handler thread any longer.
+            readable, _, _ = select.select([self.request], [], [], 0)
+            if readable:
+                try:
+                    if socket.socket.recv(self.request, 1, socket.MSG_PEEK) == b"":
+                        return
+                except OSError:
+                    return
 
     def do_GET(self):  # noqa: N802 - the base class's name
         self.log_request_line()
@@ -265,11 +279,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.act(request_path, action, args)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
             self.close_connection = True
-        finally:
-            with self.server.log_lock:
-                with open(os.path.join(self.server.fault_dir, "bytes.log"), "a", encoding="utf-8") as f:
-                    f.write("%s\t%d\n" % (self.path, self.sent))
-            self.sent = 0
+
 
     def act(self, request_path, action, args):
         if action in ("file", "norange", "badrange"):

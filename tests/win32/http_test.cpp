@@ -331,17 +331,21 @@ TEST_F(HttpTest, ARangeRequestTakesOnlyA206ForTheRangeAskedOrAWhole200) {
 // request, long before any time-out.
 TEST_F(HttpTest, ACancelEndsARequestStalledAnywhereAtOnce) {
   ASSERT_TRUE(WriteServedFile(u"net-tests\\stalled.bin", PatternBytes(0, 2000000)));
+  // A handshake happens on a new connection only, and WinHTTP keeps those of
+  // the tests before: the handshake stall is met on a port none of them used.
   const struct {
     const char* what;
     std::string rule;
+    const char16_t* port;
   } stalls[] = {
-      {"handshake", "@handshake stall 60"},
-      {"headers", "/net-tests/stalled.bin stall 60"},
-      {"body", "/net-tests/stalled.bin stall 60 1048576"},
+      {"handshake", "@handshake stall 60", u"MORVEL_FAULT_TLS13_PORT"},
+      {"headers", "/net-tests/stalled.bin stall 60", u"MORVEL_FAULT_PORT"},
+      {"body", "/net-tests/stalled.bin stall 60 1048576", u"MORVEL_FAULT_PORT"},
   };
   for (const auto& stall : stalls) {
     ScopedFaultRules rules({stall.rule});
     ASSERT_TRUE(rules.ok);
+    ASSERT_TRUE(UseServicePort(stall.port));
     Http http(TestFileHost());
     std::atomic<bool> cancel{false};
     DWORD set_at = 0;
@@ -361,6 +365,7 @@ TEST_F(HttpTest, ACancelEndsARequestStalledAnywhereAtOnce) {
     std::printf("cancel during a stalled %s: request ended %lu ms after the flag\n", stall.what,
                 static_cast<unsigned long>(ended_at - set_at));
   }
+  ASSERT_TRUE(UseFaultServer());
 }
 
 // --- FetchManifest ------------------------------------------------------------

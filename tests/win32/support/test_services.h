@@ -68,7 +68,7 @@ std::vector<LoggedRequest> ReadRequestLog();
 // Clears the request log and the count of body bytes sent.
 void ClearRequestLog();
 // Body bytes the fault server sent since the last ClearRequestLog(), over the
-// responses whose request target starts with prefix (ended responses only).
+// requests whose target starts with prefix.
 uint64_t SentBodyBytes(const std::string& prefix);
 
 // The fault server's generated bodies: byte i is i % 251.
