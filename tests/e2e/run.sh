@@ -297,9 +297,14 @@ scenario_close_during_stall() {
   start_and_settle
   click "$window" otc
   check "the large file's download begins" wait_request "$big" 30
+  local t0
+  t0=$(date +%s%N)
   click "$window" close
   exit_code "$launched" 15
   check "closed during a stalled download, the process ends with exit code 0" equal $? 0
+  local waited=$((($(date +%s%N) - t0) / 1000000))
+  echo "  close during the stall: the process was gone ${waited} ms after the click (polled every 200 ms)"
+  check "the worker ends well inside the 3000 ms the window waits" at_least 3000 "$waited"
   check "no half-written file in place" [ ! -e "$install_dir/Morvel Global/data/things.dat" ]
   check "the file finished before is whole" same_file "$run/src/otc/Morvel Global.exe" \
     "$install_dir/Morvel Global/Morvel Global.exe"
