@@ -10,7 +10,7 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 random=$MORVEL_BENCH/resume-random.bin
 text=$MORVEL_BENCH/resume-text.bin
 head -c $((100 << 20)) < <(openssl enc -aes-128-ctr -pass pass:resume -nosalt -pbkdf2 </dev/zero 2>/dev/null) >"$random"
-seq 1 100000000 | head -c $((100 << 20)) >"$text"
+head -c $((100 << 20)) < <(seq 1 100000000) >"$text"
 for f in "$random" "$text"; do
   gzip -9 -n -c "$f" >"$f.gz"
   echo "-- $(basename "$f"): body $(stat -c %s "$f.gz") bytes"
