@@ -3,26 +3,28 @@
 #include "update/download_plan.h"
 
 BodyRequests::BodyRequests(Http& http, std::vector<uint64_t> body_sizes, size_t in_flight, uint64_t bytes_ahead,
-                           RequestPath request_path)
+                           RequestPath request_path, const std::atomic<bool>* cancel)
     : http_(http),
       body_sizes_(std::move(body_sizes)),
       in_flight_(in_flight),
       bytes_ahead_(bytes_ahead),
-      request_path_(std::move(request_path)) {}
+      request_path_(std::move(request_path)),
+      cancel_(cancel) {}
 
-bool BodyRequests::Receive(size_t item, const DataCallback& callback) {
+bool BodyRequests::Receive(size_t item, uint64_t from, const BodyStart& start, const DataCallback& callback) {
   // Requests for items the caller has moved past are of no use any more.
   while (!ahead_.empty() && ahead_.front().first < item) ahead_.pop_front();
   SentGet current = [&] {
     if (!ahead_.empty() && ahead_.front().first == item) {
       SentGet sent = std::move(ahead_.front().second);
       ahead_.pop_front();
-      return sent;
+      if (sent.from() == from) return sent;
     }
-    return Send(item);  // the first item, or an attempt after a failed one
+    // The first item, an attempt after a failed one, or one resumed part-way.
+    return Send(item, from);
   }();
   if (next_ <= item) next_ = item + 1;
   const size_t end = RequestWindowEnd(body_sizes_, item, in_flight_, bytes_ahead_);
   for (; next_ < end; ++next_) ahead_.emplace_back(next_, Send(next_));
-  return current.Receive(callback);
+  return current.Receive(callback, start, cancel_);
 }

@@ -3,6 +3,7 @@
 // the round trip the sequential order would wait for. Runs on the worker thread
 // only; dropping it ends every request still under way.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -19,25 +20,28 @@ class BodyRequests {
   using RequestPath = std::function<WideString(size_t item)>;
 
   // body_sizes: each item's download size, for the bytes-ahead budget of
-  // RequestWindowEnd. in_flight 1 is the sequential order.
+  // RequestWindowEnd. in_flight 1 is the sequential order. cancel, when set,
+  // ends the wait of the request being read at once.
   BodyRequests(Http& http, std::vector<uint64_t> body_sizes, size_t in_flight, uint64_t bytes_ahead,
-               RequestPath request_path);
+               RequestPath request_path, const std::atomic<bool>* cancel);
   BodyRequests(const BodyRequests&) = delete;
   BodyRequests& operator=(const BodyRequests&) = delete;
 
-  // Streams item's body to callback, as HttpGet does. Its request is the one
-  // already out, or a fresh one when that was used by an earlier attempt; the
-  // requests of the items after it go out before its response is awaited.
-  bool Receive(size_t item, const DataCallback& callback);
+  // Streams item's body from byte from on to callback, as SentGet::Receive
+  // does. Its request is the one already out, or a fresh one when that was
+  // used by an earlier attempt or asked for another start; the requests of the
+  // items after it go out before its response is awaited.
+  bool Receive(size_t item, uint64_t from, const BodyStart& start, const DataCallback& callback);
 
  private:
-  SentGet Send(size_t item) { return SentGet(http_, request_path_(item)); }
+  SentGet Send(size_t item, uint64_t from = 0) { return SentGet(http_, request_path_(item), from); }
 
   Http& http_;
   const std::vector<uint64_t> body_sizes_;
   const size_t in_flight_;
   const uint64_t bytes_ahead_;
   const RequestPath request_path_;
+  const std::atomic<bool>* const cancel_;
   std::deque<std::pair<size_t, SentGet>> ahead_;  // sent, not yet read, in list order
   size_t next_ = 0;                               // the first item never requested
 };

@@ -1,6 +1,7 @@
 #include "update/download_plan.h"
 
 #include "update/download_progress.h"
+#include "update/resume_state.h"
 
 #include <set>
 
@@ -31,6 +32,18 @@ WideString PartPathFor(const WideString& target, const std::set<WideString>& tar
   // Terminates: every round makes the name longer, and the set is finite.
   while (target_keys.count(key(part)) != 0) part += u".part";
   return part;
+}
+
+WideString StatePathFor(const WideString& part_path, const std::set<WideString>& target_keys, const PathKey& key) {
+  const WideString state = ResumeStatePath(part_path);
+  return target_keys.count(key(state)) != 0 || target_keys.count(key(state + u".new")) != 0 ? WideString() : state;
+}
+
+bool IsStagingName(const WideString& path) {
+  for (const WideString end : {u".part", u".part.state", u".part.state.new"}) {
+    if (path.size() > end.size() && path.compare(path.size() - end.size(), end.size(), end) == 0) return true;
+  }
+  return false;
 }
 
 size_t RequestWindowEnd(const std::vector<uint64_t>& body_sizes, size_t current, size_t in_flight,

@@ -31,6 +31,15 @@ std::set<WideString> TargetKeys(const std::vector<FileEntry>& files, const Targe
 // staging one file never truncates another that the manifest installs.
 WideString PartPathFor(const WideString& target, const std::set<WideString>& target_keys, const PathKey& key);
 
+// Where the resume record of part_path is kept (ResumeStatePath), or empty
+// when that name is the target of a manifest entry: that file then resumes
+// nothing rather than lose the entry's file.
+WideString StatePathFor(const WideString& part_path, const std::set<WideString>& target_keys, const PathKey& key);
+
+// A name the download stages under: a ".part" file, its resume record, or a
+// record being written.
+bool IsStagingName(const WideString& path);
+
 // The window of body requests while the body of item current of a download list
 // is read: one past the last item that may be requested by then. It holds at
 // most in_flight items, current included, and takes a later item only while the

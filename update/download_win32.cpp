@@ -17,8 +17,11 @@
 #include "update/download_progress.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
+#include "update/part_resume_win32.h"
 #include "update/patch_fetch.h"
+#include "update/resume_state.h"
 #include "update/sha256.h"
+#include "update/stale_parts_win32.h"
 #include "update/verified_record_win32.h"
 
 namespace {
@@ -110,57 +113,117 @@ WideString BodyRequestPath(const FileEntry& entry) {
 
 // The whole body as a request of its own.
 BodyFetch WholeBody(Http& http, const FileEntry& entry) {
-  return [&http, &entry](const DataCallback& callback) { return HttpGet(http, BodyRequestPath(entry), callback); };
+  return [&http, &entry](uint64_t from, const BodyStart& start, const DataCallback& callback) {
+    return SentGet(http, BodyRequestPath(entry), from).Receive(callback, start, &g_state.cancel_requested);
+  };
+}
+
+// Waits out the pause before another attempt, unless the player cancels.
+void PauseBeforeRetry() {
+  for (DWORD waited = 0; waited < kRetryPauseMs && !CancelRequested(); waited += 10) Sleep(10);
 }
 
 // One attempt, with the target and its staging path already worked out. The
-// ".part" is made before the body is asked for.
+// ".part" is made (or taken up again, when state_path holds a record that fits
+// it) before the body is asked for; an empty state_path never resumes.
 DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const WideString& target,
-                          const WideString& part_path, uint64_t done, uint64_t total_transfer) {
+                          const WideString& part_path, const WideString& state_path, uint64_t done,
+                          uint64_t total_transfer) {
+  const std::string request_path = WideToUtf8(BodyRequestPath(entry));
+  ResumedPart resumed;
+  const bool resuming = !state_path.empty() &&
+                        OpenResumedPart(ClientDir(entry.client), part_path, state_path, request_path, entry.sha256,
+                                        entry.size, g_state.cancel_requested, resumed);
+  if (!resuming && CancelRequested()) return DownloadResult::Cancelled;  // a re-read cut short keeps the record
   // No sharing: nothing else reads a half-written file.
-  ScopedFile part = CreatePartFile(entry, target, part_path);
+  ScopedFile part = resuming ? std::move(resumed.file) : CreatePartFile(entry, target, part_path);
   if (!part) return DownloadResult::WriteError;
+  if (!resuming && !state_path.empty()) DeleteFileW(WinText(state_path));
 
-  InflateVerifier verifier(entry.size, [&part](const uint8_t* data, uint32_t length) {
-    DWORD wrote = 0;
-    return WriteFile(part.get(), data, length, &wrote, nullptr) && wrote == length;
-  });
-  if (!verifier.Start()) {
+  bool has_record = resuming;  // a record on disk names a point this .part reaches
+  std::unique_ptr<InflateVerifier> verifier;
+  const auto start_verifier = [&](bool from_point) {
+    verifier = std::make_unique<InflateVerifier>(entry.size, [&part](const uint8_t* data, uint32_t length) {
+      DWORD wrote = 0;
+      return WriteFile(part.get(), data, length, &wrote, nullptr) && wrote == length;
+    });
+    if (!state_path.empty()) {
+      verifier->ReportPoints(kResumeSpacing, [&](const ResumePoint& point) {
+        ResumeState state;
+        state.request_path = request_path;
+        state.sha256 = entry.sha256;
+        state.size = entry.size;
+        state.point = point;
+        state.part_size = point.inflated;
+        state.part_crc = point.crc;
+        has_record = SaveResumeState(state_path, state);
+      });
+    }
+    return from_point ? verifier->Resume(resumed.state.point, reinterpret_cast<const uint8_t*>(resumed.window.data()),
+                                         static_cast<uint32_t>(resumed.window.size()), resumed.digest)
+                      : verifier->Start();
+  };
+  if (!start_verifier(resuming)) {
     part.reset();
-    DeleteFileW(WinText(part_path));
+    DropPart(part_path, state_path);
     return DownloadResult::WriteError;
   }
 
+  const uint64_t from = resuming ? resumed.state.point.body_offset : 0;
   DownloadResult result = DownloadResult::NetworkError;
-  uint64_t received = 0;
-  const bool ok = fetch([&](const uint8_t* data, uint32_t length) {
+  bool keep = true;      // a cut or a cancel keeps the .part for the next attempt
+  uint64_t received = 0;  // of the whole body, the bytes before from included
+  const BodyStart start = [&](uint64_t first_byte) {
+    if (first_byte == from) {
+      received = from;
+      return true;
+    }
+    keep = false;
+    if (first_byte != 0) return true;  // a range other than the one asked for: the try fails
+    // The host sent the whole body instead of the rest: start over with it.
+    LARGE_INTEGER zero = {};
+    has_record = false;
+    if (!state_path.empty()) DeleteFileW(WinText(state_path));
+    if (!SetFilePointerEx(part.get(), zero, nullptr, FILE_BEGIN) || !SetEndOfFile(part.get()) ||
+        !start_verifier(false)) {
+      result = DownloadResult::WriteError;
+      return false;
+    }
+    keep = true;
+    return true;
+  };
+  const bool ok = fetch(from, start, [&](const uint8_t* data, uint32_t length) {
     if (CancelRequested()) {
       result = DownloadResult::Cancelled;
       return false;
     }
     received += length;
-    switch (verifier.Feed(data, length)) {
+    switch (verifier->Feed(data, length)) {
       case ChunkOutcome::Accepted:
         break;
       case ChunkOutcome::WriteFailed:
         result = DownloadResult::WriteError;
+        keep = false;
         return false;
       default:
-        return false;  // stays a NetworkError: a corrupt or oversized body
+        keep = false;  // a corrupt or oversized body: what it made is of no use
+        return false;  // stays a NetworkError
     }
     ShowTransfer(received, entry.download_size, done, total_transfer);
     return true;
   });
-  verifier.End();
+  verifier->End();
   part.reset();
 
-  if (ok && verifier.Finish(entry.sha256)) {
+  if (ok && verifier->Finish(entry.sha256)) {
+    if (!state_path.empty()) DeleteFileW(WinText(state_path));
     MakeReplaceable(target);
     if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
     DeleteFileW(WinText(part_path));
     return DownloadResult::ReplaceError;
   }
-  DeleteFileW(WinText(part_path));
+  // A whole body that is not the file, or a .part no record names, starts over next time.
+  if (ok || !keep || !has_record) DropPart(part_path, state_path);
   if (CancelRequested()) return DownloadResult::Cancelled;
   return result;
 }
@@ -170,8 +233,8 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
 // streams the first of them (the patch, or else the body); done and
 // total_transfer grow by what was actually downloaded.
 DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& entry, const PatchEntry* patch,
-                          const WideString& target, const WideString& part_path, uint64_t& done,
-                          uint64_t& total_transfer) {
+                          const WideString& target, const WideString& part_path, const WideString& state_path,
+                          uint64_t& done, uint64_t& total_transfer) {
   if (patch) {
     uint64_t received = 0;
     const DownloadResult patched = DownloadPatched(first, entry, *patch, target, part_path, done, total_transfer, received);
@@ -186,12 +249,29 @@ DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& e
   DownloadResult result = DownloadResult::NetworkError;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     g_state.file_permille.exchange(0);
-    result = DownloadTo(patch ? body : first, entry, target, part_path, done, total_transfer);
+    result = DownloadTo(patch ? body : first, entry, target, part_path, state_path, done, total_transfer);
     if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
-    Sleep(kRetryPauseMs);
+    PauseBeforeRetry();
+    if (CancelRequested()) return DownloadResult::Cancelled;
   }
   if (result == DownloadResult::Ok) done = SaturatingAdd(done, entry.download_size);
   return result;
+}
+
+// Every staging file of the selected clients that no download of this list
+// goes on with: those of files the manifest dropped, or found in place.
+void DeleteStalePartsOf(const Manifest& manifest, const std::vector<size_t>& to_fetch, const bool selection[2],
+                        const WideString client_dirs[2], const TargetPath& target_of,
+                        const std::set<WideString>& target_keys) {
+  std::set<WideString> keep = target_keys;
+  for (const size_t index : to_fetch) {
+    const WideString part_path = PartPathFor(target_of(manifest.files[index]), target_keys, FoldCase);
+    keep.insert(FoldCase(part_path));
+    keep.insert(FoldCase(ResumeStatePath(part_path)));
+  }
+  for (int client = 0; client < 2; ++client) {
+    if (selection[client]) DeleteStaleParts(client_dirs[client], keep, FoldCase);
+  }
 }
 
 }  // namespace
@@ -223,7 +303,8 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, u
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer) {
-  return DownloadTo(WholeBody(http, entry), entry, ClientFilePath(entry), part_path, done, total_transfer);
+  return DownloadTo(WholeBody(http, entry), entry, ClientFilePath(entry), part_path, ResumeStatePath(part_path), done,
+                    total_transfer);
 }
 
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task) {
@@ -268,6 +349,8 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     ReportCheckCancelled();
     return false;
   }
+  const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
+  DeleteStalePartsOf(manifest, to_fetch, selection, client_dirs, target_of, target_keys);
   if (to_fetch.empty()) {
     ReportAllDone();
     return true;
@@ -290,23 +373,27 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     return false;
   }
 
-  const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
   // Each entry's first request (its patch, or else its body) is sent ahead.
   std::vector<uint64_t> first_sizes;
   for (size_t k = 0; k < to_fetch.size(); ++k) {
     first_sizes.push_back(patches[k] ? patches[k]->download_size : manifest.files[to_fetch[k]].download_size);
   }
-  BodyRequests requests(http, std::move(first_sizes), bodies_in_flight, kBytesAhead, [&](size_t k) {
-    return patches[k] ? patches[k]->path : BodyRequestPath(manifest.files[to_fetch[k]]);
-  });
+  BodyRequests requests(
+      http, std::move(first_sizes), bodies_in_flight, kBytesAhead,
+      [&](size_t k) { return patches[k] ? patches[k]->path : BodyRequestPath(manifest.files[to_fetch[k]]); },
+      &g_state.cancel_requested);
   uint64_t done = 0;
   for (size_t k = 0; k < to_fetch.size(); ++k) {
     const FileEntry& entry = manifest.files[to_fetch[k]];
     SetStatus(u"Baixando " + entry.path, u"", false);
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
-    const BodyFetch first = [&](const DataCallback& callback) { return requests.Receive(k, callback); };
-    const DownloadResult result = FetchEntry(http, first, entry, patches[k], target, part_path, done, total_transfer);
+    const WideString state_path = StatePathFor(part_path, target_keys, FoldCase);
+    const BodyFetch first = [&](uint64_t from, const BodyStart& start, const DataCallback& callback) {
+      return requests.Receive(k, from, start, callback);
+    };
+    const DownloadResult result =
+        FetchEntry(http, first, entry, patches[k], target, part_path, state_path, done, total_transfer);
     if (result != DownloadResult::Ok) {
       ReportFailure(result, entry);
       return false;

@@ -4,11 +4,13 @@
 #include <atomic>
 #include <cstdint>
 #include <cwchar>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "app/win32_text.h"
 #include "update/http_win32.h"
+#include "update/resume_state.h"
 
 namespace {
 
@@ -16,6 +18,9 @@ constexpr DWORD kChunkBytes = 65536;
 // WinHTTP's own time-outs end every operation well before this; it only keeps a
 // completion that never comes from holding the worker for good.
 constexpr DWORD kLongestWaitMs = 180000;
+// How often a wait that can be cancelled looks at the flag: well inside the
+// 200 ms a cancel may take to close every request.
+constexpr DWORD kCancelPollMs = 10;
 
 // The body length the response announces, when it has a well-formed
 // Content-Length header.
@@ -88,9 +93,33 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, D
   }
 }
 
-// Waits for the operation just started on the exchange's request.
-bool Completed(Exchange& exchange) {
-  return WaitForSingleObject(exchange.completed.get(), kLongestWaitMs) == WAIT_OBJECT_0 && exchange.error == 0;
+// Waits for the operation just started on the exchange's request; false at
+// once when cancel is set. The caller then closes the request, which ends the
+// operation on WinHTTP's side.
+bool Completed(Exchange& exchange, const std::atomic<bool>* cancel) {
+  if (!cancel) return WaitForSingleObject(exchange.completed.get(), kLongestWaitMs) == WAIT_OBJECT_0 && exchange.error == 0;
+  for (DWORD waited = 0; waited < kLongestWaitMs; waited += kCancelPollMs) {
+    if (cancel->load()) return false;
+    if (WaitForSingleObject(exchange.completed.get(), kCancelPollMs) == WAIT_OBJECT_0) return exchange.error == 0;
+  }
+  return false;
+}
+
+// The first byte a 206 says it holds; false when its Content-Range is missing or malformed.
+bool RangeStart(HINTERNET request, uint64_t& first) {
+  wchar_t text[96];
+  DWORD size = sizeof text;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  std::string narrow;
+  for (const wchar_t* p = text; *p; ++p) {
+    if (*p > 0x7e) return false;
+    narrow.push_back(static_cast<char>(*p));
+  }
+  uint64_t last = 0;
+  return ParseContentRange(narrow, first, last);
 }
 
 }  // namespace
@@ -126,7 +155,7 @@ Http::Http(const FileHost& host) : host_(host) {
   connection_.reset(WinHttpConnect(session_.get(), WinText(host_.name), host_.port, 0));
 }
 
-SentGet::SentGet(Http& http, const WideString& path) {
+SentGet::SentGet(Http& http, const WideString& path, uint64_t from) : from_(from) {
   if (!http.connection_) return;
   request_.reset(WinHttpOpenRequest(http.connection_.get(), L"GET", WinText(path), nullptr, WINHTTP_NO_REFERER,
                                     WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
@@ -140,30 +169,48 @@ SentGet::SentGet(Http& http, const WideString& path) {
     request_.reset();
     return;
   }
+  if (from_ != 0) {
+    wchar_t range[48];
+    swprintf(range, 48, L"Range: bytes=%llu-", static_cast<unsigned long long>(from_));
+    if (!WinHttpAddRequestHeaders(request_.get(), range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD)) {
+      request_.reset();
+      return;
+    }
+  }
   if (!exchange_->completed ||
       !WinHttpSendRequest(request_.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
     request_.reset();
   }
 }
 
-bool SentGet::Receive(const DataCallback& callback) {
+bool SentGet::Receive(const DataCallback& callback, const BodyStart& start, const std::atomic<bool>* cancel) {
   const std::unique_ptr<Exchange, ExchangeRelease> exchange = std::move(exchange_);
   const ScopedInternet owned_request = std::move(request_);
   const HINTERNET request = owned_request.get();
-  if (!request || !Completed(*exchange)) return false;
-  if (!WinHttpReceiveResponse(request, nullptr) || !Completed(*exchange)) return false;
+  if (!request || !Completed(*exchange, cancel)) return false;
+  if (!WinHttpReceiveResponse(request, nullptr) || !Completed(*exchange, cancel)) return false;
   // A failed query leaves 0, which is no success either.
   DWORD status = 0;
   DWORD status_size = sizeof status;
   WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                       &status, &status_size, WINHTTP_NO_HEADER_INDEX);
-  if (status != 200) return false;
+  // A 206 counts only as the answer to the range asked for; a host that
+  // ignores the range answers 200 with the whole body.
+  uint64_t first_byte = 0;
+  if (status == 206) {
+    if (from_ == 0 || !RangeStart(request, first_byte)) return false;
+  } else if (status != 200) {
+    return false;
+  }
+  if (start && !start(first_byte)) return false;
+  if (first_byte != from_ && status == 206) return false;
 
   exchange->buffer.resize(kChunkBytes);
   uint8_t* const buffer = exchange->buffer.data();
   uint64_t total = 0;
   for (;;) {
-    if (!WinHttpReadData(request, buffer, kChunkBytes, nullptr) || !Completed(*exchange)) return false;
+    if (cancel && cancel->load()) return false;
+    if (!WinHttpReadData(request, buffer, kChunkBytes, nullptr) || !Completed(*exchange, cancel)) return false;
     const DWORD received = exchange->bytes;
     if (received == 0) {
       // A connection closed before the announced length also reads as 0 bytes

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "update/resume_state.h"
 #include "update/sha256.h"
 
 constexpr uint32_t kInflateBufferSize = 262144;
@@ -43,6 +44,19 @@ class InflateVerifier {
   // Sets up the inflater for the gzip wrapper only (windowBits 31). false when
   // zlib cannot; nothing else may be called then.
   bool Start();
+  // Instead of Start: goes on with a body at point, given the inflated bytes
+  // just before it (the last kDeflateWindow of them, or all when fewer) and
+  // the digest of every inflated byte before it. The body's bytes from
+  // point.body_offset on are fed next; its gzip trailer is checked here.
+  bool Resume(const ResumePoint& point, const uint8_t* window, uint32_t window_length, const Sha256& digest);
+
+  // Called at a point between two deflate blocks, at least spacing compressed
+  // bytes past the last one, once every inflated byte before it has reached
+  // the sink. CopyWindow may be called from it.
+  using PointSink = std::function<void(const ResumePoint& point)>;
+  void ReportPoints(uint64_t spacing, PointSink on_point);
+  // The inflated bytes just before the point being reported, up to kDeflateWindow.
+  std::string CopyWindow();
   // Feeds one received chunk. After any outcome but Accepted the body is lost.
   ChunkOutcome Feed(const uint8_t* data, uint32_t length);
 
@@ -64,8 +78,23 @@ class InflateVerifier {
   std::string FinishDigest() { return digest_.FinishHex(); }
 
  private:
+  ChunkOutcome Fail(ChunkOutcome outcome);
+  // After a resumed stream's last block: takes its 8-byte trailer (CRC-32 and
+  // size, little-endian) from the input and checks it.
+  bool TakeTrailer();
+
   z_stream stream_;
   bool started_ = false;
+  bool raw_ = false;        // resumed: raw deflate, the trailer checked here
+  bool deflate_done_ = false;
+  uint8_t trailer_[8];
+  uint32_t trailer_count_ = 0;
+  uint32_t crc_ = 0;        // of the inflated bytes, kept here when raw
+  uint64_t consumed_ = 0;   // compressed bytes before the next one fed
+  uint8_t last_byte_ = 0;   // the last one inflate took
+  uint64_t spacing_ = 0;
+  uint64_t last_point_ = 0;
+  PointSink on_point_;
   bool ended_ = false;
   bool failed_ = false;
   bool trailing_ = false;

@@ -46,7 +46,7 @@ DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, c
   bool cancelled = false;
   if (ok) {
     g_state.file_permille.exchange(0);
-    ok = fetch([&](const uint8_t* data, uint32_t length) {
+    ok = fetch(0, nullptr, [&](const uint8_t* data, uint32_t length) {
       if (CancelRequested()) {
         cancelled = true;
         return false;

@@ -35,6 +35,7 @@ scenarios=(
   "verify_repairs       nginx  Verificar arquivos repairs a damaged file"
   "cancel_then_resume   fault  Cancelar during a large download, then a resumed run"
   "close_during_stall   fault  closing during a stalled download ends the process cleanly"
+  "kill_then_resume     fault  a launcher killed at 90% of a large body; the next run asks only for the rest"
   "second_instance      nginx  a second instance brings the first to the front and exits 0"
   "offline              none   offline start in the error colour; offline Jogar answered Yes and No"
   "self_update          nginx  a published, signed version 3 replaces the running exe and restarts it"
@@ -100,7 +101,9 @@ requests() {
   if [ -f "$run/fault/requests.log" ]; then cut -f3 "$run/fault/requests.log"; fi
   if [ -f "$access_log" ]; then awk '{ print $7 }' "$access_log"; fi | sed 's/?.*//'
 }
-clear_requests() { rm -f "$run/fault/requests.log"; [ -f "$access_log" ] && : >"$access_log"; }
+clear_requests() { rm -f "$run/fault/requests.log" "$run/fault/bytes.log"; [ -f "$access_log" ] && : >"$access_log"; }
+# Body bytes the fault server sent for PATH (queries aside).
+sent_bytes() { awk -F '\t' -v p="$1" '{ sub(/\?.*/, "", $1) } $1 == p { n += $2 } END { print n + 0 }' "$run/fault/bytes.log" 2>/dev/null; }
 fault_rules() { printf '%s\n' "$@" >"$run/fault/rules.tmp" && mv "$run/fault/rules.tmp" "$run/fault/rules.txt"; }
 body_path() { echo "/arquivos/launcher/files/$(awk -F '\t' -v p="$1" '$7 == p { print $3 }' "$run/www/arquivos/launcher/manifest.txt").dl"; }
 # The "p" line's request path of the manifest in place (the next version has one).
@@ -295,12 +298,60 @@ scenario_close_during_stall() {
   start_and_settle
   click "$window" otc
   check "the large file's download begins" wait_request "$big" 30
+  local t0
+  t0=$(date +%s%N)
   click "$window" close
   exit_code "$launched" 15
   check "closed during a stalled download, the process ends with exit code 0" equal $? 0
+  local waited=$((($(date +%s%N) - t0) / 1000000))
+  echo "  close during the stall: the process was gone ${waited} ms after the click (polled every 200 ms)"
+  check "the worker ends well inside the 3000 ms the window waits" at_least 3000 "$waited"
   check "no half-written file in place" [ ! -e "$install_dir/Morvel Global/data/things.dat" ]
   check "the file finished before is whole" same_file "$run/src/otc/Morvel Global.exe" \
     "$install_dir/Morvel Global/Morvel Global.exe"
+}
+
+# The record beside a ".part": the body offset of its point.
+record_body() { awk -F '\t' '$1 == "body" { print $2 }' "$1" 2>/dev/null; }
+at_least() { [ "${1:-0}" -ge "$2" ]; }
+# Whether a request for PATH carried "Range: bytes=FROM-".
+asked_range() {
+  awk -F '\t' -v p="$1" -v r="Range: bytes=$2-" '$3 == p { for (i = 4; i <= NF; i++) if ($i == r) found = 1 }
+    END { exit !found }' "$run/fault/requests.log"
+}
+wait_point() {  # RECORD OFFSET SECONDS: until the record's point reaches OFFSET
+  for _ in $(seq $(($3 * 5))); do at_least "$(record_body "$1")" "$2" && return 0; sleep 0.2; done
+  return 1
+}
+
+scenario_kill_then_resume() {
+  local big size cut part from
+  big=$(body_path data/things.dat)
+  size=$(stat -c %s "$run/www$big")
+  cut=$((size * 9 / 10))
+  part="$install_dir/Morvel Global/data/things.dat.part"
+  fault_rules "$big stall 60 $cut"
+  start_and_settle
+  click "$window" otc
+  check "the record beside the .part reaches the last point before the cut" \
+    wait_point "$part.state" $((cut - (1 << 20) - (256 << 10))) 60
+  wineserver -k >/dev/null 2>&1  # the process killed, as by the task manager or a crash
+  check "the killed launcher is gone" gone "$launched" 15
+  check "the .part outlives the killed process" [ -s "$part" ]
+  from=$(record_body "$part.state")
+  fault_rules ""
+  clear_requests
+  start_and_settle "$installed"
+  click "$window" otc
+  check "the next run starts the client" wait_file "$install_dir/Morvel Global/launch-record.txt" 60
+  check "it asks for the rest only, from the record's point" asked_range "$big" "$from"
+  check "no whole body is fetched again" equal "$(requests | grep -c -x -F "$big")" 1
+  check "it fetches the rest and no more" equal "$(sent_bytes "$big")" $((size - from))
+  check "the point was at most 1.25 MiB before the cut" at_least $((from + (1 << 20) + (256 << 10))) "$cut"
+  check "the file is whole" same_file "$run/src/otc/data/things.dat" "$install_dir/Morvel Global/data/things.dat"
+  check "nothing staged is left" [ -z "$(find "$install_dir" -name '*.part*')" ]
+  exit_code "$launched" 20
+  check "the launcher is gone with exit code 0" equal $? 0
 }
 
 scenario_second_instance() {

@@ -24,7 +24,14 @@ start over whenever the content of rules.txt changes (add a "# generation"
 comment to restart identical rules).
 
     file [OTHER]        200 with the file at PATH (or at OTHER) under the root;
-                        404 when there is none
+                        404 when there is none. A request with "Range:
+                        bytes=N-" gets 206 with the bytes from N on and their
+                        Content-Range (416 when N is past the end)
+    norange [OTHER]     the same file, always 200 and whole: a host that
+                        ignores Range
+    badrange SHIFT [OTHER]
+                        to a range request from N, 206 with a Content-Range
+                        and the bytes from N + SHIFT on
     status CODE [BYTES] CODE with BYTES pattern bytes as body (default 16);
                         206 also gets a Content-Range header
     body BYTES          200 with BYTES pattern bytes (0: an empty body)
@@ -32,7 +39,8 @@ comment to restart identical rules).
                         ("launcher" version 7, then ignored padding lines)
     drop AFTER [HOW] [OTHER]
                         200 announcing the whole body (the file at PATH or at
-                        OTHER, or else 1 MiB of pattern), sends AFTER body
+                        OTHER, or else 1 MiB of pattern; to a range request a
+                        206 announcing the rest of the file), sends AFTER body
                         bytes, waits half a second and ends the connection: HOW
                         is rst (default, a TCP reset), fin (TCP close without
                         TLS close_notify) or tls (close_notify, then close)
@@ -43,11 +51,19 @@ comment to restart identical rules).
     redirect CODE URL   CODE (a 3xx) with Location: URL and a short body; a URL
                         starting with "/" means this server, "@PORT/PATH" the
                         same host on another port
-    stall SECS [AFTER]  sends nothing for SECS seconds (at most 120) and closes;
-                        with AFTER, first sends the headers of a 1 MiB body and
-                        AFTER bytes of it
+    stall SECS [AFTER]  sends nothing for SECS seconds (at most 120, or until
+                        the client hangs up) and closes;
+                        with AFTER, first sends the headers of the file at PATH
+                        (as "file" would, a range honoured) or else of a 1 MiB
+                        body, and AFTER bytes of it
+
+The path "@handshake" matches every connection before its TLS handshake; only
+"stall SECS" applies there (the handshake waits that long).
 
 Pattern byte i is i % 251.
+
+Body bytes sent are counted: one "TARGET<TAB>BYTES" line of FAULT_DIR/bytes.log
+for every piece of a body written (the file may be deleted at any time).
 
 Every request is logged, before it is answered, as one line of FAULT_DIR/
 requests.log: the TLS version, the method, the request target (with query) and
@@ -60,6 +76,7 @@ The server ends by itself after --lifetime seconds (default 3600).
 import argparse
 import http.server
 import os
+import select
 import socket
 import socketserver
 import ssl
@@ -120,7 +137,7 @@ class Rules:
         self.text = None
         self.used = {}
 
-    def pick(self, request_path):
+    def pick(self, request_path, only_listed=False):
         try:
             with open(self.path, "r", encoding="utf-8", errors="replace") as f:
                 text = f.read()
@@ -139,14 +156,14 @@ class Rules:
                     words = words[:-1]
                 if len(words) < 2:
                     continue
-                if words[0] != "*" and words[0] != request_path:
+                if words[0] != request_path and (words[0] != "*" or only_listed):
                     continue
                 if times is not None:
                     if self.used.get(index, 0) >= times:
                         continue
                     self.used[index] = self.used.get(index, 0) + 1
                 return words[1:]
-        return ["file"]
+        return None if only_listed else ["file"]
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -156,6 +173,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def setup(self):
         self.request.settimeout(150)
+        words = self.server.rules.pick("@handshake", only_listed=True)
+        if words and words[0] == "stall":
+            self.stall(float(words[1]))
         self.request.do_handshake()
         super().setup()
 
@@ -189,7 +209,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def reply(self, code, body, extra=()):
         self.send_head(code, len(body), extra)
-        self.wfile.write(body)
+        self.write_body(body)
+
+    def write_body(self, data):
+        self.wfile.write(data)
+        # Counted as it goes, so a response stalled or cut part-way counts too.
+        with self.server.log_lock:
+            with open(os.path.join(self.server.fault_dir, "bytes.log"), "a", encoding="utf-8") as f:
+                f.write("%s\t%d\n" % (self.path, len(data)))
+
+    def range_from(self):
+        """N of a "Range: bytes=N-" header, or None."""
+        value = self.headers.get("Range", "")
+        if not value.startswith("bytes=") or not value.endswith("-") or not value[6:-1].isdigit():
+            return None
+        return int(value[6:-1])
+
+    def ranged(self, body, shift=0):
+        """Status, the bytes to send and extra headers for a whole body, the Range honoured."""
+        start = self.range_from()
+        if start is None:
+            return 200, body, []
+        if start >= len(body):
+            return 416, b"", [("Content-Range", "bytes */%d" % len(body))]
+        first = min(start + shift, len(body) - 1)
+        return 206, body[first:], [("Content-Range", "bytes %d-%d/%d" % (first, len(body) - 1, len(body)))]
 
     def end_connection(self, how):
         self.wfile.flush()
@@ -212,9 +256,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
     def stall(self, seconds):
+        """Sends nothing for SECS seconds, or until the client hangs up."""
         deadline = time.monotonic() + min(max(seconds, 0.0), MAX_STALL)
         while time.monotonic() < deadline and not self.server.stopping.is_set():
             time.sleep(0.1)
+            # A peek at the TCP bytes under TLS: an end of stream is the client
+            # gone, and nothing holds the handler thread any longer.
+            readable, _, _ = select.select([self.request], [], [], 0)
+            if readable:
+                try:
+                    if socket.socket.recv(self.request, 1, socket.MSG_PEEK) == b"":
+                        return
+                except OSError:
+                    return
 
     def do_GET(self):  # noqa: N802 - the base class's name
         self.log_request_line()
@@ -226,13 +280,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
             self.close_connection = True
 
+
     def act(self, request_path, action, args):
-        if action == "file":
-            body = self.file_bytes(args[0] if args else request_path)
+        if action in ("file", "norange", "badrange"):
+            other = args[1:] if action == "badrange" else args
+            body = self.file_bytes(other[0] if other else request_path)
             if body is None:
                 self.reply(404, b"not found\n")
-            else:
+            elif action == "norange":
                 self.reply(200, body)
+            else:
+                self.reply(*self.ranged(body, int(args[0]) if action == "badrange" else 0))
         elif action == "status":
             code = int(args[0])
             body = pattern(0, int(args[1]) if len(args) > 1 else 16)
@@ -246,10 +304,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             after = int(args[0])
             how = args[1] if len(args) > 1 else "rst"
             body = self.file_bytes(args[2] if len(args) > 2 else request_path)
+            code, extra = 200, []
             if body is None:
                 body = pattern(0, DEFAULT_CUT_BODY)
-            self.send_head(200, len(body))
-            self.wfile.write(body[:after])
+            else:
+                code, body, extra = self.ranged(body)
+            self.send_head(code, len(body), extra)
+            self.write_body(body[:after])
             self.wfile.flush()
             # Lets the client take in what was sent: a reset discards whatever
             # still waits unread on its side.
@@ -271,7 +332,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.stall(0.5)
                     self.end_connection("fin")
                     return
-                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                self.write_body(b"%x\r\n%s\r\n" % (len(piece), piece))
                 sent += len(piece)
             if cut is not None:
                 self.stall(0.5)
@@ -287,8 +348,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif action == "stall":
             seconds = float(args[0])
             if len(args) > 1:
-                self.send_head(200, DEFAULT_CUT_BODY)
-                self.wfile.write(pattern(0, int(args[1])))
+                code, body, extra = 200, pattern(0, DEFAULT_CUT_BODY), []
+                served = self.file_bytes(request_path)
+                if served is not None:
+                    code, body, extra = self.ranged(served)
+                self.send_head(code, len(body), extra)
+                self.write_body(body[:int(args[1])])
                 self.wfile.flush()
             self.stall(seconds)
             self.end_connection("fin")

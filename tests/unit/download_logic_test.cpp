@@ -206,6 +206,24 @@ TEST(DownloadPlan, StagingNeverTakesTheNameOfAnInstalledFile) {
   EXPECT_EQ(PartPathFor(u"C:\\classic\\a.dat", keys, AsciiUpper), u"C:\\classic\\a.dat.part.part");
 }
 
+TEST(DownloadPlan, AResumeRecordNeverTakesAManifestFilesName) {
+  const std::set<WideString> keys = {u"C:\\OTC\\B.DAT.PART.STATE", u"C:\\OTC\\C.DAT.PART.STATE.NEW"};
+  EXPECT_EQ(StatePathFor(u"C:\\otc\\a.dat.part", keys, AsciiUpper), u"C:\\otc\\a.dat.part.state");
+  EXPECT_EQ(StatePathFor(u"C:\\otc\\b.dat.part", keys, AsciiUpper), u"") << "the record's own name";
+  EXPECT_EQ(StatePathFor(u"C:\\otc\\c.dat.part", keys, AsciiUpper), u"") << "the name it is written under";
+}
+
+TEST(DownloadPlan, StagingNamesAreThePartsAndTheirRecords) {
+  const std::pair<const char16_t*, bool> cases[] = {
+      {u"C:\\otc\\a.dat.part", true},       {u"C:\\otc\\a.dat.part.part", true},
+      {u"C:\\otc\\a.dat.part.state", true}, {u"C:\\otc\\a.dat.part.state.new", true},
+      {u"C:\\otc\\a.dat", false},           {u"C:\\otc\\a.state", false},
+      {u"C:\\otc\\a.part.txt", false},      {u".part", false},
+      {u"C:\\otc\\a.dat.PART", false},  // not a name the launcher makes
+  };
+  for (const auto& [path, staging] : cases) EXPECT_EQ(IsStagingName(path), staging) << WideToUtf8(path);
+}
+
 }  // namespace
 
 namespace {

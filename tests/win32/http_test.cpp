@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/win32_text.h"
@@ -257,6 +260,112 @@ TEST_F(HttpTest, AStallEndsTheAttemptAfterAbout30Seconds) {
     EXPECT_GE(elapsed, 25000u) << rule;
     EXPECT_LT(elapsed, 45000u) << rule;
   }
+}
+
+// --- Range requests and cancel ----------------------------------------------
+
+struct Ranged {
+  bool ok = false;
+  std::vector<uint64_t> starts;  // what the start callback was told
+  std::string body;
+};
+
+Ranged GetFrom(Http& http, const WideString& path, uint64_t from, const std::atomic<bool>* cancel = nullptr) {
+  Ranged r;
+  r.ok = SentGet(http, path, from)
+             .Receive(
+                 [&r](const uint8_t* data, uint32_t length) {
+                   r.body.append(reinterpret_cast<const char*>(data), length);
+                   return true;
+                 },
+                 [&r](uint64_t first) {
+                   r.starts.push_back(first);
+                   return true;
+                 },
+                 cancel);
+  return r;
+}
+
+TEST_F(HttpTest, ARangeRequestTakesOnlyA206ForTheRangeAskedOrAWhole200) {
+  const std::string file = PatternBytes(3, 300000);
+  ASSERT_TRUE(WriteServedFile(u"net-tests\\ranged.bin", file));
+  struct Case {
+    const char* rule;
+    uint64_t from;
+    bool ok;
+    std::vector<uint64_t> starts;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"file", 100000, true, {100000}, file.substr(100000)},
+      {"file", 299999, true, {299999}, file.substr(299999)},
+      {"file", 0, true, {0}, file},
+      {"norange", 100000, true, {0}, file},      // the host ignores Range: the whole body
+      {"badrange 7", 100000, false, {100007}, ""},  // another range: told, then a failure
+      {"file", 300000, false, {}, ""},           // 416: past the end
+  };
+  Http http(TestFileHost());
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.rule) + " from " + std::to_string(c.from);
+    ScopedFaultRules rules({std::string("/r ") + c.rule + " /net-tests/ranged.bin"});
+    ClearRequestLog();
+    const Ranged r = GetFrom(http, u"/r", c.from);
+    EXPECT_EQ(r.ok, c.ok) << what;
+    EXPECT_EQ(r.starts, c.starts) << what;
+    if (c.ok) {
+      EXPECT_TRUE(r.body == c.body) << what;
+    }
+    const std::vector<LoggedRequest> log = ReadRequestLog();
+    ASSERT_EQ(log.size(), 1u) << what;
+    const std::string* range = log[0].Header("Range");
+    if (c.from == 0) {
+      EXPECT_EQ(range, nullptr) << what;
+    } else {
+      ASSERT_NE(range, nullptr) << what;
+      EXPECT_EQ(*range, "bytes=" + std::to_string(c.from) + "-") << what;
+    }
+  }
+}
+
+// However the host stalls, a cancel ends the wait at once and closes the
+// request, long before any time-out.
+TEST_F(HttpTest, ACancelEndsARequestStalledAnywhereAtOnce) {
+  ASSERT_TRUE(WriteServedFile(u"net-tests\\stalled.bin", PatternBytes(0, 2000000)));
+  // A handshake happens on a new connection only, and WinHTTP keeps those of
+  // the tests before: the handshake stall is met on a port none of them used.
+  const struct {
+    const char* what;
+    std::string rule;
+    const char16_t* port;
+  } stalls[] = {
+      {"handshake", "@handshake stall 60", u"MORVEL_FAULT_TLS13_PORT"},
+      {"headers", "/net-tests/stalled.bin stall 60", u"MORVEL_FAULT_PORT"},
+      {"body", "/net-tests/stalled.bin stall 60 1048576", u"MORVEL_FAULT_PORT"},
+  };
+  for (const auto& stall : stalls) {
+    ScopedFaultRules rules({stall.rule});
+    ASSERT_TRUE(rules.ok);
+    ASSERT_TRUE(UseServicePort(stall.port));
+    Http http(TestFileHost());
+    std::atomic<bool> cancel{false};
+    DWORD set_at = 0;
+    std::thread player([&] {
+      Sleep(1500);
+      set_at = GetTickCount();
+      cancel = true;
+    });
+    const Ranged r = GetFrom(http, u"/net-tests/stalled.bin", 0, &cancel);
+    const DWORD ended_at = GetTickCount();
+    player.join();
+    EXPECT_FALSE(r.ok) << stall.what;
+    EXPECT_LE(ended_at - set_at, 200u) << stall.what << ": the wait went on after the cancel";
+    if (std::string(stall.what) == "body") {
+      EXPECT_TRUE(r.body == PatternBytes(0, r.body.size()));
+    }
+    std::printf("cancel during a stalled %s: request ended %lu ms after the flag\n", stall.what,
+                static_cast<unsigned long>(ended_at - set_at));
+  }
+  ASSERT_TRUE(UseFaultServer());
 }
 
 // --- FetchManifest ------------------------------------------------------------

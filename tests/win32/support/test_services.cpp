@@ -143,8 +143,29 @@ std::vector<LoggedRequest> ReadRequestLog() {
 }
 
 void ClearRequestLog() {
-  const WideString path = FaultFile(u"requests.log");
-  if (!path.empty()) DeleteFileW(WinText(path));
+  for (const char16_t* name : {u"requests.log", u"bytes.log"}) {
+    const WideString path = FaultFile(name);
+    if (!path.empty()) DeleteFileW(WinText(path));
+  }
+}
+
+uint64_t SentBodyBytes(const std::string& prefix) {
+  // The server counts a piece once it has written it, which may be just after
+  // the client has read it: the sum once it has stood still for 100 ms.
+  uint64_t last = UINT64_MAX;
+  for (int wait = 0; wait < 100; ++wait) {
+    const std::string text = test_disk::ReadBytes(FaultFile(u"bytes.log"));
+    uint64_t total = 0;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::vector<std::string> fields = SplitText(text.substr(start, end - start), '\t');
+      if (fields.size() == 2 && fields[0].compare(0, prefix.size(), prefix) == 0) total += std::stoull(fields[1]);
+    }
+    if (total == last) return total;
+    last = total;
+    Sleep(100);
+  }
+  return last;
 }
 
 std::string PatternBytes(uint64_t offset, uint64_t length) {

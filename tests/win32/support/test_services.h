@@ -65,7 +65,11 @@ struct LoggedRequest {
 
 // Every request the fault server logged since the last ClearRequestLog().
 std::vector<LoggedRequest> ReadRequestLog();
+// Clears the request log and the count of body bytes sent.
 void ClearRequestLog();
+// Body bytes the fault server sent since the last ClearRequestLog(), over the
+// requests whose target starts with prefix.
+uint64_t SentBodyBytes(const std::string& prefix);
 
 // The fault server's generated bodies: byte i is i % 251.
 std::string PatternBytes(uint64_t offset, uint64_t length);
