@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/text.h"
+#include "update/file_hosts_win32.h"
 #include "update/http_win32.h"
 
 class BodyRequests {
@@ -19,21 +20,24 @@ class BodyRequests {
   using RequestPath = std::function<WideString(size_t item)>;
 
   // body_sizes: each item's download size, for the bytes-ahead budget of
-  // RequestWindowEnd. in_flight 1 is the sequential order.
-  BodyRequests(Http& http, std::vector<uint64_t> body_sizes, size_t in_flight, uint64_t bytes_ahead,
+  // RequestWindowEnd. in_flight 1 is the sequential order. Requests go to the
+  // hosts' current one.
+  BodyRequests(FileHosts& hosts, std::vector<uint64_t> body_sizes, size_t in_flight, uint64_t bytes_ahead,
                RequestPath request_path);
   BodyRequests(const BodyRequests&) = delete;
   BodyRequests& operator=(const BodyRequests&) = delete;
 
   // Streams item's body to callback, as HttpGet does. Its request is the one
-  // already out, or a fresh one when that was used by an earlier attempt; the
-  // requests of the items after it go out before its response is awaited.
+  // already out, or a fresh one when that was used by an earlier attempt or
+  // went to a host passed over since; the requests of the items after it go
+  // out before its response is awaited.
   bool Receive(size_t item, const DataCallback& callback);
 
  private:
-  SentGet Send(size_t item) { return SentGet(http_, request_path_(item)); }
+  SentGet Send(size_t item) { return SentGet(hosts_.current(), request_path_(item)); }
 
-  Http& http_;
+  FileHosts& hosts_;
+  size_t host_ = 0;  // the host the requests ahead went to
   const std::vector<uint64_t> body_sizes_;
   const size_t in_flight_;
   const uint64_t bytes_ahead_;

@@ -10,6 +10,7 @@
 #include "app/text.h"
 #include "update/manifest.h"
 
+class FileHosts;
 class Http;
 
 enum class DownloadResult : int32_t {
@@ -39,6 +40,9 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 // The same with bodies_in_flight requests under way at most; 1 is the
 // sequential order (one request, read to its end, then the next).
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight);
+// The same over the file host and its mirrors: a body that fails moves its
+// next try, and every request still out, to the next host.
+bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight);
 
 // One attempt at one file. done and total_transfer only drive the progress.
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer);

@@ -14,6 +14,7 @@
 #include "update/download.h"
 #include "update/download_plan.h"
 #include "update/download_progress.h"
+#include "update/file_hosts_win32.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/patch_fetch.h"
@@ -100,9 +101,11 @@ WideString BodyRequestPath(const FileEntry& entry) {
   return u"/arquivos/launcher/files/" + Utf8ToWide(entry.sha256) + u".dl";
 }
 
-// The whole body as a request of its own.
-BodyFetch WholeBody(Http& http, const FileEntry& entry) {
-  return [&http, &entry](const DataCallback& callback) { return HttpGet(http, BodyRequestPath(entry), callback); };
+// The whole body as a request of its own, to the host current when it is made.
+BodyFetch WholeBody(FileHosts& hosts, const FileEntry& entry) {
+  return [&hosts, &entry](const DataCallback& callback) {
+    return HttpGet(hosts.current(), BodyRequestPath(entry), callback);
+  };
 }
 
 // One attempt, with the target and its staging path already worked out. The
@@ -161,7 +164,7 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
 // whole body, tried up to three times, when there is none or it fails. first
 // streams the first of them (the patch, or else the body); done and
 // total_transfer grow by what was actually downloaded.
-DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& entry, const PatchEntry* patch,
+DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEntry& entry, const PatchEntry* patch,
                           const WideString& target, const WideString& part_path, uint64_t& done,
                           uint64_t& total_transfer) {
   if (patch) {
@@ -174,13 +177,14 @@ DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& e
     // bytes and gains the body.
     total_transfer = SaturatingAdd(total_transfer - (patch->download_size - received), entry.download_size);
   }
-  const BodyFetch body = WholeBody(http, entry);
+  const BodyFetch body = WholeBody(hosts, entry);
   DownloadResult result = DownloadResult::NetworkError;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     g_state.file_permille.exchange(0);
     result = DownloadTo(patch ? body : first, entry, target, part_path, done, total_transfer);
     if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
-    Sleep(kRetryPauseMs);
+    // The next try goes to the next host at once; the last host, after a pause.
+    if (!hosts.PassOver()) Sleep(kRetryPauseMs);
   }
   if (result == DownloadResult::Ok) done = SaturatingAdd(done, entry.download_size);
   return result;
@@ -215,7 +219,8 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, u
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer) {
-  return DownloadTo(WholeBody(http, entry), entry, ClientFilePath(entry), part_path, done, total_transfer);
+  FileHosts only(http);
+  return DownloadTo(WholeBody(only, entry), entry, ClientFilePath(entry), part_path, done, total_transfer);
 }
 
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2]) {
@@ -223,6 +228,11 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 }
 
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight) {
+  FileHosts only(http);
+  return UpdateClientFiles(only, manifest, selection, bodies_in_flight);
+}
+
+bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[2], size_t bodies_in_flight) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
   const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
@@ -282,7 +292,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
   for (size_t k = 0; k < to_fetch.size(); ++k) {
     first_sizes.push_back(patches[k] ? patches[k]->download_size : manifest.files[to_fetch[k]].download_size);
   }
-  BodyRequests requests(http, std::move(first_sizes), bodies_in_flight, kBytesAhead, [&](size_t k) {
+  BodyRequests requests(hosts, std::move(first_sizes), bodies_in_flight, kBytesAhead, [&](size_t k) {
     return patches[k] ? patches[k]->path : BodyRequestPath(manifest.files[to_fetch[k]]);
   });
   uint64_t done = 0;
@@ -292,7 +302,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
     const BodyFetch first = [&](const DataCallback& callback) { return requests.Receive(k, callback); };
-    const DownloadResult result = FetchEntry(http, first, entry, patches[k], target, part_path, done, total_transfer);
+    const DownloadResult result = FetchEntry(hosts, first, entry, patches[k], target, part_path, done, total_transfer);
     if (result != DownloadResult::Ok) {
       ReportFailure(result, entry);
       return false;
