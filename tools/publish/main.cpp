@@ -1,6 +1,7 @@
 // morvel-publish: the server admin's tool for the launcher's file host.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ const char kUsage[] =
 
 const char kPublishUsage[] =
     "usage: morvel-publish publish --out TREE --key KEY [--otc DIR] [--classic DIR]\n"
-    "                              [--launcher EXE --launcher-version N]\n"
+    "                              [--launcher EXE --launcher-version N] [--valid-days N]\n"
     "                              [--keep PATTERN]... [--keep-file FILE]...\n"
     "                              [--exclude PATTERN]... [--level N] [--jobs N] [--progress]\n"
     "\n"
@@ -39,7 +40,9 @@ const char kPublishUsage[] =
     "(TREE/arquivos/launcher/patches/<old sha256>-<sha256>.dl), the launcher exe (if given) as\n"
     "TREE/arquivos/launcher/MorvelGlobalLauncher-N-<sha8>.exe, and last replaces\n"
     "TREE/arquivos/launcher/manifest.txt in one step. Nothing is written when any file is\n"
-    "refused; every refused file is listed.\n"
+    "refused; every refused file is listed. The manifest's serial is the Unix time, or one\n"
+    "past the serial of the manifest it replaces if that is not lower: launchers built with\n"
+    "a key never go back to a lower serial than they have accepted.\n"
     "\n"
     "  --out TREE            the file host's document root\n"
     "  --key KEY             the private key of morvel-publish keygen; the manifest is\n"
@@ -48,6 +51,10 @@ const char kPublishUsage[] =
     "  --classic DIR         the Tibia 8.60 folder (\"Morvel Global 8.60\"); give one or both\n"
     "  --launcher EXE        the launcher exe to offer as self-update, with\n"
     "  --launcher-version N  its version number (players with a lower one update)\n"
+    "  --valid-days N        the manifest expires N days on (1-3650): launchers built with\n"
+    "                        a key then refuse it, as if the host were down, unless it is\n"
+    "                        published again in time. Off by default: a missed publish would\n"
+    "                        cut every player off\n"
     "  --keep PATTERN        files players keep once they have them (their own settings);\n"
     "                        a glob on the \"/\"-path: * within a folder, ** across folders,\n"
     "                        ? one character; otc: or classic: in front limits it to one client\n"
@@ -62,7 +69,7 @@ const char kPublishUsage[] =
     "on Windows. Exit codes: 0 published; 1 files refused; 2 bad command line; 3 I/O error.\n";
 
 const char kVerifyUsage[] =
-    "usage: morvel-publish verify TREE --key KEY.pub [--progress]\n"
+    "usage: morvel-publish verify TREE --key KEY.pub [--previous MANIFEST] [--progress]\n"
     "\n"
     "Reads TREE/arquivos/launcher/manifest.txt with the launcher's own parser, then\n"
     "inflates every body as the launcher does (one gzip member) and compares its size\n"
@@ -71,8 +78,11 @@ const char kVerifyUsage[] =
     "announces, checks the \"self\" line against the launcher exe and the manifest's\n"
     "signature against the public key. Lists every fault found.\n"
     "\n"
-    "  --key KEY.pub   the public key file of morvel-publish keygen\n"
-    "  --progress   show progress on stderr even when it is not a terminal\n"
+    "  --key KEY.pub         the public key file of morvel-publish keygen\n"
+    "  --previous MANIFEST   an older manifest (a copy kept from before, or the one players\n"
+    "                        have now): a fault when the tree's serial is lower than its own,\n"
+    "                        since launchers that accepted it refuse the tree\n"
+    "  --progress            show progress on stderr even when it is not a terminal\n"
     "\n"
     "Exit codes: 0 the tree is sound; 1 faults found; 2 bad command line; 3 I/O error.\n";
 
@@ -128,6 +138,15 @@ void PrintList(const char* prefix, const std::vector<std::string>& lines) {
 
 double Mb(uint64_t bytes) { return static_cast<double>(bytes) / 1048576.0; }
 
+// "2026-12-09 15:40 UTC".
+std::string UtcTimeText(uint64_t unix_seconds) {
+  const std::time_t t = static_cast<std::time_t>(unix_seconds);
+  std::tm utc{};
+  char text[32];
+  if (!gmtime_r(&t, &utc) || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc)) return std::to_string(unix_seconds);
+  return text;
+}
+
 int RunPublish(const std::vector<std::string>& args) {
   PublishOptions options;
   bool progress_flag = false;
@@ -157,6 +176,9 @@ int RunPublish(const std::vector<std::string>& args) {
     } else if (a == "--launcher-version") {
       if (!ReadNumber(v, 1, INT32_MAX, n)) return UsageError("--launcher-version must be a whole number from 1 to 2147483647", "publish ");
       options.launcher_version = static_cast<int32_t>(n);
+    } else if (a == "--valid-days") {
+      if (!ReadNumber(v, 1, 3650, n)) return UsageError("--valid-days must be a whole number from 1 to 3650", "publish ");
+      options.valid_days = static_cast<uint32_t>(n);
     } else if (a == "--keep") {
       options.keep.push_back(v);
     } else if (a == "--keep-file") {
@@ -203,7 +225,10 @@ int RunPublish(const std::vector<std::string>& args) {
   if (!report.launcher_request_path.empty()) {
     std::printf("launcher: %s (%s)\n", report.launcher_request_path.c_str(), report.launcher_copied ? "copied" : "already there");
   }
-  std::printf("manifest: %s\n", DisplayPath(report.manifest).c_str());
+  std::printf("manifest: %s (serial %llu", DisplayPath(report.manifest).c_str(),
+              static_cast<unsigned long long>(report.serial));
+  if (report.expires) std::printf(", expires %s", UtcTimeText(report.expires).c_str());
+  std::printf(")\n");
   return kExitOk;
 }
 
@@ -224,7 +249,7 @@ int RunKeygen(const std::vector<std::string>& args) {
 }
 
 int RunVerify(const std::vector<std::string>& args) {
-  std::string tree, key_file;
+  std::string tree, key_file, previous_file;
   bool progress_flag = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -235,6 +260,9 @@ int RunVerify(const std::vector<std::string>& args) {
     if (a == "--key") {
       if (i + 1 >= args.size()) return UsageError("--key needs a value", "verify ");
       key_file = args[++i];
+    } else if (a == "--previous") {
+      if (i + 1 >= args.size()) return UsageError("--previous needs a value", "verify ");
+      previous_file = args[++i];
     } else if (a == "--progress") {
       progress_flag = true;
     } else if (a.rfind("--", 0) == 0) {
@@ -250,8 +278,12 @@ int RunVerify(const std::vector<std::string>& args) {
   ManifestPublicKey key;
   std::string key_error;
   if (!ReadPublicKeyFile(PathFromUtf8(key_file), key, key_error)) return UsageError(key_error, "verify ");
+  uint64_t lowest_serial = 0;
+  if (!previous_file.empty() && !ReadManifestSerial(PathFromUtf8(previous_file), lowest_serial, key_error)) {
+    return UsageError(key_error, "verify ");
+  }
   VerifyReport report;
-  const ExitCode code = Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report);
+  const ExitCode code = Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report, lowest_serial);
   PrintList("warning: ", report.warnings);
   PrintList("fault: ", report.problems);
   if (code == kExitOk) {
@@ -259,7 +291,11 @@ int RunVerify(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(report.files), Mb(report.bytes),
                 static_cast<unsigned long long>(report.bodies), static_cast<unsigned long long>(report.patches),
                 static_cast<unsigned long long>(report.unreferenced_bodies));
-  } else {
+  }
+  std::printf("serial %llu", static_cast<unsigned long long>(report.serial));
+  if (report.expires) std::printf(", expires %s", UtcTimeText(report.expires).c_str());
+  std::printf("\n");
+  if (code != kExitOk) {
     std::fprintf(stderr, "morvel-publish: %zu fault%s in %s\n", report.problems.size(),
                  report.problems.size() == 1 ? "" : "s", tree.c_str());
   }
