@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdint>
 #include <cwchar>
 
 #include "app/dll_search_win32.h"
@@ -18,13 +19,25 @@
 
 // The values each launcher exe is built with (morvel_launcher_exe in
 // app/CMakeLists.txt); a test build raises the version to play a newer launcher.
-#if !defined(MORVEL_FILE_HOST) || !defined(MORVEL_FILE_PORT) || !defined(MORVEL_LAUNCHER_VERSION)
-#error "MORVEL_FILE_HOST, MORVEL_FILE_PORT and MORVEL_LAUNCHER_VERSION come from the build"
+#if !defined(MORVEL_FILE_HOSTS) || !defined(MORVEL_LAUNCHER_VERSION) || !defined(MORVEL_MANIFEST_KEY)
+#error "MORVEL_FILE_HOSTS, MORVEL_LAUNCHER_VERSION and MORVEL_MANIFEST_KEY come from the build"
 #endif
-static_assert(MORVEL_FILE_PORT > 0 && MORVEL_FILE_PORT < 65536, "file host port out of range");
 static_assert(MORVEL_LAUNCHER_VERSION > 0, "launcher version out of range");
 
 namespace {
+
+struct BuiltInHost {
+  const char16_t* name;
+  uint16_t port;
+};
+constexpr BuiltInHost kFileHosts[] = {MORVEL_FILE_HOSTS};
+
+WorkerSettings BuiltInSettings() {
+  WorkerSettings settings;
+  for (const BuiltInHost& host : kFileHosts) settings.file_hosts.push_back({host.name, host.port, MORVEL_MANIFEST_KEY});
+  settings.launcher_version = MORVEL_LAUNCHER_VERSION;
+  return settings;
+}
 
 bool CommandLineHas(const wchar_t* command_line, const wchar_t* text) {
   return std::wcsstr(command_line, text) != nullptr;
@@ -77,7 +90,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     RefreshInstalledClients();
     LoadUiAssets(instance);
     if (!CreateMainWindow(instance, show_command)) ExitProcess(1);
-    g_worker_settings = {{u"" MORVEL_FILE_HOST, MORVEL_FILE_PORT, MORVEL_MANIFEST_KEY}, MORVEL_LAUNCHER_VERSION};
+    g_worker_settings = BuiltInSettings();
     g_task_hooks.body = WorkerMain;
     StartTask(TaskKind::CheckUpdates, ClientKind::None);
 

@@ -2,9 +2,10 @@
 
 #include "update/download_plan.h"
 
-BodyRequests::BodyRequests(Http& http, std::vector<uint64_t> body_sizes, size_t in_flight, uint64_t bytes_ahead,
-                           RequestPath request_path, const std::atomic<bool>* cancel)
-    : http_(http),
+BodyRequests::BodyRequests(FileHosts& hosts, std::vector<uint64_t> body_sizes, size_t in_flight,
+                           uint64_t bytes_ahead, RequestPath request_path, const std::atomic<bool>* cancel)
+    : hosts_(hosts),
+      host_(hosts.current_index()),
       body_sizes_(std::move(body_sizes)),
       in_flight_(in_flight),
       bytes_ahead_(bytes_ahead),
@@ -12,6 +13,12 @@ BodyRequests::BodyRequests(Http& http, std::vector<uint64_t> body_sizes, size_t 
       cancel_(cancel) {}
 
 bool BodyRequests::Receive(size_t item, uint64_t from, const BodyStart& start, const DataCallback& callback) {
+  // A host passed over gets no more reads: what went out to it goes out again.
+  if (host_ != hosts_.current_index()) {
+    ahead_.clear();
+    next_ = item;
+    host_ = hosts_.current_index();
+  }
   // Requests for items the caller has moved past are of no use any more.
   while (!ahead_.empty() && ahead_.front().first < item) ahead_.pop_front();
   SentGet current = [&] {

@@ -11,6 +11,7 @@
 #include "app/text.h"
 #include "update/manifest.h"
 
+class FileHosts;
 class Http;
 
 enum class DownloadResult : int32_t {
@@ -43,6 +44,10 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 // The same with bodies_in_flight requests under way at most; 1 is the
 // sequential order (one request, read to its end, then the next).
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task,
+                       size_t bodies_in_flight);
+// The same over the file host and its mirrors: a body that fails moves its
+// next try, and every request still out, to the next host.
+bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[2], TaskKind task,
                        size_t bodies_in_flight);
 
 // One attempt at one file. done and total_transfer only drive the progress.

@@ -15,6 +15,7 @@
 #include "update/download.h"
 #include "update/download_plan.h"
 #include "update/download_progress.h"
+#include "update/file_hosts_win32.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/part_resume_win32.h"
@@ -111,10 +112,10 @@ WideString BodyRequestPath(const FileEntry& entry) {
   return kBodiesRequestFolder + Utf8ToWide(entry.sha256) + u".dl";
 }
 
-// The whole body as a request of its own.
-BodyFetch WholeBody(Http& http, const FileEntry& entry) {
-  return [&http, &entry](uint64_t from, const BodyStart& start, const DataCallback& callback) {
-    return SentGet(http, BodyRequestPath(entry), from).Receive(callback, start, &g_state.cancel_requested);
+// The whole body as a request of its own, to the host current when it is made.
+BodyFetch WholeBody(FileHosts& hosts, const FileEntry& entry) {
+  return [&hosts, &entry](uint64_t from, const BodyStart& start, const DataCallback& callback) {
+    return SentGet(hosts.current(), BodyRequestPath(entry), from).Receive(callback, start, &g_state.cancel_requested);
   };
 }
 
@@ -232,7 +233,7 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
 // whole body, tried up to three times, when there is none or it fails. first
 // streams the first of them (the patch, or else the body); done and
 // total_transfer grow by what was actually downloaded.
-DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& entry, const PatchEntry* patch,
+DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEntry& entry, const PatchEntry* patch,
                           const WideString& target, const WideString& part_path, const WideString& state_path,
                           uint64_t& done, uint64_t& total_transfer) {
   if (patch) {
@@ -245,13 +246,14 @@ DownloadResult FetchEntry(Http& http, const BodyFetch& first, const FileEntry& e
     // bytes and gains the body.
     total_transfer = SaturatingAdd(total_transfer - (patch->download_size - received), entry.download_size);
   }
-  const BodyFetch body = WholeBody(http, entry);
+  const BodyFetch body = WholeBody(hosts, entry);
   DownloadResult result = DownloadResult::NetworkError;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     g_state.file_permille.exchange(0);
     result = DownloadTo(patch ? body : first, entry, target, part_path, state_path, done, total_transfer);
     if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
-    PauseBeforeRetry();
+    // The next try goes to the next host at once; the last host, after a pause.
+    if (!hosts.PassOver()) PauseBeforeRetry();
     if (CancelRequested()) return DownloadResult::Cancelled;
   }
   if (result == DownloadResult::Ok) done = SaturatingAdd(done, entry.download_size);
@@ -303,7 +305,8 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, u
 
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
                             uint64_t total_transfer) {
-  return DownloadTo(WholeBody(http, entry), entry, ClientFilePath(entry), part_path, ResumeStatePath(part_path), done,
+  FileHosts only(http);
+  return DownloadTo(WholeBody(only, entry), entry, ClientFilePath(entry), part_path, ResumeStatePath(part_path), done,
                     total_transfer);
 }
 
@@ -312,6 +315,12 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 }
 
 bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task,
+                       size_t bodies_in_flight) {
+  FileHosts only(http);
+  return UpdateClientFiles(only, manifest, selection, task, bodies_in_flight);
+}
+
+bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[2], TaskKind task,
                        size_t bodies_in_flight) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
@@ -379,7 +388,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     first_sizes.push_back(patches[k] ? patches[k]->download_size : manifest.files[to_fetch[k]].download_size);
   }
   BodyRequests requests(
-      http, std::move(first_sizes), bodies_in_flight, kBytesAhead,
+      hosts, std::move(first_sizes), bodies_in_flight, kBytesAhead,
       [&](size_t k) { return patches[k] ? patches[k]->path : BodyRequestPath(manifest.files[to_fetch[k]]); },
       &g_state.cancel_requested);
   uint64_t done = 0;
@@ -393,7 +402,7 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
       return requests.Receive(k, from, start, callback);
     };
     const DownloadResult result =
-        FetchEntry(http, first, entry, patches[k], target, part_path, state_path, done, total_transfer);
+        FetchEntry(hosts, first, entry, patches[k], target, part_path, state_path, done, total_transfer);
     if (result != DownloadResult::Ok) {
       ReportFailure(result, entry);
       return false;

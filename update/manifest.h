@@ -29,6 +29,12 @@ struct PatchEntry {
 };
 
 struct Manifest {
+  // Grows with every publish; a launcher with a key never goes back to a lower
+  // one than it has accepted. 0 when the manifest has no "serial" line.
+  uint64_t serial = 0;
+  // Unix time after which a launcher with a key no longer takes it (with some
+  // leeway for wrong clocks); 0 when it has no "expires" line: never.
+  uint64_t expires = 0;
   int32_t launcher_version = 0;
   std::string launcher_sha256;
   uint64_t launcher_size = 0;
@@ -52,8 +58,8 @@ using LineNote = std::function<void(size_t number, LineFate fate, const std::str
 // past a rejecting line, so that every one is told, and still returns false.
 bool ParseManifest(const std::string& text, Manifest& manifest, const LineNote& note);
 
-// The text of a manifest, lines in its order: the header, "launcher" when
-// launcher_version is set, "self" when launcher_sha256 is, one "f" line per
+// The text of a manifest, lines in its order: the header, "serial" and
+// "expires" when set, "launcher" when launcher_version is set, "self" when launcher_sha256 is, one "f" line per
 // file, then one "p" line per patch. ParseManifest reads it back as the same manifest.
 std::string FormatManifest(const Manifest& manifest);
 

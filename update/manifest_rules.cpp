@@ -57,6 +57,19 @@ size_t DigitsStart(std::string_view field, bool& negative) {
 
 }  // namespace
 
+bool ReadStrictUnsigned64(std::string_view field, uint64_t& value) {
+  if (field.empty() || field.size() > 20) return false;
+  uint64_t result = 0;
+  for (const char c : field) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (result > (UINT64_MAX - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  value = result;
+  return true;
+}
+
 bool IsLowerHex64(std::string_view field) {
   if (field.size() != 64) return false;
   for (char c : field) {

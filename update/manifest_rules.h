@@ -16,6 +16,11 @@ bool IsLowerHex64(std::string_view field);
 // 0, and a value past 2^64-1 saturates at 2^64-1 like the C library.
 uint64_t ReadUnsigned64(std::string_view field);
 
+// A "serial" or "expires" value: 1 to 20 decimal digits and nothing else,
+// at most 2^64-1. These decide which manifests a launcher refuses, so unlike
+// the sizes they have one spelling only.
+bool ReadStrictUnsigned64(std::string_view field, uint64_t& value);
+
 // atoi, except that a value outside the 32-bit range is clamped to it instead
 // of being undefined (C) or wrapping (glibc).
 int32_t ReadInt32(std::string_view field);

@@ -46,9 +46,9 @@ std::set<std::string> PatchTargets(const Manifest& manifest) {
 }
 
 bool SameManifest(const Manifest& a, const Manifest& b) {
-  if (a.launcher_version != b.launcher_version || a.launcher_sha256 != b.launcher_sha256 ||
-      a.launcher_size != b.launcher_size || a.launcher_path != b.launcher_path || a.files.size() != b.files.size() ||
-      a.patches.size() != b.patches.size()) {
+  if (a.serial != b.serial || a.expires != b.expires || a.launcher_version != b.launcher_version ||
+      a.launcher_sha256 != b.launcher_sha256 || a.launcher_size != b.launcher_size ||
+      a.launcher_path != b.launcher_path || a.files.size() != b.files.size() || a.patches.size() != b.patches.size()) {
     return false;
   }
   for (size_t i = 0; i < a.patches.size(); ++i) {
@@ -115,7 +115,12 @@ bool Parse(const std::string& text, Manifest& manifest, const LineNote* note) {
     }
 
     const std::string_view kind = fields[0];
-    if (kind == "launcher" && count == 2) {
+    if ((kind == "serial" || kind == "expires") && count == 2) {
+      // Launchers from before these lines skip them as lines of an unknown kind.
+      if (!ReadStrictUnsigned64(fields[1], kind == "serial" ? manifest.serial : manifest.expires)) {
+        ignore(LineFate::Ignored, "\"" + std::string(kind) + "\" value is not a plain decimal number");
+      }
+    } else if (kind == "launcher" && count == 2) {
       manifest.launcher_version = ReadInt32(fields[1]);
     } else if (kind == "self" && count == 4) {
       const std::string_view path = fields[3];
@@ -156,7 +161,8 @@ bool Parse(const std::string& text, Manifest& manifest, const LineNote* note) {
       patch.base_sha256.assign(fields[2]);
       patch.download_size = ReadUnsigned64(fields[3]);
       patch.path = Utf8ToWide(std::string(fields[4]));
-    } else if (kind == "f" || kind == "self" || kind == "p" || kind == "launcher") {
+    } else if (kind == "f" || kind == "self" || kind == "p" || kind == "launcher" || kind == "serial" ||
+               kind == "expires") {
       ignore(LineFate::Ignored, "\"" + std::string(kind) + "\" line with " + std::to_string(count) + " fields");
     } else if (!line.empty()) {
       ignore(LineFate::Unknown, "unknown line");
@@ -175,6 +181,8 @@ bool ParseManifest(const std::string& text, Manifest& manifest, const LineNote& 
 
 std::string FormatManifest(const Manifest& manifest) {
   std::string text = std::string(kManifestHeader) + "\n";
+  if (manifest.serial != 0) text += "serial\t" + std::to_string(manifest.serial) + "\n";
+  if (manifest.expires != 0) text += "expires\t" + std::to_string(manifest.expires) + "\n";
   if (manifest.launcher_version != 0) text += "launcher\t" + std::to_string(manifest.launcher_version) + "\n";
   if (!manifest.launcher_sha256.empty()) {
     text += "self\t" + manifest.launcher_sha256 + "\t" + std::to_string(manifest.launcher_size) + "\t" +

@@ -8,6 +8,7 @@
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/download_progress.h"
+#include "update/file_hosts_win32.h"
 #include "update/http_win32.h"
 #include "update/manifest.h"
 #include "update/questions_win32.h"
@@ -15,7 +16,41 @@
 
 FlushFileFn g_flush_file = FlushFileBuffers;
 
-bool SelfUpdate(Http& http, const Manifest& manifest) {
+namespace {
+
+enum class ExeFetch { Verified, Failed, WriteFailed };
+
+// One try at the announced exe, from the start of the open ".novo" file:
+// Verified when every byte came and the size and digest are the manifest's.
+ExeFetch FetchLauncherExe(Http& http, const Manifest& manifest, HANDLE file) {
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) return ExeFetch::WriteFailed;
+  Sha256 digest;
+  uint64_t written = 0;
+  bool write_ok = true;
+  const uint64_t size = manifest.launcher_size;
+
+  const bool got = HttpGet(http, manifest.launcher_path + CacheDefeatingQuery(),
+                           [&](const uint8_t* data, uint32_t n) {
+                             if (written + n > size) return false;  // longer than announced
+                             DWORD done = 0;
+                             if (!WriteFile(file, data, n, &done, nullptr) || done != n) {
+                               write_ok = false;
+                               return false;
+                             }
+                             digest.Update(data, n);
+                             written += n;
+                             g_state.total_permille.exchange(Permille(written, size));
+                             return true;
+                           });
+  if (!write_ok) return ExeFetch::WriteFailed;
+  return got && written == size && digest.FinishHex() == manifest.launcher_sha256 ? ExeFetch::Verified
+                                                                                   : ExeFetch::Failed;
+}
+
+}  // namespace
+
+bool SelfUpdate(FileHosts& hosts, const Manifest& manifest) {
   if (manifest.launcher_sha256.empty() || manifest.launcher_size == 0 || manifest.launcher_path.empty()) {
     return false;
   }
@@ -31,28 +66,15 @@ bool SelfUpdate(Http& http, const Manifest& manifest) {
                               nullptr));
   if (!file) return false;
 
-  Sha256 digest;
-  uint64_t written = 0;
-  bool write_ok = true;
-  const uint64_t size = manifest.launcher_size;
-
-  const bool got = HttpGet(http, manifest.launcher_path + CacheDefeatingQuery(),
-                           [&](const uint8_t* data, uint32_t n) {
-                             if (written + n > size) return false;  // longer than announced
-                             DWORD done = 0;
-                             if (!WriteFile(file.get(), data, n, &done, nullptr) || done != n) {
-                               write_ok = false;
-                               return false;
-                             }
-                             digest.Update(data, n);
-                             written += n;
-                             g_state.total_permille.exchange(Permille(written, size));
-                             return true;
-                           });
-  const bool verified = got && write_ok && written == size && digest.FinishHex() == manifest.launcher_sha256;
+  // Checked against the signed manifest whichever host it comes from; a host
+  // that fails hands the next try to the one after it.
+  ExeFetch fetched;
+  while ((fetched = FetchLauncherExe(hosts.current(), manifest, file.get())) == ExeFetch::Failed &&
+         hosts.PassOver()) {
+  }
   // After the swap this file is the only launcher the player has: its bytes must
   // be on the disk first, or a power loss can leave an empty file in its place.
-  const bool durable = verified && g_flush_file(file.get());
+  const bool durable = fetched == ExeFetch::Verified && g_flush_file(file.get());
   file.reset();
   if (!durable) {
     DeleteFileW(WinText(novo));
@@ -92,19 +114,19 @@ bool RunningLauncherIsAnnounced(const Manifest& manifest) {
   return digest.FinishHex() == manifest.launcher_sha256;
 }
 
-FinishAction UpdateLauncherOrOfferDownload(Http& http, const Manifest& manifest) {
+FinishAction UpdateLauncherOrOfferDownload(FileHosts& hosts, const Manifest& manifest) {
   if (RunningLauncherIsAnnounced(manifest)) {
     SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
     return FinishKeepOpen;
   }
   SetStatus(u"Atualizando o launcher...", u"", false);
-  if (SelfUpdate(http, manifest)) {
+  if (SelfUpdate(hosts, manifest)) {
     SetStatus(u"Launcher atualizado. Reabrindo...", u"", false);
     return FinishRestartLauncher;
   }
   SetStatus(u"Há uma nova versão do launcher.", u"", false);
   if (AskPlayer(u"Há uma nova versão do launcher. Abrir a página de download?", MB_ICONINFORMATION)) {
-    g_open_page(DownloadPageUrl(http.host()));
+    g_open_page(DownloadPageUrl(hosts.primary()));
   }
   return FinishKeepOpen;
 }

@@ -8,7 +8,7 @@
 #include "app/launcher_state.h"
 #include "app/move_file_win32.h"
 
-class Http;
+class FileHosts;
 struct Manifest;
 
 // A launcher executable is a few megabytes; a manifest announcing more than this
@@ -20,9 +20,10 @@ constexpr uint64_t kLauncherSizeLimit = 128ull * 1024 * 1024;
 using FlushFileFn = BOOL(WINAPI*)(HANDLE file);
 extern FlushFileFn g_flush_file;  // FlushFileBuffers
 
-// true when the new executable has replaced the running one.
-bool SelfUpdate(Http& http, const Manifest& manifest);
+// true when the new executable has replaced the running one. It is fetched from
+// the hosts' current one, and on failure from each next one.
+bool SelfUpdate(FileHosts& hosts, const Manifest& manifest);
 
 // The start-up job once the manifest names a newer launcher: update and ask for a
 // restart, or offer the download page. Gives the task's FinishAction.
-FinishAction UpdateLauncherOrOfferDownload(Http& http, const Manifest& manifest);
+FinishAction UpdateLauncherOrOfferDownload(FileHosts& hosts, const Manifest& manifest);

@@ -6,9 +6,8 @@
 #include "app/win32_text.h"
 #include "clients/launch.h"
 #include "update/download.h"
-#include "update/http_win32.h"
+#include "update/file_hosts_win32.h"
 #include "update/manifest.h"
-#include "update/manifest_fetch.h"
 #include "update/questions_win32.h"
 #include "update/self_update_win32.h"
 
@@ -16,7 +15,7 @@ WorkerSettings g_worker_settings;
 
 namespace {
 
-FinishAction CheckUpdatesJob(Http& http, const Manifest& manifest, bool obtained) {
+FinishAction CheckUpdatesJob(FileHosts& hosts, const Manifest& manifest, bool obtained) {
   if (!obtained) {
     SetStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
     return FinishKeepOpen;
@@ -25,10 +24,10 @@ FinishAction CheckUpdatesJob(Http& http, const Manifest& manifest, bool obtained
     SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
     return FinishKeepOpen;
   }
-  return UpdateLauncherOrOfferDownload(http, manifest);
+  return UpdateLauncherOrOfferDownload(hosts, manifest);
 }
 
-FinishAction PlayJob(Http& http, const Manifest& manifest, bool obtained, ClientKind client) {
+FinishAction PlayJob(FileHosts& hosts, const Manifest& manifest, bool obtained, ClientKind client) {
   const bool selection[2] = {client == ClientKind::OTClient, client == ClientKind::Classic};
   if (!obtained) {
     if (!IsExistingFile(ClientExePath(client))) {
@@ -41,12 +40,12 @@ FinishAction PlayJob(Http& http, const Manifest& manifest, bool obtained, Client
     SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
     return FinishKeepOpen;
   }
-  if (!UpdateClientFiles(http, manifest, selection, TaskKind::Play)) return FinishKeepOpen;
+  if (!UpdateClientFiles(hosts, manifest, selection, TaskKind::Play, kBodiesInFlight)) return FinishKeepOpen;
   SetStatus(u"Abrindo " + WideString(InfoOf(client).label) + u"...", u"", false);
   return LaunchClient(client) ? FinishCloseLauncher : FinishKeepOpen;
 }
 
-FinishAction VerifyFilesJob(Http& http, const Manifest& manifest, bool obtained) {
+FinishAction VerifyFilesJob(FileHosts& hosts, const Manifest& manifest, bool obtained) {
   RefreshInstalledClients();
   const bool selection[2] = {g_state.installed[0].load(), g_state.installed[1].load()};
   if (!obtained) {
@@ -57,7 +56,7 @@ FinishAction VerifyFilesJob(Http& http, const Manifest& manifest, bool obtained)
     SetStatus(u"Nenhum client instalado. Escolha um para instalar.", u"", false);
     return FinishKeepOpen;
   }
-  if (!UpdateClientFiles(http, manifest, selection, TaskKind::VerifyFiles)) return FinishKeepOpen;
+  if (!UpdateClientFiles(hosts, manifest, selection, TaskKind::VerifyFiles, kBodiesInFlight)) return FinishKeepOpen;
   SetStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
   return FinishKeepOpen;
 }
@@ -75,23 +74,22 @@ DWORD WINAPI WorkerMain(LPVOID param) {
 
   FinishAction action = FinishKeepOpen;
   {
-    Http http(g_worker_settings.file_host);
+    FileHosts hosts(g_worker_settings.file_hosts);
     Manifest manifest;
     if (kind != TaskKind::CheckUpdates) SetStatus(u"Conectando ao servidor...", u"", false);
-    // A manifest without a single file cannot describe an installation.
-    const bool obtained = FetchManifest(http, manifest) && !manifest.files.empty();
+    const bool obtained = FetchTaskManifest(hosts, manifest);
 
     switch (kind) {
       case TaskKind::CheckUpdates:
-        action = CheckUpdatesJob(http, manifest, obtained);
+        action = CheckUpdatesJob(hosts, manifest, obtained);
         break;
       case TaskKind::Play:
         if (IsClient(client)) {
-          action = PlayJob(http, manifest, obtained, client);
+          action = PlayJob(hosts, manifest, obtained, client);
         }
         break;
       case TaskKind::VerifyFiles:
-        action = VerifyFilesJob(http, manifest, obtained);
+        action = VerifyFilesJob(hosts, manifest, obtained);
         break;
     }
     // The task's last act on shared state; the manifest and the connection are

@@ -10,11 +10,13 @@ player_exe_dir=$MORVEL_WIN_BUILD/tests/e2e
 # The loopback launchers know this test-only key's public half (tests/e2e/CMakeLists.txt).
 player_key=$player_root/tests/support/test_signing.key
 
+source "$player_root/scripts/lib/windows_build.sh"
+
 # Builds (or finds up to date) the publishing tool and the loopback launchers.
 player_build() {
   (cd "$player_root" &&
     cmake --preset host >/dev/null && cmake --build --preset host --target morvel-publish >/dev/null &&
-    cmake --preset "$MORVEL_WIN_PRESET" >/dev/null &&
+    windows_configure "$MORVEL_WIN_PRESET" &&
     cmake --build --preset "$MORVEL_WIN_PRESET" --target loopback_launcher_v2 loopback_launcher_v3 \
       sample_client_otc sample_client_classic trust_test_ca >/dev/null)
 }

@@ -46,6 +46,10 @@ scenarios=(
   "old_launcher_patches nginx  a launcher built from before patches updates from a tree with patch lines"
   "planted_dlls         nginx  a stand-in for every system DLL beside the exe is never loaded"
   "release_exe          none   the release exe of the build under Wine: installs itself, starts, reaches no host"
+  "rollback_refused     nginx  an older signed manifest after a newer one counts as none, also after a restart"
+  "mirror_takes_over    none   a first host refusing, answering 503 or serving an older manifest: the mirror installs"
+  "mirror_mid_download  none   a first host cutting a body: the rest, requests under way included, from the mirror"
+  "unsigned_mirrors     nginx  a build without a key, with mirrors, as before on a working first host"
 )
 
 passed=0
@@ -94,18 +98,34 @@ start_server() {  # nginx | fault | none
 }
 stop_server() {
   bash "$root/tests/support/services.sh" stop "$run" >/dev/null 2>&1
+  bash "$root/tests/support/services.sh" stop "$run/mirror" >/dev/null 2>&1
   if [ -n "$fault_pid" ]; then kill "$fault_pid" 2>/dev/null; wait "$fault_pid" 2>/dev/null; fault_pid=""; fi
 }
+# The mirror: nginx on the next port over its own copy of the tree (the same
+# bodies, hard-linked, and a manifest of its own).
+mirror_port=$((player_port + 1))
+mirror_manifest=$run/mirror/www/arquivos/launcher/manifest.txt
+start_mirror() {  # MANIFEST
+  rm -f "$run/mirror/services/nginx/logs/access.log"
+  cp "$1" "$mirror_manifest" &&
+    MORVEL_NGINX_FIXED_PORT=$mirror_port MORVEL_NGINX_ONLY=1 \
+      bash "$root/tests/support/services.sh" start "$run/mirror" >/dev/null
+}
+mirror_requests() { awk '{ print $7 }' "$run/mirror/services/nginx/logs/access.log" 2>/dev/null | sed 's/?.*//'; }
 # Request paths the file host saw, one a line, without queries.
 requests() {
-  if [ -f "$run/fault/requests.log" ]; then cut -f3 "$run/fault/requests.log"; fi
-  if [ -f "$access_log" ]; then awk '{ print $7 }' "$access_log"; fi | sed 's/?.*//'
+  {
+    if [ -f "$run/fault/requests.log" ]; then cut -f3 "$run/fault/requests.log"; fi
+    if [ -f "$access_log" ]; then awk '{ print $7 }' "$access_log"; fi
+  } | sed 's/?.*//'
 }
 clear_requests() { rm -f "$run/fault/requests.log" "$run/fault/bytes.log"; [ -f "$access_log" ] && : >"$access_log"; }
 # Body bytes the fault server sent for PATH (queries aside).
 sent_bytes() { awk -F '\t' -v p="$1" '{ sub(/\?.*/, "", $1) } $1 == p { n += $2 } END { print n + 0 }' "$run/fault/bytes.log" 2>/dev/null; }
 fault_rules() { printf '%s\n' "$@" >"$run/fault/rules.tmp" && mv "$run/fault/rules.tmp" "$run/fault/rules.txt"; }
-body_path() { echo "/arquivos/launcher/files/$(awk -F '\t' -v p="$1" '$7 == p { print $3 }' "$run/www/arquivos/launcher/manifest.txt").dl"; }
+body_path() {  # PATH [MANIFEST]: the body's request path, by the manifest in place or the one given
+  echo "/arquivos/launcher/files/$(awk -F '\t' -v p="$1" '$7 == p { print $3 }' "${2:-$run/www/arquivos/launcher/manifest.txt}").dl"
+}
 # The "p" line's request path of the manifest in place (the next version has one).
 patch_path() { awk -F '\t' '$1 == "p" { print $5 }' "$run/www/arquivos/launcher/manifest.txt"; }
 
@@ -579,6 +599,111 @@ scenario_release_exe() {
   check "closing gives exit code 0" equal $? 0
 }
 
+# --- The manifest's serial and the mirrors ---------------------------------------
+record_file() { echo "$install_dir/manifest-serial.txt"; }
+serial_of() { awk -F '\t' '$1 == "serial" { print $2 }' "$1"; }
+# The launcher's answer to a manifest it refuses: the offline texts at start-up,
+# and for an installed client the question, answered No; nothing fetched, nothing
+# changed, nothing started.
+expect_refused() {  # WHAT
+  local before
+  before=$(cd "$(client_dir otc)" && find . -type f ! -name launch-record.txt -exec sha256sum {} + | sort)
+  rm -f "$(client_dir otc)/launch-record.txt"
+  clear_requests
+  start_and_settle "$installed"
+  check "$1: start-up shows the offline texts in the error colour" \
+    has_error_title "$(status_colours "$window" "$(shot "$1-start-up")")"
+  click "$window" otc
+  check "$1: Jogar asks whether to open the client anyway" answer_box "no-$1"
+  settle "$window"
+  check "$1: the client does not start" [ ! -e "$(client_dir otc)/launch-record.txt" ]
+  check "$1: only the manifest was fetched" equal "$(requests | sort -u)" /arquivos/launcher/manifest.txt
+  check "$1: no file changed" equal \
+    "$(cd "$(client_dir otc)" && find . -type f ! -name launch-record.txt -exec sha256sum {} + | sort)" "$before"
+  closed_by_box "$window" "$launched"
+  check "$1: closing gives exit code 0" equal $? 0
+}
+
+scenario_rollback_refused() {
+  next_version
+  play otc "$downloaded"
+  expect_next_version
+  check "the accepted serial is recorded in the install folder" \
+    equal "$(cat "$(record_file)")" "$(serial_of "$run/manifest-next.txt")"
+  cp "$run/manifest-v2.txt" "$run/www/arquivos/launcher/manifest.txt"
+  expect_refused older
+  # A new process reads the record from disk.
+  expect_refused "older-after-a-restart"
+  expect_next_version
+  next_version
+  clear_requests
+  play otc "$installed"
+  check "the same serial again is accepted" grep -qx /arquivos/launcher/manifest.txt <(requests)
+}
+
+# Installs the OTClient from scratch (the record stays) with the launcher built
+# with a mirror; the mirror serves the next version.
+install_through_mirror() {  # WHAT
+  rm -rf "$(client_dir otc)"
+  : >"$run/mirror/services/nginx/logs/access.log"
+  clear_requests
+  play otc "$installed"
+  expect_next_version
+  check "$1: the mirror served the bodies" grep -qx "$(body_path data/things.dat "$run/manifest-next.txt")" <(mirror_requests)
+  check "$1: the first host was asked for the manifest at most" \
+    bash -c '[ -z "$(grep -v -x /arquivos/launcher/manifest.txt <<<"$1")" ]' _ "$(requests)"
+}
+
+scenario_mirror_takes_over() {
+  cp "$player_exe_dir/loopback_launcher_mirrors.exe" "$downloaded"
+  start_mirror "$run/manifest-next.txt" || { check "the mirror starts" false; return; }
+  start_and_settle
+  closed_by_box "$window" "$launched"
+  check "the mirrors build runs its first start" equal $? 0
+  install_through_mirror "first host refusing connections"
+  start_server fault || { check "the fault server starts" false; return; }
+  fault_rules "* status 503"
+  install_through_mirror "first host answering 503"
+  stop_server
+  start_mirror "$run/manifest-next.txt"
+  start_server nginx  # serving manifest-v2, older than the one recorded
+  check "the record holds the next version's serial" equal "$(cat "$(record_file)")" "$(serial_of "$run/manifest-next.txt")"
+  install_through_mirror "first host serving an older manifest"
+}
+
+scenario_mirror_mid_download() {
+  cp "$player_exe_dir/loopback_launcher_mirrors.exe" "$downloaded"
+  cp "$run/manifest-v2.txt" "$run/www/arquivos/launcher/manifest.txt"
+  start_mirror "$run/manifest-v2.txt" || { check "the mirror starts" false; return; }
+  start_server fault || { check "the fault server starts" false; return; }
+  local exe_body
+  exe_body=$(body_path "Morvel Global.exe")
+  # The first body is cut; data/things.dat's request is already out by then.
+  fault_rules "$exe_body drop 10000"
+  play otc "$downloaded"
+  check "every file is right" diff -r "$run/src/otc" "$(client_dir otc)" -x launch-record.txt
+  check "the first host was asked for the cut body once" equal "$(requests | grep -c -x "$exe_body")" 1
+  check "the mirror served the cut body" grep -qx "$exe_body" <(mirror_requests)
+  check "the mirror served the body requested ahead" grep -qx "$(body_path data/things.dat)" <(mirror_requests)
+  check "the mirror was not asked for the manifest" bash -c '! grep -qx /arquivos/launcher/manifest.txt <<<"$1"' _ \
+    "$(mirror_requests)"
+}
+
+scenario_unsigned_mirrors() {
+  cp "$player_exe_dir/loopback_launcher_unsigned_mirrors.exe" "$downloaded"
+  start_mirror "$run/manifest-next.txt" || { check "the mirror starts" false; return; }
+  next_version
+  play otc "$downloaded"
+  expect_next_version
+  check "everything came from the first host" grep -qx "$(body_path data/things.dat)" <(requests)
+  check "the mirror was asked nothing" equal "$(mirror_requests | grep -v -x /)" ""  # but services.sh's "is it up"
+  check "no serial is recorded" [ ! -e "$(record_file)" ]
+  # An older manifest is taken as before.
+  cp "$run/manifest-v2.txt" "$run/www/arquivos/launcher/manifest.txt"
+  play otc "$installed"
+  check "the older version is installed" diff -r "$run/src/otc" "$(client_dir otc)" -x launch-record.txt
+}
+
 # --- The run --------------------------------------------------------------------
 wine_start_display || exit 1
 bash "$root/tests/support/make_tls.sh" "$run/tls" || exit 1
@@ -609,6 +734,10 @@ PY
   "$player_tool" verify "$run/www" --key "$player_key.pub" >/dev/null || exit 1
 grep -q -P '^p\t' "$run/www/arquivos/launcher/manifest.txt" || { echo "run.sh: the next version has no patch" >&2; exit 1; }
 cp "$run/www/arquivos/launcher/manifest.txt" "$run/manifest-next.txt"
+mkdir -p "$run/mirror"
+cp -a "$run/tls" "$run/mirror/tls"
+cp -al "$run/www" "$run/mirror/www"
+rm -f "$mirror_manifest"  # its own file, not a link to the first host's
 # A launcher built from the code before patches (cached in build/e2e-old).
 old_exe=${MORVEL_OLD_LAUNCHER:-$root/build/e2e-old/loopback_launcher_v2.exe}
 named=" $* "

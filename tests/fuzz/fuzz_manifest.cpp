@@ -3,6 +3,7 @@
 // text: the entries match their "f" lines one by one, numbers agree with the C
 // library's own strtoull and strtol, and no accepted path can name anything
 // outside its client folder.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -119,6 +120,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(first.launcher_version == ClampedStrtol(last));
   } else {
     CHECK(first.launcher_version == 0);
+  }
+
+  // "serial" and "expires": the last line of the kind whose value is 1 to 20
+  // digits that strtoull reads without overflow, else 0.
+  for (const char* kind : {"serial", "expires"}) {
+    uint64_t expected = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+      const std::vector<std::string> f = SplitText(lines[i], '\t');
+      if (f[0] != kind || f.size() != 2 || f[1].empty() || f[1].size() > 20 ||
+          f[1].find_first_not_of("0123456789") != std::string::npos) {
+        continue;
+      }
+      errno = 0;
+      const unsigned long long value = std::strtoull(f[1].c_str(), nullptr, 10);
+      if (errno == 0) expected = value;
+    }
+    CHECK((std::string(kind) == "serial" ? first.serial : first.expires) == expected);
   }
 
   if (first.launcher_sha256.empty()) {

@@ -163,7 +163,9 @@ class CheckHostTest : public ::testing::Test {
     const std::string text = ReadAll(Manifest(tree));
     ASSERT_TRUE(SplitSignedManifest(text, part, ignore));
     std::string unsigned_text(part), signed_text, error;
-    unsigned_text.insert(unsigned_text.find('\n') + 1, "serial\t" + std::to_string(serial) + "\n");
+    const size_t line = unsigned_text.find("\nserial\t");  // publish wrote one
+    ASSERT_NE(line, std::string::npos);
+    unsigned_text.replace(line + 1, unsigned_text.find('\n', line + 1) - line, "serial\t" + std::to_string(serial) + "\n");
     ASSERT_TRUE(SignManifestText(dir_ / "signing.key", unsigned_text, signed_text, error)) << error;
     WriteAll(Manifest(tree), signed_text);
   }

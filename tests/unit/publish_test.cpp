@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <fstream>
 #include <random>
@@ -28,6 +29,8 @@
 namespace {
 
 using namespace publish;
+
+const std::string kManifestHeaderLine = "morvel-launcher\t1\n";
 
 class PublishTest : public ::testing::Test {
  protected:
@@ -79,6 +82,19 @@ class PublishTest : public ::testing::Test {
     ManifestSignature signature;
     EXPECT_TRUE(SplitSignedManifest(text, part, signature));
     return std::string(part);
+  }
+  // The same without its serial, which every run moves on.
+  static std::string SignedWithoutSerial(const std::string& text) {
+    std::string part = Signed(text);
+    const size_t at = part.find("\nserial\t");
+    EXPECT_NE(at, std::string::npos);
+    if (at != std::string::npos) part.erase(at + 1, part.find('\n', at + 1) - at);
+    return part;
+  }
+  Manifest Published() {
+    Manifest m;
+    EXPECT_TRUE(ParseManifest(Signed(ManifestText()), m));
+    return m;
   }
   fs::path BodyPath(const std::string& content) {
     Sha256 h;
@@ -169,7 +185,7 @@ TEST_F(PublishTest, RepublishingUnchangedFilesCompressesNothing) {
   ASSERT_EQ(Run(), kExitOk) << report_.error;
   EXPECT_EQ(report_.bodies_compressed, 0u);
   EXPECT_EQ(report_.bodies_reused, 7u);
-  EXPECT_EQ(Signed(ManifestText()), Signed(first));
+  EXPECT_EQ(SignedWithoutSerial(ManifestText()), SignedWithoutSerial(first));
 
   Write("otc/config.otml", "volume = 8\n");
   ASSERT_EQ(Run(), kExitOk) << report_.error;
@@ -183,7 +199,7 @@ TEST_F(PublishTest, SameInputGivesTheSameBytesInAnotherTree) {
   const std::string first = ManifestText();
   options_.out = root_ / "www2";
   ASSERT_EQ(Run(), kExitOk);
-  EXPECT_EQ(Signed(Read("www2/arquivos/launcher/manifest.txt")), Signed(first));
+  EXPECT_EQ(SignedWithoutSerial(Read("www2/arquivos/launcher/manifest.txt")), SignedWithoutSerial(first));
   for (const auto& entry : fs::directory_iterator(root_ / "www/arquivos/launcher/files")) {
     const std::string name = entry.path().filename().string();
     EXPECT_EQ(Read("www/arquivos/launcher/files/" + name), Read("www2/arquivos/launcher/files/" + name)) << name;
@@ -418,10 +434,10 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
   text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'B') + "\t1\t/arquivos/x.dl\n";  // upper case
   Write("www/arquivos/launcher/manifest.txt", text);
   VerifyReport v = Check(kExitProblems);
-  EXPECT_TRUE(Mentions(v.problems, "line 11: \"f\" line with 6 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "line 12: \"f\" line with 6 fields"));
   EXPECT_TRUE(Mentions(v.problems, "announces launcher 3"));
-  EXPECT_TRUE(Mentions(v.problems, "line 13: \"p\" line with 4 fields"));
-  EXPECT_TRUE(Mentions(v.problems, "line 14: bad hash or path in the \"p\" line"));
+  EXPECT_TRUE(Mentions(v.problems, "line 14: \"p\" line with 4 fields"));
+  EXPECT_TRUE(Mentions(v.problems, "line 15: bad hash or path in the \"p\" line"));
 
   std::string crlf;
   for (char c : good) {
@@ -435,11 +451,93 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
 
   Write("www/arquivos/launcher/manifest.txt", good + "f\totc\t" + std::string(64, 'a') + "\t1\t1\t0\tCON\n");
   v = Check(kExitProblems);
-  EXPECT_TRUE(Mentions(v.problems, "line 11: path piece is a Windows device name"));
+  EXPECT_TRUE(Mentions(v.problems, "line 12: path piece is a Windows device name"));
 
   fs::remove(options_.out / "arquivos/launcher/manifest.txt");
   v = Check(kExitProblems);
   EXPECT_TRUE(Mentions(v.problems, "no manifest"));
+}
+
+uint64_t Now() { return static_cast<uint64_t>(std::time(nullptr)); }
+
+// The serial is the clock, or one past the previous serial when the clock is
+// not ahead of it; it is in the signed part. An expiry only with --valid-days.
+TEST_F(PublishTest, SerialOnlyGrowsAndExpiryIsOptIn) {
+  const uint64_t before = Now();
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const Manifest first = Published();
+  EXPECT_GE(first.serial, before);
+  EXPECT_LE(first.serial, Now());
+  EXPECT_EQ(report_.serial, first.serial);
+  EXPECT_EQ(first.expires, 0u);
+  ASSERT_EQ(Run(), kExitOk);
+  EXPECT_GT(Published().serial, first.serial) << "two runs in one second still move on";
+
+  // A previous serial ahead of the clock (set back since, or a tree rebuilt
+  // from a copy): one past it. At the maximum nothing can follow.
+  const std::string later = ManifestText();
+  const struct {
+    std::string serial;
+    ExitCode code;
+    uint64_t next;
+  } cases[] = {{"99999999999", kExitOk, 100000000000u}, {"18446744073709551615", kExitIoError, 0}};
+  for (const auto& c : cases) {
+    const std::string text = kManifestHeaderLine + "serial\t" + c.serial + "\n" +
+                             Signed(later).substr(Signed(later).find("\nf\t") + 1);
+    Write("www/arquivos/launcher/manifest.txt", text);
+    EXPECT_EQ(Run(), c.code) << c.serial;
+    if (c.code == kExitOk) {
+      EXPECT_EQ(Published().serial, c.next);
+    } else {
+      EXPECT_EQ(ManifestText(), text) << "the old manifest stays";
+    }
+  }
+
+  Write("www/arquivos/launcher/manifest.txt", later);
+  options_.valid_days = 3;
+  const uint64_t start = Now();
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const Manifest expiring = Published();
+  EXPECT_GE(expiring.expires, start + 3 * 86400);
+  EXPECT_LE(expiring.expires, Now() + 3 * 86400);
+  EXPECT_EQ(report_.expires, expiring.expires);
+  Check(kExitOk);
+}
+
+// verify tells the serial and refuses a tree whose serial went below an older
+// manifest's (a copy restored over a newer one), or whose expiry has passed.
+TEST_F(PublishTest, VerifyShowsTheSerialAndRefusesGoingBack) {
+  ASSERT_EQ(Run(), kExitOk);
+  const std::string older = ManifestText();
+  Write("older.txt", older);
+  ASSERT_EQ(Run(), kExitOk);
+  const std::string newer = ManifestText();
+  Write("newer.txt", newer);
+  uint64_t older_serial = 0, newer_serial = 0;
+  std::string error;
+  ASSERT_TRUE(ReadManifestSerial(root_ / "older.txt", older_serial, error)) << error;
+  ASSERT_TRUE(ReadManifestSerial(root_ / "newer.txt", newer_serial, error)) << error;
+  ASSERT_LT(older_serial, newer_serial);
+  EXPECT_FALSE(ReadManifestSerial(root_ / "otc/config.otml", older_serial, error)) << "no manifest";
+  EXPECT_FALSE(ReadManifestSerial(root_ / "none.txt", older_serial, error));
+
+  VerifyReport v;
+  EXPECT_EQ(Verify(options_.out, key_, false, v, {}, older_serial), kExitOk);
+  EXPECT_EQ(v.serial, newer_serial);
+  EXPECT_EQ(Verify(options_.out, key_, false, v, {}, newer_serial), kExitOk) << "an equal serial is fine";
+  Write("www/arquivos/launcher/manifest.txt", older);
+  EXPECT_EQ(Verify(options_.out, key_, false, v, {}, newer_serial), kExitProblems);
+  EXPECT_TRUE(Mentions(v.problems, "is lower than " + std::to_string(newer_serial))) << v.problems.size();
+  EXPECT_EQ(v.problems.size(), 1u);
+
+  Manifest expired = Published();
+  expired.expires = Now() - 3600;
+  std::string text;
+  ASSERT_TRUE(SignManifestText(options_.key, FormatManifest(expired), text, error)) << error;
+  Write("www/arquivos/launcher/manifest.txt", text);
+  EXPECT_EQ(Verify(options_.out, key_, false, v), kExitProblems);
+  EXPECT_TRUE(Mentions(v.problems, "expired 1 hours ago"));
+  EXPECT_EQ(v.expires, expired.expires);
 }
 
 TEST(PublishGlob, MatchesLikeTheHelpSays) {
@@ -728,9 +826,9 @@ TEST_F(PruneTest, PublishKeepsEachReplacedManifestOnce) {
   bool names_first_config = false;
   for (const FileEntry& e : first.files) names_first_config |= e.sha256 == Sha(Config(1));
   EXPECT_TRUE(names_first_config);
-  const std::string current = ManifestText();
-  ASSERT_EQ(Run(), kExitOk) << report_.error;  // nothing changed: no copy of the same list
+  ASSERT_EQ(Run(), kExitOk) << report_.error;  // nothing changed but the serial: no copy of the same list
   EXPECT_EQ(Files().count("manifest-history/00000003.txt"), 0u);
+  const std::string current = ManifestText();
   Write("otc/config.otml", Config(4));
   ASSERT_EQ(Run(), kExitOk) << report_.error;
   EXPECT_EQ(Signed(Read("www/manifest-history/00000003.txt")), Signed(current));

@@ -19,6 +19,7 @@
 #include "task_runner.h"
 #include "tests/win32/support/test_services.h"
 #include "update/file_host.h"
+#include "update/manifest.h"
 #include "update/self_update_win32.h"
 #include "update/sha256.h"
 
@@ -64,6 +65,14 @@ BOOL WINAPI MoveFailingIntoPlace(LPCWSTR from, LPCWSTR to, DWORD flags) {
 
 int RunAsLauncher(const std::string& scenario) {
   if (!UseNginx()) return 3;
+  if (scenario == "mirror") {
+    // The fault server first, nginx as its mirror, and a key as in a release.
+    uint16_t fault = 0, nginx = 0;
+    if (!ServicePort(u"MORVEL_FAULT_PORT", fault) || !ServicePort(u"MORVEL_NGINX_PORT", nginx)) return 3;
+    const WideString host = TestEnv(u"MORVEL_TEST_HOST");
+    UseManifestKey(kTestManifestKey);
+    UseFileHosts({{host, fault, ""}, {host, nginx, ""}});
+  }
   ResetPlayer(scenario == "longer" ? IDYES : IDNO);
   novo_moves_to_fail = scenario == "second-move-fails" ? 1 : 0;
   flush_fails = scenario == "flush-fails";
@@ -215,6 +224,24 @@ TEST_F(SelfUpdateTest, AFailedSwapOrFlushLeavesTheRunningFileInPlace) {
     EXPECT_EQ(r["calls"], c.calls) << c.scenario;
     ExpectUntouched();
   }
+}
+
+// The first host serves an exe of the announced size with other bytes: it is
+// refused by the signed manifest's digest, and the mirror's is the one taken.
+TEST_F(SelfUpdateTest, TheExeIsCheckedAgainstTheSignedManifestWhicheverHostServesIt) {
+  Manifest update;
+  ASSERT_TRUE(ParseManifest(ReadBytes(ManifestFolder() + u"\\manifest-tasks-update.txt"), update));
+  const std::string exe = WideToUtf8(update.launcher_path);
+  const ScopedFaultRules rules({exe + " body " + std::to_string(update.launcher_size)});
+  ASSERT_TRUE(rules.ok);
+  ClearRequestLog();
+  auto r = Run(u"update", "mirror");
+  EXPECT_EQ(r["action"], "2");
+  EXPECT_EQ(r["headline"], "Launcher atualizado. Reabrindo...");
+  EXPECT_EQ(ReadBytes(launcher_), published_) << "the mirror's exe, exactly";
+  size_t asked = 0;
+  for (const LoggedRequest& request : ReadRequestLog()) asked += request.target.rfind(exe + "?t=", 0) == 0;
+  EXPECT_EQ(asked, 1u) << "the first host's wrong exe was fetched once, then the mirror's";
 }
 
 // A publishing slip: the version raised, but the "self" exe is the one already

@@ -12,6 +12,7 @@
 #include "update/file_host.h"
 #include "update/inflate_verify.h"
 #include "update/manifest.h"
+#include "update/manifest_signature.h"
 #include "update/sha256.h"
 
 namespace publish {
@@ -284,19 +285,14 @@ bool ParseOrigin(const std::string& url, std::string& origin) {
 }
 
 bool ManifestSerial(const std::string& text, uint64_t& serial) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    if (line.rfind("serial\t", 0) != 0) continue;
-    const std::string_view digits = line.substr(7);
-    if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
-    serial = std::stoull(std::string(digits));
-    return true;
-  }
-  return false;
+  // Read as the launcher reads it, from the signed part.
+  std::string_view signed_part = text;
+  ManifestSignature signature;
+  SplitSignedManifest(text, signed_part, signature);
+  Manifest manifest;
+  if (!ParseManifest(std::string(signed_part), manifest) || manifest.serial == 0) return false;
+  serial = manifest.serial;
+  return true;
 }
 
 bool CachesForLong(const std::string& cache_control) {

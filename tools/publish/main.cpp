@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ const char kPublishUsage[] =
     "usage: morvel-publish publish --out TREE --key KEY [--otc DIR] [--classic DIR]\n"
     "                              [--launcher EXE --launcher-version N\n"
     "                               [--sign-cert FILE --sign-key FILE [--timestamp URL]]]\n"
+    "                              [--valid-days N]\n"
     "                              [--keep PATTERN]... [--keep-file FILE]...\n"
     "                              [--exclude PATTERN]... [--level N] [--jobs N] [--progress]\n"
     "\n"
@@ -45,7 +47,9 @@ const char kPublishUsage[] =
     "(TREE/arquivos/launcher/patches/<old sha256>-<sha256>.dl), the launcher exe (if given) as\n"
     "TREE/arquivos/launcher/MorvelGlobalLauncher-N-<sha8>.exe, and last replaces\n"
     "TREE/arquivos/launcher/manifest.txt in one step. Nothing is written when any file is\n"
-    "refused; every refused file is listed.\n"
+    "refused; every refused file is listed. The manifest's serial is the Unix time, or one\n"
+    "past the serial of the manifest it replaces if that is not lower: launchers built with\n"
+    "a key never go back to a lower serial than they have accepted.\n"
     "\n"
     "  --out TREE            the file host's document root\n"
     "  --key KEY             the private key of morvel-publish keygen; the manifest is\n"
@@ -59,6 +63,10 @@ const char kPublishUsage[] =
     "                        and its private key\n"
     "  --timestamp URL       an RFC 3161 time-stamping service, so the signature outlives\n"
     "                        the certificate (e.g. http://timestamp.digicert.com)\n"
+    "  --valid-days N        the manifest expires N days on (1-3650): launchers built with\n"
+    "                        a key then refuse it, as if the host were down, unless it is\n"
+    "                        published again in time. Off by default: a missed publish would\n"
+    "                        cut every player off\n"
     "  --keep PATTERN        files players keep once they have them (their own settings);\n"
     "                        a glob on the \"/\"-path: * within a folder, ** across folders,\n"
     "                        ? one character; otc: or classic: in front limits it to one client\n"
@@ -73,7 +81,8 @@ const char kPublishUsage[] =
     "on Windows. Exit codes: 0 published; 1 files refused; 2 bad command line; 3 I/O error.\n";
 
 const char kVerifyUsage[] =
-    "usage: morvel-publish verify TREE --key KEY.pub [--sign-ca FILE] [--progress]\n"
+    "usage: morvel-publish verify TREE --key KEY.pub [--previous MANIFEST] [--sign-ca FILE]\n"
+    "                              [--progress]\n"
     "\n"
     "Reads TREE/arquivos/launcher/manifest.txt with the launcher's own parser, then\n"
     "inflates every body as the launcher does (one gzip member) and compares its size\n"
@@ -83,9 +92,12 @@ const char kVerifyUsage[] =
     "signature against the public key. With osslsigncode installed, also checks the\n"
     "exe's Authenticode signature. Lists every fault found.\n"
     "\n"
-    "  --key KEY.pub   the public key file of morvel-publish keygen\n"
-    "  --sign-ca FILE  trust only this CA for the exe's signature (default: the system's)\n"
-    "  --progress      show progress on stderr even when it is not a terminal\n"
+    "  --key KEY.pub         the public key file of morvel-publish keygen\n"
+    "  --previous MANIFEST   an older manifest (a copy kept from before, or the one players\n"
+    "                        have now): a fault when the tree's serial is lower than its own,\n"
+    "                        since launchers that accepted it refuse the tree\n"
+    "  --sign-ca FILE        trust only this CA for the exe's signature (default: the system's)\n"
+    "  --progress            show progress on stderr even when it is not a terminal\n"
     "\n"
     "Exit codes: 0 the tree is sound; 1 faults found; 2 bad command line; 3 I/O error.\n";
 
@@ -180,6 +192,15 @@ void PrintList(const char* prefix, const std::vector<std::string>& lines) {
 
 double Mb(uint64_t bytes) { return static_cast<double>(bytes) / 1048576.0; }
 
+// "2026-12-09 15:40 UTC".
+std::string UtcTimeText(uint64_t unix_seconds) {
+  const std::time_t t = static_cast<std::time_t>(unix_seconds);
+  std::tm utc{};
+  char text[32];
+  if (!gmtime_r(&t, &utc) || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc)) return std::to_string(unix_seconds);
+  return text;
+}
+
 int RunPublish(const std::vector<std::string>& args) {
   PublishOptions options;
   bool progress_flag = false;
@@ -215,6 +236,9 @@ int RunPublish(const std::vector<std::string>& args) {
     } else if (a == "--launcher-version") {
       if (!ReadNumber(v, 1, INT32_MAX, n)) return UsageError("--launcher-version must be a whole number from 1 to 2147483647", "publish ");
       options.launcher_version = static_cast<int32_t>(n);
+    } else if (a == "--valid-days") {
+      if (!ReadNumber(v, 1, 3650, n)) return UsageError("--valid-days must be a whole number from 1 to 3650", "publish ");
+      options.valid_days = static_cast<uint32_t>(n);
     } else if (a == "--keep") {
       options.keep.push_back(v);
     } else if (a == "--keep-file") {
@@ -262,7 +286,10 @@ int RunPublish(const std::vector<std::string>& args) {
     std::printf("launcher: %s (%s%s)\n", report.launcher_request_path.c_str(), report.launcher_signed ? "signed, " : "",
                 report.launcher_copied ? "copied" : "already there");
   }
-  std::printf("manifest: %s\n", DisplayPath(report.manifest).c_str());
+  std::printf("manifest: %s (serial %llu", DisplayPath(report.manifest).c_str(),
+              static_cast<unsigned long long>(report.serial));
+  if (report.expires) std::printf(", expires %s", UtcTimeText(report.expires).c_str());
+  std::printf(")\n");
   return kExitOk;
 }
 
@@ -399,7 +426,7 @@ int RunKeygen(const std::vector<std::string>& args) {
 }
 
 int RunVerify(const std::vector<std::string>& args) {
-  std::string tree, key_file, exe_ca;
+  std::string tree, key_file, exe_ca, previous_file;
   bool progress_flag = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -413,6 +440,9 @@ int RunVerify(const std::vector<std::string>& args) {
     } else if (a == "--sign-ca") {
       if (i + 1 >= args.size()) return UsageError("--sign-ca needs a value", "verify ");
       exe_ca = args[++i];
+    } else if (a == "--previous") {
+      if (i + 1 >= args.size()) return UsageError("--previous needs a value", "verify ");
+      previous_file = args[++i];
     } else if (a == "--progress") {
       progress_flag = true;
     } else if (a.rfind("--", 0) == 0) {
@@ -428,8 +458,13 @@ int RunVerify(const std::vector<std::string>& args) {
   ManifestPublicKey key;
   std::string key_error;
   if (!ReadPublicKeyFile(PathFromUtf8(key_file), key, key_error)) return UsageError(key_error, "verify ");
+  uint64_t lowest_serial = 0;
+  if (!previous_file.empty() && !ReadManifestSerial(PathFromUtf8(previous_file), lowest_serial, key_error)) {
+    return UsageError(key_error, "verify ");
+  }
   VerifyReport report;
-  const ExitCode code = Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report, PathFromUtf8(exe_ca));
+  const ExitCode code =
+      Verify(PathFromUtf8(tree), key, progress_flag || StderrIsTerminal(), report, PathFromUtf8(exe_ca), lowest_serial);
   PrintList("warning: ", report.warnings);
   PrintList("fault: ", report.problems);
   if (code == kExitOk) {
@@ -437,7 +472,11 @@ int RunVerify(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(report.files), Mb(report.bytes),
                 static_cast<unsigned long long>(report.bodies), static_cast<unsigned long long>(report.patches),
                 static_cast<unsigned long long>(report.unreferenced_bodies));
-  } else {
+  }
+  std::printf("serial %llu", static_cast<unsigned long long>(report.serial));
+  if (report.expires) std::printf(", expires %s", UtcTimeText(report.expires).c_str());
+  std::printf("\n");
+  if (code != kExitOk) {
     std::fprintf(stderr, "morvel-publish: %zu fault%s in %s\n", report.problems.size(),
                  report.problems.size() == 1 ? "" : "s", tree.c_str());
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -90,6 +91,7 @@ struct Run {
   Run(const PublishOptions& o, PublishReport& r) : options(o), report(r) {}
   const PublishOptions& options;
   PublishReport& report;
+  const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
   std::vector<PathPattern> keep, exclude;
   bool with_launcher = false;
   fs::path launcher_dir, bodies_dir, patches_dir, manifest_path;
@@ -248,6 +250,9 @@ ExitCode ReadPreviousManifest(Run& run) {
     return kExitOk;
   }
   run.previous_text = old;
+  if (run.previous.serial == UINT64_MAX) {
+    return Fail(run.report, kExitIoError, "the current manifest's serial is at its maximum; no later one can follow it");
+  }
   if (!run.with_launcher && !run.previous.launcher_sha256.empty()) {
     run.report.warnings.push_back("the current manifest announces launcher " + std::to_string(run.previous.launcher_version) +
                                   "; without --launcher the new one drops it");
@@ -453,6 +458,8 @@ ExitCode PlaceLauncher(Run& run) {
 // The manifest the run has made, in a fixed order: client, then path.
 Manifest RunManifest(const Run& run) {
   Manifest manifest;
+  manifest.serial = NextSerial(run.previous.serial, run.now);
+  if (run.options.valid_days != 0) manifest.expires = run.now + uint64_t{run.options.valid_days} * 86400;
   if (run.with_launcher) {
     manifest.launcher_version = run.options.launcher_version;
     manifest.launcher_sha256 = run.launcher.sha256;
@@ -488,6 +495,8 @@ ExitCode WriteManifest(Run& run) {
   if (!ParseManifest(text, parsed) || !SameManifest(parsed, manifest)) {
     return Fail(report, kExitIoError, "internal error: the launcher would read the new manifest differently");
   }
+  report.serial = manifest.serial;
+  report.expires = manifest.expires;
   if (text.size() > kManifestLimit) {
     report.problems.push_back("the manifest would be " + std::to_string(text.size()) +
                               " bytes; the launcher reads at most " + std::to_string(kManifestLimit));
@@ -506,8 +515,12 @@ ExitCode WriteManifest(Run& run) {
     error = "cannot write " + DisplayPath(temp) + ": " + LastErrorText();
     written = false;
   }
-  // What players of the old manifest may still fetch stays known to prune.
-  if (written && !run.previous_text.empty() && !SameManifest(run.previous, manifest) &&
+  // What players of the old manifest may still fetch stays known to prune; a
+  // re-publish that changes nothing but the serial and expiry keeps no copy.
+  Manifest same_dates = manifest;
+  same_dates.serial = run.previous.serial;
+  same_dates.expires = run.previous.expires;
+  if (written && !run.previous_text.empty() && !SameManifest(run.previous, same_dates) &&
       !KeepReplacedManifest(run.options.out, run.previous_text, error)) {
     written = false;
   }
@@ -519,6 +532,8 @@ ExitCode WriteManifest(Run& run) {
 }
 
 }  // namespace
+
+uint64_t NextSerial(uint64_t previous, uint64_t now) { return now > previous ? now : previous + 1; }
 
 std::string LauncherFileName(int32_t version, const std::string& sha256) {
   return "MorvelGlobalLauncher-" + std::to_string(version) + "-" + sha256.substr(0, 8) + ".exe";

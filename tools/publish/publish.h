@@ -35,6 +35,9 @@ struct PublishOptions {
   fs::path launcher_exe;        // empty = no "launcher"/"self" lines
   int32_t launcher_version = 0;
   ExeSigning launcher_signing;  // cert and key given: the exe is signed before it is hashed
+  // With N > 0, an "expires" line N days on: a launcher with a key refuses the
+  // manifest once that has passed (plus kExpiryLeewaySeconds). Off by default.
+  uint32_t valid_days = 0;
   std::vector<std::string> keep;     // patterns: files players keep once they have them
   std::vector<std::string> exclude;  // patterns: left out entirely
   int level = 9;                     // gzip level, 1-9
@@ -53,6 +56,8 @@ struct PublishReport {
   uint64_t patches = 0;                // "p" lines written
   uint64_t patches_made = 0;           // patch bodies made by this run
   uint64_t patches_not_worth_it = 0;   // changed files whose patch was not under half their body
+  uint64_t serial = 0;   // of the new manifest
+  uint64_t expires = 0;  // 0: none
   bool launcher_copied = false;
   bool launcher_signed = false;
   std::string launcher_request_path;  // the "self" path
@@ -65,6 +70,7 @@ struct PublishReport {
 ExitCode Publish(const PublishOptions& options, PublishReport& report);
 
 struct VerifyReport {
+  uint64_t serial = 0, expires = 0;  // the manifest's (0: no such line)
   uint64_t files = 0, bodies = 0, bytes = 0;
   uint64_t patches = 0;
   uint64_t unreferenced_bodies = 0;
@@ -73,11 +79,21 @@ struct VerifyReport {
 };
 
 // Every problem is listed, not only the first; the manifest's signature is
-// checked against key.
+// checked against key. A serial below lowest_serial (an older manifest's, which
+// launchers may have accepted) is a fault: they would refuse the tree.
 // The launcher exe's Authenticode signature is checked too when osslsigncode is
 // installed, against the system's CAs or exe_ca alone.
 ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report,
-                const fs::path& exe_ca = {});
+                const fs::path& exe_ca = {}, uint64_t lowest_serial = 0);
+
+// The serial of the manifest file at path (0 when it has none); false with
+// error set when it cannot be read or is no manifest.
+bool ReadManifestSerial(const fs::path& path, uint64_t& serial, std::string& error);
+
+// A new manifest's serial: the Unix time, or one past the previous serial when
+// that is not below it (a clock set back, two runs in one second), so it only
+// grows, also in a tree rebuilt from scratch.
+uint64_t NextSerial(uint64_t previous, uint64_t now);
 
 // Launcher executable name on the host: the version and the start of its
 // SHA-256, so a new build never overwrites a file a player may be fetching.

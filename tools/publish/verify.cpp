@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "update/manifest.h"
+#include "update/manifest_trust.h"
 
 namespace publish {
 
@@ -255,10 +257,49 @@ void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const
   }
 }
 
+// The serial and the expiry as launchers with a key judge them.
+void CheckFreshness(const Manifest& manifest, uint64_t lowest_serial, VerifyReport& report) {
+  report.serial = manifest.serial;
+  report.expires = manifest.expires;
+  if (manifest.serial == 0) {
+    report.warnings.push_back("the manifest has no \"serial\" line; launchers that have accepted one with a serial refuse it");
+  }
+  if (manifest.serial < lowest_serial) {
+    report.problems.push_back("the manifest's serial " + std::to_string(manifest.serial) + " is lower than " +
+                              std::to_string(lowest_serial) +
+                              " of the older manifest; launchers that accepted that one refuse this one");
+  }
+  const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
+  if (manifest.expires != 0 && manifest.expires < now) {
+    report.problems.push_back("the manifest expired " + std::to_string((now - manifest.expires) / 3600) +
+                              " hours ago; launchers with a key refuse it once " +
+                              std::to_string(kExpiryLeewaySeconds / 3600) + " hours have passed; publish again");
+  }
+}
+
 }  // namespace
 
+bool ReadManifestSerial(const fs::path& path, uint64_t& serial, std::string& error) {
+  std::string text;
+  VerifyReport ignored;
+  if (ReadManifestText(path, text, ignored) != kExitOk || !ignored.problems.empty()) {
+    error = ignored.problems.empty() ? "cannot read " + DisplayPath(path) : ignored.problems.front();
+    return false;
+  }
+  std::string_view signed_part = text;
+  ManifestSignature signature;
+  SplitSignedManifest(text, signed_part, signature);
+  Manifest manifest;
+  if (!ParseManifest(std::string(signed_part), manifest)) {
+    error = DisplayPath(path) + " is no manifest the launcher would read";
+    return false;
+  }
+  serial = manifest.serial;
+  return true;
+}
+
 ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report,
-                const fs::path& exe_ca) {
+                const fs::path& exe_ca, uint64_t lowest_serial) {
   report = VerifyReport();
   const fs::path launcher_dir = tree / fs::path(kLauncherFolder).make_preferred();
   const fs::path bodies_dir = launcher_dir / kBodiesFolder;
@@ -287,6 +328,7 @@ ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progres
   if (manifest.files.empty()) {
     report.problems.push_back("the manifest lists no files; the launcher treats it as unusable");
   }
+  CheckFreshness(manifest, lowest_serial, report);
   CheckLauncherFile(tree, manifest, exe_ca, report);
   CheckNames(manifest, report);
   const BodyUses uses = CollectBodyUses(manifest, report);

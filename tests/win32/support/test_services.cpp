@@ -68,18 +68,32 @@ WideString TestEnv(const char16_t* name) {
   return FromWinText(value);
 }
 
-void UseFileHost(const WideString& host, uint16_t port) {
+namespace {
+
+std::string g_manifest_key;
+
+}  // namespace
+
+void UseFileHosts(const std::vector<FileHost>& hosts) {
   g_chosen = true;
-  g_worker_settings = {{host, port, g_worker_settings.file_host.manifest_key}, 2};
+  g_worker_settings = {hosts, 2};
+  for (FileHost& host : g_worker_settings.file_hosts) host.manifest_key = g_manifest_key;
 }
+
+void UseFileHost(const WideString& host, uint16_t port) { UseFileHosts({{host, port, ""}}); }
+
+bool ServicePort(const char16_t* port_variable, uint16_t& port) { return PortFromEnv(port_variable, port); }
 
 const char kTestManifestKey[] = MORVEL_TEST_MANIFEST_KEY;
 
-void UseManifestKey(const std::string& key_text) { g_worker_settings.file_host.manifest_key = key_text; }
+void UseManifestKey(const std::string& key_text) {
+  g_manifest_key = key_text;
+  for (FileHost& host : g_worker_settings.file_hosts) host.manifest_key = key_text;
+}
 
 const FileHost& TestFileHost() {
   if (!g_chosen && !UseNginx()) UseFileHost(u"localhost", 1);  // nothing listens on port 1
-  return g_worker_settings.file_host;
+  return g_worker_settings.file_hosts.front();
 }
 
 bool UseNginx() { return UseServicePort(u"MORVEL_NGINX_PORT"); }

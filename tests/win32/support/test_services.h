@@ -17,6 +17,11 @@ WideString TestEnv(const char16_t* name);
 // Chooses the file host of TestFileHost() and of the tasks started from now on,
 // which also take version 2, the one the fixtures' manifests call current.
 void UseFileHost(const WideString& host, uint16_t port);
+// The same with mirrors: the tasks try them in this order (TestFileHost() is
+// the first). Their keys are the one UseManifestKey chose.
+void UseFileHosts(const std::vector<FileHost>& hosts);
+// The port a services.env variable names (e.g. u"MORVEL_NGINX_PORT").
+bool ServicePort(const char16_t* port_variable, uint16_t& port);
 // The chosen file host, for an Http made by the test; nginx until one is chosen.
 const FileHost& TestFileHost();
 // false (and the choice unchanged) when the services' variables are missing.

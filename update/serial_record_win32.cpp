@@ -1,0 +1,54 @@
+#include "update/serial_record_win32.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/move_file_win32.h"
+#include "app/paths.h"
+#include "app/scoped_win32.h"
+#include "app/win32_text.h"
+#include "update/manifest_trust.h"
+
+WideString SerialRecordPath() {
+  const WideString dir = InstallDir();
+  return dir.empty() ? dir : dir + u"\\manifest-serial.txt";
+}
+
+uint64_t ReadSerialRecord() {
+  const WideString path = SerialRecordPath();
+  return path.empty() ? 0 : ReadSerialRecordText(ReadSmallFile(path));
+}
+
+bool WriteSerialRecord(uint64_t serial) {
+  const WideString path = SerialRecordPath();
+  if (path.empty()) return false;
+  CreateDirectoryTree(InstallDir());
+  const WideString temp = path + u".part";
+  // Whatever lies at the temporary name (a link too) goes first; the new one
+  // is made fresh.
+  MakeReplaceable(temp);
+  DeleteFileW(WinText(temp));
+  const std::string text = SerialRecordText(serial);
+  bool ok = false;
+  {
+    ScopedFile file(CreateFileW(WinText(temp), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD wrote = 0;
+    ok = file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) &&
+         wrote == text.size() && FlushFileBuffers(file.get()) && file.close();
+  }
+  if (ok) {
+    MakeReplaceable(path);
+    ok = g_move_file(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  if (!ok) DeleteFileW(WinText(temp));
+  return ok;
+}
+
+uint64_t UnixTimeNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  constexpr uint64_t kTicksTo1970 = 116444736000000000ull;  // 100 ns ticks from 1601 to 1970
+  return ticks < kTicksTo1970 ? 0 : (ticks - kTicksTo1970) / 10000000;
+}
