@@ -171,9 +171,10 @@ TEST(UiLayout, FrameSlicesTileTheWindowAtEachScale) {
     for (int i = 0; i < 9; ++i) {
       const SliceCell& s = cells[i];
       area += long(s.dw) * s.dh;
-      if (i % 3) EXPECT_EQ(s.dx, cells[i - 1].dx + cells[i - 1].dw) << c.dpi << " cell " << i;
-      if (i >= 3) EXPECT_EQ(s.dy, cells[i - 3].dy + cells[i - 3].dh) << c.dpi << " cell " << i;
-      EXPECT_EQ(s.sx + s.sw <= c.width && s.sy + s.sh <= c.height, true);
+      // Each cell starts where the one to its left and the one above it end.
+      EXPECT_EQ(s.dx, i % 3 ? cells[i - 1].dx + cells[i - 1].dw : 0) << c.dpi << " cell " << i;
+      EXPECT_EQ(s.dy, i >= 3 ? cells[i - 3].dy + cells[i - 3].dh : 0) << c.dpi << " cell " << i;
+      EXPECT_TRUE(s.sx + s.sw <= c.width && s.sy + s.sh <= c.height) << c.dpi << " cell " << i;
     }
     EXPECT_EQ(area, long(l.width) * l.height) << c.dpi;
     EXPECT_EQ(cells[0].sw, c.border);
