@@ -101,8 +101,9 @@ int IdleFloor(HINSTANCE instance) {
   windowClass.hInstance = instance;
   windowClass.lpszClassName = L"PaintBenchFloor";
   RegisterClassExW(&windowClass);
-  HWND window = CreateWindowExW(0, L"PaintBenchFloor", L"floor", WS_POPUP | WS_VISIBLE, 100, 100, WindowWidth,
-                                WindowHeight, nullptr, nullptr, instance, nullptr);
+  const Layout size = LayoutForDpi(SystemDpi());  // the launcher's window at this display's scale
+  HWND window = CreateWindowExW(0, L"PaintBenchFloor", L"floor", WS_POPUP | WS_VISIBLE, 100, 100, size.width,
+                                size.height, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
   SetTimer(window, 1, 50, nullptr);
   RunMessages(false);

@@ -21,18 +21,6 @@ constexpr wchar_t kClassName[] = L"MorvelGlobalLauncherWnd";
 constexpr UINT kDpiChanged = 0x02E0;         // WM_DPICHANGED
 constexpr UINT kGetDpiScaledSize = 0x02E4;   // WM_GETDPISCALEDSIZE
 
-// The system's DPI, as its screen reports it to GDI+ (the exe imports no GDI).
-int SystemDpi() {
-  HDC screen = GetDC(nullptr);
-  GdipGraphics graphics;
-  GdipCreateFromHDC(screen, graphics.put());
-  REAL dpi = BaseDpi;
-  if (graphics) GdipGetDpiX(graphics.get(), &dpi);
-  graphics.reset();
-  ReleaseDC(nullptr, screen);
-  return static_cast<int>(dpi + 0.5f);
-}
-
 // The DPI of the monitor the window is on. GetDpiForWindow is looked up:
 // Windows 7 and 8.1 lack it, and there the system's DPI is the window's.
 int WindowDpi(HWND window) {
@@ -99,6 +87,17 @@ void OnButtonUp(HWND window, LPARAM lParam) {
 }
 
 }  // namespace
+
+int SystemDpi() {
+  HDC screen = GetDC(nullptr);
+  GdipGraphics graphics;
+  GdipCreateFromHDC(screen, graphics.put());
+  REAL dpi = BaseDpi;
+  if (graphics) GdipGetDpiX(graphics.get(), &dpi);
+  graphics.reset();
+  ReleaseDC(nullptr, screen);
+  return static_cast<int>(dpi + 0.5f);
+}
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
