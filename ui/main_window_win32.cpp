@@ -31,12 +31,15 @@ int WindowDpi(HWND window) {
   return dpi ? static_cast<int>(dpi) : SystemDpi();
 }
 
-// The window at a new scale, placed at the given rectangle: everything kept is
-// drawn again first, and the whole new frame is painted before the call
-// returns, so no stretched or half-drawn frame is ever shown.
+// The window at a new scale, at the given place: everything kept is drawn
+// again first, and the whole new frame is painted before the call returns, so
+// no stretched or half-drawn frame is ever shown. The size is the layout's:
+// the place Windows suggests has it where the system asked for it
+// (WM_GETDPISCALEDSIZE, Windows 10), and Windows 8.1 scales the old size,
+// which may round to a pixel more or less.
 void MoveToDpi(HWND window, int dpi, const RECT& place) {
   if (dpi != g_assets.layout.dpi) UseDpi(dpi);
-  SetWindowPos(window, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
+  SetWindowPos(window, nullptr, place.left, place.top, g_assets.layout.width, g_assets.layout.height,
                SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }

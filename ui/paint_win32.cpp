@@ -47,8 +47,8 @@ GdipBitmap NewFrameBitmap(PixelFormat format) {
   return bitmap;
 }
 
-// The picture of the size the layout's scale wants, or the other one when it
-// is missing.
+// The picture of the size the layout's scale wants; the first size when the
+// second is missing (the first missing is drawn around, as always).
 GpBitmap* Picture(const GdipBitmap& once, const GdipBitmap& twice) {
   return g_assets.layout.pictureScale == 2 && twice ? twice.get() : once.get();
 }
@@ -84,9 +84,9 @@ void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) 
 // (the dark lines that cut the frame at its joins). So a slice's outermost
 // pixels, as many as one source pixel covers, are drawn from a copy of the
 // slice alone, whose tile-flip wrap mirrors its own edge, placed a quarter
-// pixel early so that the rounding cannot drop them (a tenth of a pixel is
-// the worst it does up to 300% on the largest frame). The inside keeps the
-// direct mapping from the whole picture, as it has always been drawn.
+// pixel early: more than the rounding's error at any scale the pixel test
+// walks (up to 300%), too little to show. The inside keeps the direct mapping
+// from the whole picture, as it has always been drawn.
 void DrawSlice(GpGraphics* graphics, GpBitmap* frame, const SliceCell& c, GpImageAttributes* attributes) {
   const int rimX = std::max(1, (c.dw + c.sw - 1) / c.sw), rimY = std::max(1, (c.dh + c.sh - 1) / c.sh);
   const bool hasInside = c.dw > 2 * rimX && c.dh > 2 * rimY;
