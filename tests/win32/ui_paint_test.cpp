@@ -418,6 +418,32 @@ TEST_F(Paint, FontChoiceOfThisPrefix) {
   EXPECT_TRUE(system.family);
 }
 
+// At every scale the kept layer and looks give the bytes every step draws,
+// and a bar fills exactly the scaled columns of its progress.
+TEST_F(Paint, EveryScaleKeepsWhatEveryStepDraws) {
+  std::vector<Scene> scenes = {{}, {true, false, false, true, 500, 4, 3, 3}, {false, true, true, true, 1000, 0, 5, -1}};
+  for (int button = 0; button < 4; ++button) scenes.push_back({false, false, false, false, 0, 0, button, button});
+  for (int dpi : {120, 144, 192}) {
+    UseDpi(dpi);
+    const Layout& l = g_assets.layout;
+    for (const Scene& s : scenes) {
+      const Pixels kept = Render(s, true), full = Render(s, false);
+      ASSERT_EQ(kept.width * 10000 + kept.height, l.width * 10000 + l.height) << dpi;
+      const size_t first = FirstDifference(kept, full);
+      EXPECT_EQ(first, kept.argb.size()) << dpi << " DPI, hover " << s.hover << ": first difference at x "
+                                         << first % l.width << " y " << first / l.width;
+    }
+    Scene half;
+    half.file = 500;
+    const Pixels empty = Render(Scene{}), filled = Render(half);
+    const PixelBox fill = ProgressFill(l, l.fileBar, 500);
+    const int row = (fill.top + fill.bottom) / 2;
+    for (int x = l.fileBar.full.left; x < l.fileBar.full.right; ++x)
+      EXPECT_EQ(filled.at(x, row) != empty.at(x, row), x < fill.right) << dpi << " DPI, column " << x;
+  }
+  UseDpi(96);
+}
+
 // A frame picture whose nine slices are each one flat colour, at either
 // size: drawn at any scale, every pixel of a slice's place is exactly that
 // slice's colour, so none is left undrawn (the dark lines that once cut the
