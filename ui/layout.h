@@ -96,12 +96,12 @@ struct BarLayout {
   PixelBox full;    // the fill at full progress, inside the outline
 };
 
-// Everything the paint and the hit-test place, at one DPI. At 96 it holds the
-// numbers above exactly.
+// Everything the paint and the hit-test place, at one DPI, as LayoutForDpi
+// makes it. At 96 it holds the numbers above exactly.
 struct Layout {
-  int dpi = BaseDpi;
-  int width = WindowWidth, height = WindowHeight;  // the client area, the whole window
-  std::array<PixelBox, 6> buttons{};               // by ButtonId
+  int dpi = 0;
+  int width = 0, height = 0;           // the client area, the whole window
+  std::array<PixelBox, 6> buttons{};  // by ButtonId
   PixelBox scene{};
   // Destination grid of the nine-slice frame: columns and rows.
   std::array<int, 4> frameColumns{}, frameRows{};
@@ -113,9 +113,9 @@ struct Layout {
   // The minimize bar and the two strokes of the close cross, as x0, y0, x1, y1.
   std::array<int, 4> minimizeGlyph{};
   std::array<std::array<int, 4>, 2> closeGlyph{};
-  int outline = 1;          // width of every outline, whole pixels
-  float glyphPen = 1.5f;    // width of the window boxes' strokes
-  int pictureScale = 1;     // 1 or 2: which set of pictures suits this scale best
+  int outline = 0;        // width of every outline, whole pixels
+  float glyphPen = 0;     // width of the window boxes' strokes
+  int pictureScale = 0;   // 1 or 2: which set of pictures suits this scale best
 };
 
 Layout LayoutForDpi(int dpi);
@@ -123,8 +123,8 @@ Layout LayoutForDpi(int dpi);
 // The first button, in table order, whose rectangle holds the point; -1 if none.
 int HitTestButtons(const Layout& layout, int x, int y);
 
-// The part of a bar's span its fill covers for a progress in thousandths;
-// empty (right = left) when there is no fill.
+// The part of a bar's full fill that a progress in thousandths covers; empty
+// (right = left) when there is no fill.
 PixelBox ProgressFill(const Layout& layout, const BarLayout& bar, int32_t permille);
 
 // One cell of the nine-slice frame: source and destination rectangles.
