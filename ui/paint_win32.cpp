@@ -83,10 +83,10 @@ void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) 
 // can put a cell's first row or column a hair before the slice and drop it
 // (the dark lines that cut the frame at its joins). So a slice's outermost
 // pixels, as many as one source pixel covers, are drawn from a copy of the
-// slice alone, whose tile-flip wrap mirrors its own edge, placed a quarter
+// slice alone, whose tile-flip wrap mirrors its own edge, from a quarter
 // pixel early: more than the rounding's error at any scale the pixel test
-// walks (up to 300%), too little to show. The inside keeps the direct mapping
-// from the whole picture, as it has always been drawn.
+// walks (up to 300%). The inside keeps the direct mapping from the whole
+// picture, as it has always been drawn.
 void DrawSlice(GpGraphics* graphics, GpBitmap* frame, const SliceCell& c, GpImageAttributes* attributes) {
   const int rimX = std::max(1, (c.dw + c.sw - 1) / c.sw), rimY = std::max(1, (c.dh + c.sh - 1) / c.sh);
   const bool hasInside = c.dw > 2 * rimX && c.dh > 2 * rimY;
@@ -101,10 +101,12 @@ void DrawSlice(GpGraphics* graphics, GpBitmap* frame, const SliceCell& c, GpImag
     if (hasInside) {
       GdipSetClipRectI(graphics, c.dx + rimX, c.dy + rimY, c.dw - 2 * rimX, c.dh - 2 * rimY, CombineModeExclude);
     }
+    // Both rectangles start early by the same share, so the mapping stays the
+    // inside's; the source's start lies in the wrap's mirror of the slice.
     constexpr REAL early = 0.25f;
-    GdipDrawImageRectRect(graphics, slice.get(), c.dx - early, c.dy - early, static_cast<REAL>(c.dw),
-                          static_cast<REAL>(c.dh), 0, 0, static_cast<REAL>(c.sw), static_cast<REAL>(c.sh), UnitPixel,
-                          attributes, nullptr, nullptr);
+    const REAL sx = early * c.sw / c.dw, sy = early * c.sh / c.dh;
+    GdipDrawImageRectRect(graphics, slice.get(), c.dx - early, c.dy - early, c.dw + early, c.dh + early, -sx, -sy,
+                          c.sw + sx, c.sh + sy, UnitPixel, attributes, nullptr, nullptr);
   }
   GdipResetClip(graphics);
 }
