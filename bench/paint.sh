@@ -5,22 +5,17 @@
 # window at its 50 ms timer, over 20 s from /proc, in 1-s samples: the
 # launcher's window, the same window composing at every tick (its peer), and a
 # bare window that draws nothing (the floor). Each beside the Xvfb it draws on.
+# All of it at 100% (96 DPI) and at 150% (144 DPI, the prefix's LogPixels).
 set -euo pipefail
 : "${MORVEL_ROOT:?run through scripts/bench}" "${MORVEL_BENCH:?run through scripts/bench}"
 cd "$MORVEL_ROOT"
 exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/paint_bench.exe
 [ -f "$exe" ] || { echo "paint.sh: no $exe" >&2; exit 1; }
 
-export MORVEL_RUN=$MORVEL_BENCH/paint
-mkdir -p "$MORVEL_RUN"
-chmod 755 "$MORVEL_BENCH" "$MORVEL_RUN"
+chmod 755 "$MORVEL_BENCH"
 source scripts/lib/wine.sh
 wine_start_display
 trap 'wine_stop_display' EXIT
-wine_make_template
-
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
-wine_run_isolated "$exe"
 
 hz=$(getconf CLK_TCK)
 # User and system ticks of the given processes, summed; gone ones count as 0.
@@ -75,6 +70,16 @@ idle() {
   wait "$runner" || true
 }
 
-echo "idle window at the 50 ms timer, 20 s each"
-for mode in idle idle-composing idle-floor; do idle "$mode"; done
-echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+for dpi in 96 144; do
+  echo "--- at $((dpi * 100 / 96))% ($dpi DPI)"
+  export MORVEL_RUN=$MORVEL_BENCH/paint-$dpi
+  mkdir -p "$MORVEL_RUN"
+  chmod 755 "$MORVEL_RUN"
+  wine_make_template
+  bash tests/support/set_dpi.sh "$MORVEL_RUN/template" "$dpi"
+  echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
+  wine_run_isolated "$exe"
+  echo "idle window at the 50 ms timer, 20 s each"
+  for mode in idle idle-composing idle-floor; do idle "$mode"; done
+  echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+done

@@ -101,8 +101,9 @@ int IdleFloor(HINSTANCE instance) {
   windowClass.hInstance = instance;
   windowClass.lpszClassName = L"PaintBenchFloor";
   RegisterClassExW(&windowClass);
-  HWND window = CreateWindowExW(0, L"PaintBenchFloor", L"floor", WS_POPUP | WS_VISIBLE, 100, 100, WindowWidth,
-                                WindowHeight, nullptr, nullptr, instance, nullptr);
+  const Layout size = LayoutForDpi(SystemDpi());  // the launcher's window at this display's scale
+  HWND window = CreateWindowExW(0, L"PaintBenchFloor", L"floor", WS_POPUP | WS_VISIBLE, 100, 100, size.width,
+                                size.height, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
   SetTimer(window, 1, 50, nullptr);
   RunMessages(false);
@@ -129,6 +130,7 @@ int wmain(int argc, wchar_t** argv) {
   Downloading();
   HWND window = CreateMainWindow(instance, SW_SHOWNORMAL);
   if (!window) return 1;
+  std::printf("window at %d DPI: %d x %d\n", g_assets.layout.dpi, g_assets.layout.width, g_assets.layout.height);
   const WidgetState widgets{ButtonExit, -1};
 
   std::printf("one paint through WM_PAINT (downloading state, exit button under the mouse), %d pairs\n", kRuns);
@@ -155,16 +157,17 @@ int wmain(int argc, wchar_t** argv) {
     GdipDrawImageI(screen.get(), frame.get(), 0, 0);
   }, kRuns / 3));
 
+  const Layout& layout = g_assets.layout;
   std::printf("steps\n");
   GdipBitmap bitmap;
-  GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
+  GdipCreateBitmapFromScan0(layout.width, layout.height, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
   GdipGraphics g;
   GdipGetImageGraphicsContext(bitmap.get(), g.put());
   SetUpGraphics(g.get());
   GpGraphics* graphics = g.get();
   Report("new bitmap and graphics", Time([&] {
     GdipBitmap b;
-    GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, PixelFormat32bppPARGB, nullptr, b.put());
+    GdipCreateBitmapFromScan0(layout.width, layout.height, 0, PixelFormat32bppPARGB, nullptr, b.put());
     GdipGraphics h;
     GdipGetImageGraphicsContext(b.get(), h.put());
     SetUpGraphics(h.get());
@@ -178,25 +181,29 @@ int wmain(int argc, wchar_t** argv) {
   Report("  backdrop", Time([&] {
     GdipSolidBrush brush;
     GdipCreateSolidFill(ColorBackdrop, brush.put());
-    GdipFillRectangleI(graphics, brush.get(), 0, 0, WindowWidth, WindowHeight);
+    GdipFillRectangleI(graphics, brush.get(), 0, 0, layout.width, layout.height);
   }));
   Report("  centre slice", Time([&] { DrawFrameSlices(graphics, true); }, kRuns / 3));
-  Report("  scene", Time([&] { GdipDrawImageRectI(graphics, g_assets.BackgroundImage.get(), 24, 24, 640, 360); }));
+  GpBitmap* scene = layout.pictureScale == 2 ? g_assets.BackgroundImage2x.get() : g_assets.BackgroundImage.get();
+  const PixelBox& place = layout.scene;
+  Report("  scene", Time([&] {
+    GdipDrawImageRectI(graphics, scene, place.left, place.top, place.width(), place.height());
+  }));
   Report("  border slices", Time([&] { DrawFrameSlices(graphics, false); }));
   Report("status lines", Time([&] {
     const StatusTexts texts = CopyStatus();
-    DrawLabel(graphics, reinterpret_cast<const wchar_t*>(texts.headline.c_str()), false, 13.0f, ColorGold,
-              RectF(30, 391, 390, 19), StringAlignmentNear);
-    DrawLabel(graphics, reinterpret_cast<const wchar_t*>(texts.detail.c_str()), false, 11.5f, ColorMuted,
-              RectF(30, 409, 390, 16), StringAlignmentNear);
+    DrawLabel(graphics, reinterpret_cast<const wchar_t*>(texts.headline.c_str()), false, layout.headline, ColorGold,
+              StringAlignmentNear);
+    DrawLabel(graphics, reinterpret_cast<const wchar_t*>(texts.detail.c_str()), false, layout.detail, ColorMuted,
+              StringAlignmentNear);
   }));
   Report("bar labels", Time([&] {
-    DrawLabel(graphics, L"Arquivo", true, 14.0f, ColorLight, RectF(30, 428, 60, 20), StringAlignmentNear);
-    DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
+    DrawLabel(graphics, L"Arquivo", true, layout.fileLabel, ColorLight, StringAlignmentNear);
+    DrawLabel(graphics, L"Total", true, layout.totalLabel, ColorLight, StringAlignmentNear);
   }));
   Report("bars", Time([&] {
-    DrawProgressBar(graphics, FileBarTop, 420, ColorGold, ColorFileBarBottom);
-    DrawProgressBar(graphics, TotalBarTop, 135, ColorTotalBarTop, ColorTotalBarBottom);
+    DrawProgressBar(graphics, layout.fileBar, 420, ColorGold, ColorFileBarBottom);
+    DrawProgressBar(graphics, layout.totalBar, 135, ColorTotalBarTop, ColorTotalBarBottom);
   }));
   for (bool kept : {true, false}) {
     Report(kept ? "buttons, kept looks" : "buttons, every step", Time([&] {
@@ -207,26 +214,32 @@ int wmain(int argc, wchar_t** argv) {
     }));
   }
   Report("reading the inputs", Time([&] { CurrentFrameInputs(widgets); }));
+  const PixelBox& exit = layout.buttons[ButtonExit];
+  const PixelBox& client = layout.buttons[ButtonClient0];
   Report("  one kept look", Time([&] {
     GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
-    GdipDrawImageI(graphics, g_assets.ButtonLooks[ButtonExit][int(ButtonLook::Hover)].get(), 550, 446);
+    GdipDrawImageI(graphics, g_assets.ButtonLooks[ButtonExit][int(ButtonLook::Hover)].get(), exit.left, exit.top);
     GdipSetCompositingMode(graphics, CompositingModeSourceOver);
   }));
+  GpBitmap* face = layout.pictureScale == 2 ? g_assets.ButtonImage2x.get() : g_assets.ButtonImage.get();
+  UINT faceWidth = 0, faceHeight = 0;
+  GdipGetImageWidth(face, &faceWidth);
+  GdipGetImageHeight(face, &faceHeight);
   Report("  one stretched face", Time([&] {
     GdipImageAttributes attributes;
     GdipCreateImageAttributes(attributes.put());
     GdipSetImageAttributesWrapMode(attributes.get(), WrapModeTileFlipXY, ColorAttributes, FALSE);
-    GdipDrawImageRectRectI(graphics, g_assets.ButtonImage.get(), 430, 394, 114, 46, 0, 0, 150, 37, UnitPixel,
-                           attributes.get(), nullptr, nullptr);
+    GdipDrawImageRectRectI(graphics, face, client.left, client.top, client.width(), client.height(), 0, 0,
+                           INT(faceWidth), INT(faceHeight), UnitPixel, attributes.get(), nullptr, nullptr);
   }));
   Report("  one button's labels", Time([&] {
-    DrawLabel(graphics, L"OTClient", true, 18.0f, ColorGold, RectF(430, 398, 114, 22), StringAlignmentCenter);
-    DrawLabel(graphics, L"Jogar", false, 11.5f, ColorLight, RectF(430, 419, 114, 15), StringAlignmentCenter);
+    DrawLabel(graphics, L"OTClient", true, layout.captions[0], ColorGold, StringAlignmentCenter);
+    DrawLabel(graphics, L"Jogar", false, layout.secondLines[0], ColorLight, StringAlignmentCenter);
   }));
   Report("  dim layer", Time([&] {
     GdipSolidBrush brush;
     GdipCreateSolidFill(ColorDimLayer, brush.put());
-    GdipFillRectangleI(graphics, brush.get(), 430, 394, 114, 46);
+    GdipFillRectangleI(graphics, brush.get(), client.left, client.top, client.width(), client.height());
   }));
   Report("  one label's families", Time([&] { ChooseLabelFamily(false); }));
   Report("window boxes", Time([&] {

@@ -68,6 +68,10 @@ void LoadUiAssets(HINSTANCE instance) {
   g_assets.FrameImage = LoadResourceImage(instance, IDR_FRAME);
   g_assets.ButtonImage = LoadResourceImage(instance, IDR_BUTTON);
   g_assets.ButtonHoverImage = LoadResourceImage(instance, IDR_BUTTON_HOVER);
+  g_assets.BackgroundImage2x = LoadResourceImage(instance, IDR_SCENE_2X);
+  g_assets.FrameImage2x = LoadResourceImage(instance, IDR_FRAME_2X);
+  g_assets.ButtonImage2x = LoadResourceImage(instance, IDR_BUTTON_2X);
+  g_assets.ButtonHoverImage2x = LoadResourceImage(instance, IDR_BUTTON_HOVER_2X);
   LoadDisplayFont(instance);
   KeepStaticLayers();
 }
@@ -77,6 +81,10 @@ void ReleaseUiAssets() {
   g_assets.FrameImage.reset();
   g_assets.ButtonImage.reset();
   g_assets.ButtonHoverImage.reset();
+  g_assets.BackgroundImage2x.reset();
+  g_assets.FrameImage2x.reset();
+  g_assets.ButtonImage2x.reset();
+  g_assets.ButtonHoverImage2x.reset();
   g_assets.DisplayFontCollection.reset();
   g_assets.DisplayFontFamily.reset();
   g_assets.GenericFontFamily.reset();

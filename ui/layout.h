@@ -1,12 +1,17 @@
-// The window's fixed geometry and the choices the paint makes from the widget
-// state: which button a point hits, how each button looks, how far a bar fills,
-// how the frame picture is cut, which font family a text gets. No platform here.
+// The window's geometry and the choices the paint makes from the widget state:
+// which button a point hits, how each button looks, how far a bar fills, how
+// the frame picture is cut, which font family a text gets. No platform here.
+//
+// The numbers below are the window at 96 DPI. A display of another scale gets
+// the same window scaled by dpi / 96, computed once by LayoutForDpi; nothing
+// else multiplies.
 #pragma once
 #include <array>
 #include <cstdint>
 
 constexpr int WindowWidth = 688;
 constexpr int WindowHeight = 506;
+constexpr int BaseDpi = 96;
 
 enum ButtonId : int {
   ButtonNone = -1,
@@ -19,13 +24,14 @@ enum ButtonId : int {
 };
 
 // Right and bottom excluded, as the platform's point-in-rectangle test has them.
-struct ButtonRect {
+struct PixelBox {
   int left, top, right, bottom;
+  int width() const { return right - left; }
+  int height() const { return bottom - top; }
 };
+using ButtonRect = PixelBox;
+// The buttons at 96 DPI, in hit-test order.
 extern const std::array<ButtonRect, 6> ButtonRects;
-
-// The first button, in table order, whose rectangle holds the point; -1 if none.
-int HitTestButtons(int x, int y);
 
 // Palette (ARGB).
 constexpr uint32_t ColorGold = 0xFFF2D38A;
@@ -71,17 +77,64 @@ constexpr int BarHeight = 14;
 constexpr int FileBarTop = 431;
 constexpr int TotalBarTop = 457;
 
-// Filled width in pixels of a bar's fill for a progress in thousandths; values
-// outside 0..1000 are tolerated.
+// Filled width in pixels of a bar's fill at 96 DPI for a progress in
+// thousandths; values outside 0..1000 are tolerated.
 int ProgressFillWidth(int32_t permille);
+
+// A length of the 96-DPI window at dpi, rounded to the nearest pixel with
+// halves away from zero, as the platform's MulDiv(value, dpi, 96) rounds.
+int ScaleToDpi(int value, int dpi);
+
+struct TextBox {
+  PixelBox box;
+  float emSize;  // pixels
+};
+
+struct BarLayout {
+  PixelBox trough;  // filled with the trough colour, outlined
+  PixelBox span;    // the gradient's rows and columns
+  PixelBox full;    // the fill at full progress, inside the outline
+};
+
+// Everything the paint and the hit-test place, at one DPI, as LayoutForDpi
+// makes it. At 96 it holds the numbers above exactly.
+struct Layout {
+  int dpi = 0;
+  int width = 0, height = 0;           // the client area, the whole window
+  std::array<PixelBox, 6> buttons{};  // by ButtonId
+  PixelBox scene{};
+  // Destination grid of the nine-slice frame: columns and rows.
+  std::array<int, 4> frameColumns{}, frameRows{};
+  TextBox headline{}, detail{}, fileLabel{}, totalLabel{};
+  BarLayout fileBar{}, totalBar{};
+  // The two lines of a client button (0, 1) and the one line of the others (2, 3).
+  std::array<TextBox, 4> captions{};
+  std::array<TextBox, 2> secondLines{};
+  // The minimize bar and the two strokes of the close cross, as x0, y0, x1, y1.
+  std::array<int, 4> minimizeGlyph{};
+  std::array<std::array<int, 4>, 2> closeGlyph{};
+  int outline = 0;        // width of every outline, whole pixels
+  float glyphPen = 0;     // width of the window boxes' strokes
+  int pictureScale = 0;   // 1 or 2: which set of pictures suits this scale best
+};
+
+Layout LayoutForDpi(int dpi);
+
+// The first button, in table order, whose rectangle holds the point; -1 if none.
+int HitTestButtons(const Layout& layout, int x, int y);
+
+// The part of a bar's full fill that a progress in thousandths covers; empty
+// (right = left) when there is no fill.
+PixelBox ProgressFill(const Layout& layout, const BarLayout& bar, int32_t permille);
 
 // One cell of the nine-slice frame: source and destination rectangles.
 struct SliceCell {
   int sx, sy, sw, sh;
   int dx, dy, dw, dh;
 };
-// Cells row by row for a frame picture of width x height; index 4 is the centre.
-std::array<SliceCell, 9> FrameSliceCells(int width, int height);
+// Cells row by row for a frame picture of width x height whose borders are
+// sourceBorder pixels, onto the layout's grid; index 4 is the centre.
+std::array<SliceCell, 9> FrameSliceCells(const Layout& layout, int width, int height, int sourceBorder);
 
 enum class FontPick { Display, SegoeUi, Tahoma, Generic };
 FontPick ChooseFont(bool useDisplayFont, bool haveDisplay, bool haveSegoeUi, bool haveTahoma);

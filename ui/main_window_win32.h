@@ -1,6 +1,10 @@
-// The launcher's only window: a fixed 688 x 506 popup painted by the program.
+// The launcher's only window: a 688 x 506 popup painted by the program, scaled
+// by the display's DPI / 96.
 #pragma once
 #include <windows.h>
+
+// The system's DPI, as its screen reports it to GDI+ (the exe imports no GDI).
+int SystemDpi();
 
 // Registers the class, creates and shows the window, stores it in the launcher
 // state and starts the 50 ms repaint timer; nullptr when creation failed.

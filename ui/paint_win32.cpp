@@ -1,5 +1,6 @@
 #include "ui/paint_win32.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/win32_text.h"
@@ -21,10 +22,35 @@ void FillRect(GpGraphics* graphics, ARGB colour, int x, int y, int width, int he
   GdipFillRectangleI(graphics, brush.get(), x, y, width, height);
 }
 
+void FillBox(GpGraphics* graphics, ARGB colour, const PixelBox& b) {
+  FillRect(graphics, colour, b.left, b.top, b.width(), b.height());
+}
+
+// An outline of the given width lying inside the box: the pen runs down the
+// middle of the outline's pixels, so each is covered whole.
+void DrawOutline(GpGraphics* graphics, ARGB colour, const PixelBox& b, int width) {
+  GdipPen pen;
+  GdipCreatePen1(colour, static_cast<REAL>(width), UnitPixel, pen.put());
+  const REAL inset = (width - 1) / 2.0f;
+  GdipDrawRectangle(graphics, pen.get(), b.left + inset, b.top + inset, static_cast<REAL>(b.width() - width),
+                    static_cast<REAL>(b.height() - width));
+}
+
+RectF ToRectF(const PixelBox& b) {
+  return RectF(static_cast<REAL>(b.left), static_cast<REAL>(b.top), static_cast<REAL>(b.width()),
+               static_cast<REAL>(b.height()));
+}
+
 GdipBitmap NewFrameBitmap(PixelFormat format) {
   GdipBitmap bitmap;
-  GdipCreateBitmapFromScan0(WindowWidth, WindowHeight, 0, format, nullptr, bitmap.put());
+  GdipCreateBitmapFromScan0(g_assets.layout.width, g_assets.layout.height, 0, format, nullptr, bitmap.put());
   return bitmap;
+}
+
+// The picture of the size the layout's scale wants; the first size when the
+// second is missing (the first missing is drawn around, as always).
+GpBitmap* Picture(const GdipBitmap& once, const GdipBitmap& twice) {
+  return g_assets.layout.pictureScale == 2 && twice ? twice.get() : once.get();
 }
 
 // A graphics on a frame with the settings of every composition; empty on failure.
@@ -37,10 +63,10 @@ GdipGraphics FrameGraphics(GpBitmap* frame) {
 
 // A text button's face picture stretched onto its rectangle, then its layer.
 void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) {
-  const ButtonRect& r = ButtonRects[button];
-  const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
-  GpBitmap* face = style.hoverFace && g_assets.ButtonHoverImage ? g_assets.ButtonHoverImage.get()
-                                                                 : g_assets.ButtonImage.get();
+  const PixelBox& r = g_assets.layout.buttons[button];
+  const int x = r.left, y = r.top, w = r.width(), h = r.height();
+  GpBitmap* hover = Picture(g_assets.ButtonHoverImage, g_assets.ButtonHoverImage2x);
+  GpBitmap* face = style.hoverFace && hover ? hover : Picture(g_assets.ButtonImage, g_assets.ButtonImage2x);
   if (face) {
     UINT faceWidth = 0, faceHeight = 0;
     GdipGetImageWidth(face, &faceWidth);
@@ -50,6 +76,39 @@ void DrawButtonFace(GpGraphics* graphics, int button, const ButtonStyle& style) 
                            static_cast<INT>(faceHeight), UnitPixel, attributes.get(), nullptr, nullptr);
   }
   if (style.layer) FillRect(graphics, style.layer, x, y, w, h);
+}
+
+// One cell of the nine-slice frame. The platform's filter reads one source
+// pixel past the slice wherever it enlarges, and its single-precision mapping
+// can put a cell's first row or column a hair before the slice and drop it
+// (the dark lines that cut the frame at its joins). So a slice's outermost
+// pixels, as many as one source pixel covers, are drawn from a copy of the
+// slice alone, whose tile-flip wrap mirrors its own edge, from a quarter
+// pixel early: more than the rounding's error at any scale the pixel test
+// walks (up to 300%). The inside keeps the direct mapping from the whole
+// picture, as it has always been drawn.
+void DrawSlice(GpGraphics* graphics, GpBitmap* frame, const SliceCell& c, GpImageAttributes* attributes) {
+  const int rimX = std::max(1, (c.dw + c.sw - 1) / c.sw), rimY = std::max(1, (c.dh + c.sh - 1) / c.sh);
+  const bool hasInside = c.dw > 2 * rimX && c.dh > 2 * rimY;
+  if (hasInside) {
+    GdipSetClipRectI(graphics, c.dx + rimX, c.dy + rimY, c.dw - 2 * rimX, c.dh - 2 * rimY, CombineModeReplace);
+    GdipDrawImageRectRectI(graphics, frame, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh, UnitPixel, attributes,
+                           nullptr, nullptr);
+  }
+  GdipBitmap slice;
+  if (GdipCloneBitmapAreaI(c.sx, c.sy, c.sw, c.sh, PixelFormat32bppARGB, frame, slice.put()) == Ok) {
+    GdipSetClipRectI(graphics, c.dx, c.dy, c.dw, c.dh, CombineModeReplace);
+    if (hasInside) {
+      GdipSetClipRectI(graphics, c.dx + rimX, c.dy + rimY, c.dw - 2 * rimX, c.dh - 2 * rimY, CombineModeExclude);
+    }
+    // Both rectangles start early by the same share, so the mapping stays the
+    // inside's; the source's start lies in the wrap's mirror of the slice.
+    constexpr REAL early = 0.25f;
+    const REAL sx = early * c.sw / c.dw, sy = early * c.sh / c.dh;
+    GdipDrawImageRectRect(graphics, slice.get(), c.dx - early, c.dy - early, c.dw + early, c.dh + early, -sx, -sy,
+                          c.sw + sx, c.sh + sy, UnitPixel, attributes, nullptr, nullptr);
+  }
+  GdipResetClip(graphics);
 }
 
 // One frame drawn onto a bitmap of the window's size: from the kept static
@@ -78,14 +137,20 @@ bool CopyStaticLayer(GpBitmap* frame) {
   GpBitmap* layer = g_assets.StaticLayer.get();
   PixelFormat format = 0;
   if (!layer || GdipGetImagePixelFormat(frame, &format) != Ok || GetPixelFormatSize(format) != 32) return false;
-  GpRect all(0, 0, WindowWidth, WindowHeight);
+  const int width = g_assets.layout.width, height = g_assets.layout.height;
+  UINT frameWidth = 0, frameHeight = 0;
+  GdipGetImageWidth(frame, &frameWidth);
+  GdipGetImageHeight(frame, &frameHeight);
+  if (frameWidth != static_cast<UINT>(width) || frameHeight != static_cast<UINT>(height)) return false;
+  GpRect all(0, 0, width, height);
   BitmapData from = {}, to = {};
   if (GdipBitmapLockBits(layer, &all, ImageLockModeRead, PixelFormat32bppPARGB, &from) != Ok) return false;
   const bool copied = GdipBitmapLockBits(frame, &all, ImageLockModeWrite, format, &to) == Ok;
   if (copied) {
-    for (int y = 0; y < WindowHeight; ++y)
+    for (int y = 0; y < height; ++y)
       std::memcpy(static_cast<BYTE*>(to.Scan0) + static_cast<ptrdiff_t>(to.Stride) * y,
-                  static_cast<const BYTE*>(from.Scan0) + static_cast<ptrdiff_t>(from.Stride) * y, WindowWidth * 4);
+                  static_cast<const BYTE*>(from.Scan0) + static_cast<ptrdiff_t>(from.Stride) * y,
+                  static_cast<size_t>(width) * 4);
     GdipBitmapUnlockBits(frame, &to);
   }
   GdipBitmapUnlockBits(layer, &from);
@@ -99,17 +164,17 @@ void SetUpGraphics(GpGraphics* graphics) {
 }
 
 void DrawFrameSlices(GpGraphics* graphics, bool centreOnly) {
-  if (!g_assets.FrameImage) return;
+  GpBitmap* frame = Picture(g_assets.FrameImage, g_assets.FrameImage2x);
+  if (!frame) return;
   UINT width = 0, height = 0;
-  GdipGetImageWidth(g_assets.FrameImage.get(), &width);
-  GdipGetImageHeight(g_assets.FrameImage.get(), &height);
-  const auto cells = FrameSliceCells(static_cast<int>(width), static_cast<int>(height));
+  GdipGetImageWidth(frame, &width);
+  GdipGetImageHeight(frame, &height);
+  // 30 pixels of border in the picture of 222 pixels' width, twice that in the larger one.
+  const int border = frame == g_assets.FrameImage2x.get() ? 60 : 30;
+  const auto cells = FrameSliceCells(g_assets.layout, static_cast<int>(width), static_cast<int>(height), border);
   GdipImageAttributes attributes = TileFlipAttributes();
   for (int index = 0; index < 9; ++index) {
-    if ((index == 4) != centreOnly) continue;
-    const SliceCell& c = cells[index];
-    GdipDrawImageRectRectI(graphics, g_assets.FrameImage.get(), c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh,
-                           UnitPixel, attributes.get(), nullptr, nullptr);
+    if ((index == 4) == centreOnly) DrawSlice(graphics, frame, cells[index], attributes.get());
   }
 }
 
@@ -127,14 +192,14 @@ LabelFamily ChooseLabelFamily(bool useDisplayFont) {
   return label;
 }
 
-void DrawLabel(GpGraphics* graphics, const wchar_t* text, bool useDisplayFont, float emSize, ARGB colour,
-               RectF layout, StringAlignment alignment) {
+void DrawLabel(GpGraphics* graphics, const wchar_t* text, bool useDisplayFont, const TextBox& box, ARGB colour,
+               StringAlignment alignment) {
   const LabelFamily label = ChooseLabelFamily(useDisplayFont);
   // With no family at all there is nothing to draw the text with.
   if (!label.family) return;
 
   GdipFont font;
-  GdipCreateFont(label.family, emSize, FontStyleRegular, UnitPixel, font.put());
+  GdipCreateFont(label.family, box.emSize, FontStyleRegular, UnitPixel, font.put());
   GdipSolidBrush brush;
   GdipCreateSolidFill(colour, brush.put());
   GdipStringFormat format;
@@ -143,85 +208,83 @@ void DrawLabel(GpGraphics* graphics, const wchar_t* text, bool useDisplayFont, f
   GdipSetStringFormatLineAlign(format.get(), StringAlignmentCenter);
   GdipSetStringFormatTrimming(format.get(), StringTrimmingEllipsisCharacter);
   GdipSetStringFormatFlags(format.get(), StringFormatFlagsNoWrap);
+  const RectF layout = ToRectF(box.box);
   GdipDrawString(graphics, text, -1, font.get(), &layout, format.get(), brush.get());
 }
 
-void DrawProgressBar(GpGraphics* graphics, int top, int32_t permille, ARGB topColour, ARGB bottomColour) {
-  FillRect(graphics, ColorTrough, BarLeft, top, BarFillWidth + 2, BarHeight);
-  const int width = ProgressFillWidth(permille);
-  if (width > 0) {
+void DrawProgressBar(GpGraphics* graphics, const BarLayout& bar, int32_t permille, ARGB topColour,
+                     ARGB bottomColour) {
+  FillBox(graphics, ColorTrough, bar.trough);
+  const PixelBox fill = ProgressFill(g_assets.layout, bar, permille);
+  if (fill.width() > 0) {
     // Spans the whole bar, so a pixel's colour depends on its row only.
-    const RectF span(BarLeft + 1, static_cast<REAL>(top), BarFillWidth, BarHeight);
+    const RectF span = ToRectF(bar.span);
     GdipGradientBrush gradient;
     GdipCreateLineBrushFromRect(&span, topColour, bottomColour, LinearGradientModeVertical, WrapModeTile,
                                 gradient.put());
-    GdipFillRectangleI(graphics, gradient.get(), BarLeft + 1, top + 1, width, BarHeight - 2);
+    GdipFillRectangleI(graphics, gradient.get(), fill.left, fill.top, fill.width(), fill.height());
   }
-  GdipPen pen;
-  GdipCreatePen1(ColorBarOutline, 1.0f, UnitPixel, pen.put());
-  GdipDrawRectangleI(graphics, pen.get(), BarLeft, top, BarFillWidth + 1, BarHeight - 1);
+  DrawOutline(graphics, ColorBarOutline, bar.trough, g_assets.layout.outline);
 }
 
 void DrawButton(GpGraphics* graphics, int button, const wchar_t* caption, const wchar_t* secondLine,
                 ButtonLook look, bool overStaticLayer) {
-  const ButtonRect& r = ButtonRects[button];
-  const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
+  const Layout& layout = g_assets.layout;
+  const PixelBox& r = layout.buttons[button];
   const ButtonStyle style = StyleOfLook(look);
 
   GpBitmap* kept = overStaticLayer ? g_assets.ButtonLooks[button][static_cast<int>(look)].get() : nullptr;
   if (kept) {
     // Opaque, and byte for byte what the face and layer give over these pixels.
     GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
-    GdipDrawImageI(graphics, kept, x, y);
+    GdipDrawImageI(graphics, kept, r.left, r.top);
     GdipSetCompositingMode(graphics, CompositingModeSourceOver);
   } else {
     DrawButtonFace(graphics, button, style);
   }
 
-  const float fx = static_cast<float>(x), fy = static_cast<float>(y), fw = static_cast<float>(w);
+  DrawLabel(graphics, caption, true, layout.captions[button], style.caption, StringAlignmentCenter);
   if (secondLine) {
-    DrawLabel(graphics, caption, true, 18.0f, style.caption, RectF(fx, fy + 4, fw, 22), StringAlignmentCenter);
-    DrawLabel(graphics, secondLine, false, 11.5f, style.secondLine, RectF(fx, fy + 25, fw, 15),
-              StringAlignmentCenter);
-  } else {
-    DrawLabel(graphics, caption, true, 13.0f, style.caption, RectF(fx, fy, fw, static_cast<float>(h)),
-              StringAlignmentCenter);
+    DrawLabel(graphics, secondLine, false, layout.secondLines[button], style.secondLine, StringAlignmentCenter);
   }
 }
 
 void DrawWindowBox(GpGraphics* graphics, int box, const WidgetState& widgets) {
-  const ButtonRect& r = ButtonRects[box];
-  const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
-  FillRect(graphics, WindowBoxFill(box, widgets.hoverButton), x, y, w, h);
-  GdipPen outline;
-  GdipCreatePen1(ColorBoxOutline, 1.0f, UnitPixel, outline.put());
-  GdipDrawRectangleI(graphics, outline.get(), x, y, w - 1, h - 1);
+  const Layout& layout = g_assets.layout;
+  const PixelBox& r = layout.buttons[box];
+  FillBox(graphics, WindowBoxFill(box, widgets.hoverButton), r);
+  DrawOutline(graphics, ColorBoxOutline, r, layout.outline);
   GdipPen glyph;
-  GdipCreatePen1(ColorGold, 1.5f, UnitPixel, glyph.put());
+  GdipCreatePen1(ColorGold, layout.glyphPen, UnitPixel, glyph.put());
+  auto stroke = [&](const std::array<int, 4>& p) { GdipDrawLineI(graphics, glyph.get(), p[0], p[1], p[2], p[3]); };
   if (box == ButtonMinimize) {
-    GdipDrawLineI(graphics, glyph.get(), x + 4, y + 13, x + 13, y + 13);
+    stroke(layout.minimizeGlyph);
   } else {
-    GdipDrawLineI(graphics, glyph.get(), x + 5, y + 5, x + 12, y + 12);
-    GdipDrawLineI(graphics, glyph.get(), x + 12, y + 5, x + 5, y + 12);
+    for (const auto& line : layout.closeGlyph) stroke(line);
   }
 }
 
 void DrawStaticLayers(GpGraphics* graphics) {
-  FillRect(graphics, ColorBackdrop, 0, 0, WindowWidth, WindowHeight);
+  const Layout& layout = g_assets.layout;
+  FillRect(graphics, ColorBackdrop, 0, 0, layout.width, layout.height);
   DrawFrameSlices(graphics, true);
-  if (g_assets.BackgroundImage) GdipDrawImageRectI(graphics, g_assets.BackgroundImage.get(), 24, 24, 640, 360);
+  if (GpBitmap* scene = Picture(g_assets.BackgroundImage, g_assets.BackgroundImage2x)) {
+    const PixelBox& b = layout.scene;
+    GdipDrawImageRectI(graphics, scene, b.left, b.top, b.width(), b.height());
+  }
   DrawFrameSlices(graphics, false);
 }
 
 void DrawStateLayers(GpGraphics* graphics, const FrameInputs& in, bool overStaticLayer) {
-  DrawLabel(graphics, WinText(in.headline), false, 13.0f, in.statusIsError ? ColorError : ColorGold,
-            RectF(30, 391, 390, 19), StringAlignmentNear);
-  DrawLabel(graphics, WinText(in.detail), false, 11.5f, in.statusIsError ? ColorError : ColorMuted,
-            RectF(30, 409, 390, 16), StringAlignmentNear);
-  DrawLabel(graphics, L"Arquivo", true, 14.0f, ColorLight, RectF(30, 428, 60, 20), StringAlignmentNear);
-  DrawProgressBar(graphics, FileBarTop, in.filePermille, ColorGold, ColorFileBarBottom);
-  DrawLabel(graphics, L"Total", true, 14.0f, ColorLight, RectF(30, 454, 60, 20), StringAlignmentNear);
-  DrawProgressBar(graphics, TotalBarTop, in.totalPermille, ColorTotalBarTop, ColorTotalBarBottom);
+  const Layout& layout = g_assets.layout;
+  DrawLabel(graphics, WinText(in.headline), false, layout.headline, in.statusIsError ? ColorError : ColorGold,
+            StringAlignmentNear);
+  DrawLabel(graphics, WinText(in.detail), false, layout.detail, in.statusIsError ? ColorError : ColorMuted,
+            StringAlignmentNear);
+  DrawLabel(graphics, L"Arquivo", true, layout.fileLabel, ColorLight, StringAlignmentNear);
+  DrawProgressBar(graphics, layout.fileBar, in.filePermille, ColorGold, ColorFileBarBottom);
+  DrawLabel(graphics, L"Total", true, layout.totalLabel, ColorLight, StringAlignmentNear);
+  DrawProgressBar(graphics, layout.totalBar, in.totalPermille, ColorTotalBarTop, ColorTotalBarBottom);
   auto look = [&](int button) {
     return LookOfButton(button, in.busy, in.widgets.hoverButton, in.widgets.pressedButton);
   };
@@ -257,11 +320,16 @@ void KeepStaticLayers() {
       for (int button = 0; button < 4; ++button) DrawButtonFace(graphics.get(), button, style);
     }
     for (int button = 0; button < 4; ++button) {
-      const ButtonRect& r = ButtonRects[button];
-      GdipCloneBitmapAreaI(r.left, r.top, r.right - r.left, r.bottom - r.top, PixelFormat32bppPARGB, canvas.get(),
+      const PixelBox& r = g_assets.layout.buttons[button];
+      GdipCloneBitmapAreaI(r.left, r.top, r.width(), r.height(), PixelFormat32bppPARGB, canvas.get(),
                            g_assets.ButtonLooks[button][look].put());
     }
   }
+}
+
+void UseDpi(int dpi) {
+  g_assets.layout = LayoutForDpi(dpi);
+  KeepStaticLayers();
 }
 
 FrameInputs CurrentFrameInputs(const WidgetState& widgets) {

@@ -11,5 +11,10 @@
 #define IDR_BUTTON_HOVER 5          /* RCDATA: the face under the pointer */
 #define IDR_DISPLAY_FONT 6          /* RCDATA: the display font */
 #define IDR_DISPLAY_FONT_LICENSE 7  /* RCDATA: its licence, carried with it */
+/* RCDATA: the pictures of 2 to 5 painted at twice the size */
+#define IDR_SCENE_2X 8
+#define IDR_FRAME_2X 9
+#define IDR_BUTTON_2X 10
+#define IDR_BUTTON_HOVER_2X 11
 
 #endif

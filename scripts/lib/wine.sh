@@ -84,7 +84,7 @@ wine_start_display() {
   [ -n "${MORVEL_DISPLAY_PID:-}" ] && return 0
   local number
   number=$(mktemp /tmp/morvel-display.XXXXXX) || return 1
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
   MORVEL_DISPLAY_PID=$!
   for _ in $(seq 100); do
     if [ -s "$number" ] && grep -q '^[0-9][0-9]*$' "$number"; then

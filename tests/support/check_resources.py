@@ -16,7 +16,7 @@ from fontTools.ttLib import TTFont
 RT_ICON, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 10, 14, 16, 24
 TYPE_NAMES = {RT_ICON: "ICON", RT_RCDATA: "RCDATA", RT_GROUP_ICON: "GROUP_ICON", RT_VERSION: "VERSION",
               RT_MANIFEST: "MANIFEST"}
-EXPECTED = {(RT_RCDATA, i) for i in range(2, 8)} | {(RT_ICON, i) for i in range(1, 5)} | {
+EXPECTED = {(RT_RCDATA, i) for i in range(2, 12)} | {(RT_ICON, i) for i in range(1, 5)} | {
     (RT_GROUP_ICON, 1), (RT_VERSION, 1), (RT_MANIFEST, 1)}
 LANGUAGE = 1033
 ICON_SIZES = [16, 32, 48, 256]
@@ -26,10 +26,18 @@ SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{1f676c76-80e1-4239-9
                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 ASM_V1, ASM_V3, COMPAT = ("urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3",
                           "urn:schemas-microsoft-com:compatibility.v1")
+SETTINGS_2005, SETTINGS_2016 = ("http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+                                "http://schemas.microsoft.com/SMI/2016/WindowsSettings")
 MANIFEST_TAGS = {f"{{{ASM_V1}}}assembly", f"{{{ASM_V1}}}assemblyIdentity", f"{{{ASM_V3}}}trustInfo",
                  f"{{{ASM_V3}}}security", f"{{{ASM_V3}}}requestedPrivileges",
                  f"{{{ASM_V3}}}requestedExecutionLevel", f"{{{COMPAT}}}compatibility",
-                 f"{{{COMPAT}}}application", f"{{{COMPAT}}}supportedOS"}
+                 f"{{{COMPAT}}}application", f"{{{COMPAT}}}supportedOS", f"{{{ASM_V3}}}application",
+                 f"{{{ASM_V3}}}windowsSettings", f"{{{SETTINGS_2005}}}dpiAware",
+                 f"{{{SETTINGS_2016}}}dpiAwareness"}
+# Per-monitor v2 where Windows 10 has it, then per-monitor (8.1 reads only
+# dpiAware: "true/pm"), and Windows 7 reads "true/pm" as system-aware.
+DPI_SETTINGS = {f"{{{SETTINGS_2005}}}dpiAware": "true/pm",
+                f"{{{SETTINGS_2016}}}dpiAwareness": "PerMonitorV2, PerMonitor"}
 # Every character of the window's texts must have a glyph in the display font.
 FONT_TEXT = ("OTClient Tibia 8.60 Jogar Instalar e jogar Verificar arquivos Sair Cancelar Arquivo Total "
              "áâãàéêíóôõúçÁÂÃÀÉÊÍÓÔÕÚÇ!?.,:;-()0123456789"
@@ -205,6 +213,10 @@ def check_manifest(data):
     ids = [e.get("Id") for e in root.iter(f"{{{COMPAT}}}supportedOS")]
     if sorted(ids) != sorted(SUPPORTED_OS):
         errors.append(f"supported OS ids {ids}, expected {sorted(SUPPORTED_OS)}")
+    for tag, want in DPI_SETTINGS.items():
+        found = [(e.text or "").strip() for e in root.iter(f"{{{ASM_V3}}}windowsSettings") for e in e.iter(tag)]
+        if found != [want]:
+            errors.append(f"{tag.split('}')[1]} {found}, expected [{want!r}] in the windows settings")
     return errors
 
 
@@ -230,6 +242,10 @@ def check(path):
         ((RT_RCDATA, 5), lambda d: check_png(d, (150, 37), 3)),
         ((RT_RCDATA, 6), check_font),
         ((RT_RCDATA, 7), check_licence),
+        ((RT_RCDATA, 8), lambda d: check_jpeg(d, (1280, 720))),
+        ((RT_RCDATA, 9), lambda d: check_png(d, (444, 718), 6)),
+        ((RT_RCDATA, 10), lambda d: check_png(d, (300, 74), 3)),
+        ((RT_RCDATA, 11), lambda d: check_png(d, (300, 74), 3)),
         ((RT_GROUP_ICON, 1), lambda d: check_icons(d, {i: data.get((RT_ICON, i)) for i in range(1, 5)
                                                        if (RT_ICON, i) in data})),
         ((RT_MANIFEST, 1), check_manifest),
@@ -237,8 +253,9 @@ def check(path):
     for key, fn in content_checks:
         if key in data:
             errors += [f"{name(key)}: {e}" for e in fn(data[key])]
-    if (RT_RCDATA, 4) in data and data[(RT_RCDATA, 4)] == data.get((RT_RCDATA, 5)):
-        errors.append("RCDATA 5: the hover face is the same picture as the normal face")
+    for face, hover in ((4, 5), (10, 11)):
+        if (RT_RCDATA, face) in data and data[(RT_RCDATA, face)] == data.get((RT_RCDATA, hover)):
+            errors.append(f"RCDATA {hover}: the hover face is the same picture as the normal face")
     if (RT_VERSION, 1) in data:
         errors += check_version(pe)
     return errors

@@ -58,7 +58,7 @@ def font_without(chars):
 def main(good, broken):
     expect("launcher table", cr.check(good), None)
     broken_errors = cr.check(broken)
-    for needle in ("RCDATA 7 missing", "MANIFEST 1 missing", "RCDATA 8 not expected",
+    for needle in ("RCDATA 7 missing", "MANIFEST 1 missing", "RCDATA 12 not expected",
                    "RCDATA 6: languages [1031]", "RCDATA 2: not a JPEG", "RCDATA 3: not a PNG",
                    "same picture", "FileVersionLS", "FileFlags", "FileType", "string tables ['040904B0']",
                    "translation"):
@@ -93,13 +93,16 @@ def main(good, broken):
         expect(what, errors, needle)
 
     manifest = read("launcher.manifest").decode()
-    settings = ('<application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings>'
-                '<dpiAware>true</dpiAware></windowsSettings></application>')
+    gdi_scaling = '<gdiScaling xmlns="http://schemas.microsoft.com/SMI/2017/WindowsSettings">true</gdiScaling>'
+    start, end = manifest.index("  <application"), manifest.index("</application>") + len("</application>\n")
     controls = ('<dependency><dependentAssembly><assemblyIdentity type="win32" '
                 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"/></dependentAssembly></dependency>')
     edits = [
         ("shipped manifest", manifest, None),
-        ("DPI awareness", manifest.replace("</assembly>", settings + "</assembly>"), "not expected"),
+        ("system-aware only", manifest.replace("true/pm", "true"), "dpiAware ['true']"),
+        ("no per-monitor v2", manifest.replace("PerMonitorV2, ", ""), "dpiAwareness ['PerMonitor']"),
+        ("no DPI settings", manifest[:start] + manifest[end:], "dpiAware []"),
+        ("GDI scaling", manifest.replace("</windowsSettings>", gdi_scaling + "</windowsSettings>"), "not expected"),
         ("common controls", manifest.replace("</assembly>", controls + "</assembly>"), "dependency"),
         ("elevation", manifest.replace("asInvoker", "requireAdministrator"), "execution level"),
         ("uiAccess", manifest.replace('uiAccess="false"', 'uiAccess="true"'), "execution level"),

@@ -18,7 +18,7 @@ TEST(UiLayout, HitTestFindsEachButtonAtItsEdgesAndNothingOutside) {
       {642, 32, 5}, {659, 49, 5}, {660, 49, -1}, {650, 31, -1}, {650, 50, -1},
       {0, 0, -1}, {-5, -5, -1}, {344, 200, -1}, {687, 505, -1},
   };
-  for (const Case& c : cases) EXPECT_EQ(HitTestButtons(c.x, c.y), c.want) << c.x << "," << c.y;
+  for (const Case& c : cases) EXPECT_EQ(HitTestButtons(LayoutForDpi(96), c.x, c.y), c.want) << c.x << "," << c.y;
 }
 
 TEST(UiLayout, LooksFollowBusyHoverAndPress) {
@@ -69,7 +69,7 @@ TEST(UiLayout, ProgressFillStartsAtOnePixelAndStopsAtFull) {
 }
 
 TEST(UiLayout, FrameSlicesMapThirtyPixelBordersOntoTwentySix) {
-  const auto cells = FrameSliceCells(222, 359);
+  const auto cells = FrameSliceCells(LayoutForDpi(96), 222, 359, 30);
   struct Case { int index; SliceCell want; };
   const Case cases[] = {
       {0, {0, 0, 30, 30, 0, 0, 26, 26}},
@@ -88,6 +88,98 @@ TEST(UiLayout, FrameSlicesMapThirtyPixelBordersOntoTwentySix) {
     EXPECT_EQ((std::array<int, 8>{g.sx, g.sy, g.sw, g.sh, g.dx, g.dy, g.dw, g.dh}),
               (std::array<int, 8>{w.sx, w.sy, w.sw, w.sh, w.dx, w.dy, w.dw, w.dh}))
         << "cell " << c.index;
+  }
+}
+
+TEST(UiLayout, ScalingRoundsAsMulDiv) {
+  struct Case { int value, dpi, want; };
+  const Case cases[] = {
+      {688, 96, 688}, {688, 120, 860}, {506, 120, 633},  // 632.5 rounds up
+      {506, 144, 759}, {688, 192, 1376}, {1, 120, 1}, {1, 144, 2}, {1, 192, 2},
+      {26, 120, 33}, {-3, 144, -5}, {-1, 120, -1}, {0, 144, 0}, {30, 168, 53},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ScaleToDpi(c.value, c.dpi), c.want) << c.value << " at " << c.dpi;
+}
+
+// At 96 DPI the layout is the window's own numbers; at any other scale each
+// edge is scaled on its own, so what met still meets and nothing overlaps.
+TEST(UiLayout, LayoutAtEachScale) {
+  const Layout base = LayoutForDpi(96);
+  EXPECT_EQ(base.width * 1000 + base.height, 688 * 1000 + 506);
+  for (size_t b = 0; b < ButtonRects.size(); ++b) {
+    EXPECT_EQ((std::array<int, 4>{base.buttons[b].left, base.buttons[b].top, base.buttons[b].right,
+                                  base.buttons[b].bottom}),
+              (std::array<int, 4>{ButtonRects[b].left, ButtonRects[b].top, ButtonRects[b].right,
+                                  ButtonRects[b].bottom}));
+  }
+  struct Case { int dpi, width, height, outline, pictures; float headlineEm; PixelBox close, trough; };
+  const Case cases[] = {
+      {96, 688, 506, 1, 1, 13.0f, {642, 32, 660, 50}, {92, 431, 418, 445}},
+      {120, 860, 633, 1, 1, 16.25f, {803, 40, 825, 63}, {115, 539, 523, 556}},
+      {144, 1032, 759, 2, 2, 19.5f, {963, 48, 990, 75}, {138, 647, 627, 668}},
+      {192, 1376, 1012, 2, 2, 26.0f, {1284, 64, 1320, 100}, {184, 862, 836, 890}},
+      {72, 688, 506, 1, 1, 13.0f, {642, 32, 660, 50}, {92, 431, 418, 445}},  // never below the window's own size
+  };
+  for (const Case& c : cases) {
+    const Layout l = LayoutForDpi(c.dpi);
+    EXPECT_EQ(l.width, c.width) << c.dpi;
+    EXPECT_EQ(l.height, c.height) << c.dpi;
+    EXPECT_EQ(l.outline, c.outline) << c.dpi;
+    EXPECT_EQ(l.pictureScale, c.pictures) << c.dpi;
+    EXPECT_FLOAT_EQ(l.headline.emSize, c.headlineEm) << c.dpi;
+    const PixelBox& close = l.buttons[ButtonClose];
+    EXPECT_EQ((std::array<int, 4>{close.left, close.top, close.right, close.bottom}),
+              (std::array<int, 4>{c.close.left, c.close.top, c.close.right, c.close.bottom})) << c.dpi;
+    EXPECT_EQ((std::array<int, 4>{l.fileBar.trough.left, l.fileBar.trough.top, l.fileBar.trough.right,
+                                  l.fileBar.trough.bottom}),
+              (std::array<int, 4>{c.trough.left, c.trough.top, c.trough.right, c.trough.bottom})) << c.dpi;
+    // The two client buttons stand 6 scaled pixels apart, the verify button below the first.
+    EXPECT_EQ(l.buttons[ButtonClient1].left - l.buttons[ButtonClient0].right,
+              ScaleToDpi(550, l.dpi) - ScaleToDpi(544, l.dpi));
+    EXPECT_EQ(l.buttons[ButtonVerify].left, l.buttons[ButtonClient0].left);
+    // Every button is found at its scaled corners and not one pixel outside them.
+    for (int b = 0; b < 6; ++b) {
+      const PixelBox& r = l.buttons[b];
+      EXPECT_EQ(HitTestButtons(l, r.left, r.top), b) << c.dpi;
+      EXPECT_EQ(HitTestButtons(l, r.right - 1, r.bottom - 1), b) << c.dpi;
+      EXPECT_NE(HitTestButtons(l, r.right, r.top), b) << c.dpi << " button " << b;
+      EXPECT_EQ(HitTestButtons(l, r.left - 1, r.bottom - 1), -1) << c.dpi << " button " << b;
+      EXPECT_EQ(HitTestButtons(l, r.left, r.bottom), -1) << c.dpi << " button " << b;
+    }
+    // The text boxes of a client button lie inside it; the second line under the caption.
+    for (int b = 0; b < 2; ++b) {
+      EXPECT_GE(l.captions[b].box.top, l.buttons[b].top);
+      EXPECT_LE(l.secondLines[b].box.bottom, l.buttons[b].bottom);
+      EXPECT_GT(l.secondLines[b].box.top, l.captions[b].box.top);
+    }
+    // A started bar shows a fill, a full one covers its span, an empty one nothing.
+    EXPECT_EQ(ProgressFill(l, l.fileBar, 3).right, l.fileBar.full.left);
+    EXPECT_GE(ProgressFill(l, l.fileBar, 4).width(), 1);
+    EXPECT_EQ(ProgressFill(l, l.fileBar, 1000).right, l.fileBar.full.right);
+    EXPECT_EQ(ProgressFill(l, l.totalBar, 5000).right, l.totalBar.full.right);
+    EXPECT_EQ(l.fileBar.full.left, l.fileBar.trough.left + ScaleToDpi(93, l.dpi) - ScaleToDpi(92, l.dpi));
+  }
+}
+
+TEST(UiLayout, FrameSlicesTileTheWindowAtEachScale) {
+  struct Case { int dpi, width, height, border; };
+  const Case cases[] = {{96, 222, 359, 30}, {120, 222, 359, 30}, {144, 444, 718, 60}, {192, 444, 718, 60}};
+  for (const Case& c : cases) {
+    const Layout l = LayoutForDpi(c.dpi);
+    const auto cells = FrameSliceCells(l, c.width, c.height, c.border);
+    long area = 0;
+    for (int i = 0; i < 9; ++i) {
+      const SliceCell& s = cells[i];
+      area += long(s.dw) * s.dh;
+      // Each cell starts where the one to its left and the one above it end.
+      EXPECT_EQ(s.dx, i % 3 ? cells[i - 1].dx + cells[i - 1].dw : 0) << c.dpi << " cell " << i;
+      EXPECT_EQ(s.dy, i >= 3 ? cells[i - 3].dy + cells[i - 3].dh : 0) << c.dpi << " cell " << i;
+      EXPECT_TRUE(s.sx + s.sw <= c.width && s.sy + s.sh <= c.height) << c.dpi << " cell " << i;
+    }
+    EXPECT_EQ(area, long(l.width) * l.height) << c.dpi;
+    EXPECT_EQ(cells[0].sw, c.border);
+    EXPECT_EQ(cells[0].dw, ScaleToDpi(26, c.dpi));
+    EXPECT_EQ(cells[8].dx + cells[8].dw, l.width);
   }
 }
 

@@ -7,7 +7,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   int missing = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LAUNCHER)) ? 0 : 1;
-  for (int id = IDR_SCENE; id <= IDR_DISPLAY_FONT_LICENSE; ++id) {
+  for (int id = IDR_SCENE; id <= IDR_BUTTON_HOVER_2X; ++id) {
     if (!FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10)))  // RT_RCDATA
       ++missing;
   }

@@ -15,18 +15,24 @@
 namespace {
 
 struct Pixels {
+  int width = 0, height = 0;
   std::vector<uint32_t> argb;
-  uint32_t at(int x, int y) const { return argb[static_cast<size_t>(y) * WindowWidth + x]; }
+  uint32_t at(int x, int y) const { return argb[static_cast<size_t>(y) * width + x]; }
 };
 
 Pixels Read(GdipBitmap& bitmap) {
   Pixels p;
-  p.argb.resize(static_cast<size_t>(WindowWidth) * WindowHeight);
-  GpRect all(0, 0, WindowWidth, WindowHeight);
+  UINT w = 0, h = 0;
+  GdipGetImageWidth(bitmap.get(), &w);
+  GdipGetImageHeight(bitmap.get(), &h);
+  p.width = static_cast<int>(w);
+  p.height = static_cast<int>(h);
+  p.argb.resize(static_cast<size_t>(w) * h);
+  GpRect all(0, 0, p.width, p.height);
   BitmapData data = {};
-  data.Width = WindowWidth;
-  data.Height = WindowHeight;
-  data.Stride = WindowWidth * 4;
+  data.Width = w;
+  data.Height = h;
+  data.Stride = p.width * 4;
   data.PixelFormat = PixelFormat32bppPARGB;
   data.Scan0 = p.argb.data();
   EXPECT_EQ(GdipBitmapLockBits(bitmap.get(), &all, ImageLockModeRead | ImageLockModeUserInputBuf,
@@ -410,6 +416,87 @@ TEST_F(Paint, FontChoiceOfThisPrefix) {
   EXPECT_EQ(system.pick, FontPick::Display);  // no installed family: the fourth rule
 #endif
   EXPECT_TRUE(system.family);
+}
+
+// At every scale the kept layer and looks give the bytes every step draws,
+// and a bar fills exactly the scaled columns of its progress.
+TEST_F(Paint, EveryScaleKeepsWhatEveryStepDraws) {
+  std::vector<Scene> scenes = {{}, {true, false, false, true, 500, 4, 3, 3}, {false, true, true, true, 1000, 0, 5, -1}};
+  for (int button = 0; button < 4; ++button) scenes.push_back({false, false, false, false, 0, 0, button, button});
+  for (int dpi : {120, 144, 192}) {
+    UseDpi(dpi);
+    const Layout& l = g_assets.layout;
+    for (const Scene& s : scenes) {
+      const Pixels kept = Render(s, true), full = Render(s, false);
+      ASSERT_EQ(kept.width * 10000 + kept.height, l.width * 10000 + l.height) << dpi;
+      const size_t first = FirstDifference(kept, full);
+      EXPECT_EQ(first, kept.argb.size()) << dpi << " DPI, hover " << s.hover << ": first difference at x "
+                                         << first % l.width << " y " << first / l.width;
+    }
+    Scene half;
+    half.file = 500;
+    const Pixels empty = Render(Scene{}), filled = Render(half);
+    const PixelBox fill = ProgressFill(l, l.fileBar, 500);
+    const int row = (fill.top + fill.bottom) / 2;
+    for (int x = l.fileBar.full.left; x < l.fileBar.full.right; ++x)
+      EXPECT_EQ(filled.at(x, row) != empty.at(x, row), x < fill.right) << dpi << " DPI, column " << x;
+  }
+  UseDpi(96);
+}
+
+// A frame picture whose nine slices are each one flat colour, at either
+// size: drawn at any scale, every pixel of a slice's place is exactly that
+// slice's colour, so none is left undrawn (the dark lines that once cut the
+// frame at its joins) and none mixes in a pixel from beyond its slice.
+TEST_F(Paint, FrameSlicesDrawEveryPixelFromTheirOwnSliceOnly) {
+  const uint32_t colours[9] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF,
+                               0xFFFF00FF, 0xFF808080, 0xFFFFFFFF, 0xFF804000};
+  auto flat = [&](int scale) {
+    const int w = 222 * scale, h = 359 * scale, border = 30 * scale;
+    GdipBitmap bitmap;
+    GdipCreateBitmapFromScan0(w, h, 0, PixelFormat32bppARGB, nullptr, bitmap.put());
+    GpRect all(0, 0, w, h);
+    BitmapData data = {};
+    GdipBitmapLockBits(bitmap.get(), &all, ImageLockModeWrite, PixelFormat32bppARGB, &data);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const int column = x < border ? 0 : x < w - border ? 1 : 2, row = y < border ? 0 : y < h - border ? 1 : 2;
+        static_cast<uint32_t*>(data.Scan0)[y * data.Stride / 4 + x] = colours[row * 3 + column];
+      }
+    GdipBitmapUnlockBits(bitmap.get(), &data);
+    return bitmap;
+  };
+  GdipBitmap once = std::move(g_assets.FrameImage), twice = std::move(g_assets.FrameImage2x);
+  g_assets.FrameImage = flat(1);
+  g_assets.FrameImage2x = flat(2);
+  for (int dpi : {96, 120, 144, 168, 192, 216, 240, 288}) {
+    UseDpi(dpi);
+    const Layout& l = g_assets.layout;
+    GdipBitmap canvas;
+    GdipCreateBitmapFromScan0(l.width, l.height, 0, PixelFormat32bppPARGB, nullptr, canvas.put());
+    {
+      GdipGraphics graphics;
+      GdipGetImageGraphicsContext(canvas.get(), graphics.put());
+      SetUpGraphics(graphics.get());
+      DrawFrameSlices(graphics.get(), true);
+      DrawFrameSlices(graphics.get(), false);
+    }
+    const Pixels p = Read(canvas);
+    const auto cells = FrameSliceCells(l, 222 * l.pictureScale, 359 * l.pictureScale, 30 * l.pictureScale);
+    int wrong = 0;
+    std::string first;
+    for (int i = 0; i < 9; ++i) {
+      const SliceCell& c = cells[i];
+      for (int y = c.dy; y < c.dy + c.dh; ++y)
+        for (int x = c.dx; x < c.dx + c.dw; ++x)
+          if (p.at(x, y) != colours[i] && wrong++ == 0) first = std::to_string(p.at(x, y)) + " in cell " + std::to_string(i) + " x " +
+                                                                  std::to_string(x) + " y " + std::to_string(y);
+    }
+    EXPECT_EQ(wrong, 0) << dpi << " DPI, first at " << first;
+  }
+  g_assets.FrameImage = std::move(once);
+  g_assets.FrameImage2x = std::move(twice);
+  UseDpi(96);
 }
 
 // Last: takes the frame and the font away from the assets.

@@ -19,6 +19,7 @@
 #include "ui/layout.h"
 #include "ui/main_window_win32.h"
 #include "ui/paint_win32.h"
+#include "tests/win32/ui_window_util.h"
 
 namespace {
 
@@ -50,98 +51,6 @@ LRESULT CALLBACK OnCallWindow(int code, WPARAM sent, LPARAM lParam) {
     g_destroyTick = GetTickCount();
   }
   return CallNextHookEx(nullptr, code, sent, lParam);
-}
-
-std::string Scratch() {
-  const char* scratch = std::getenv("MORVEL_TEST_SCRATCH");
-  return scratch ? scratch : "/tmp";
-}
-// The screenshots' folder, made by the shell command that writes into it.
-std::string Artefact(const char* convertOptions) {
-  const char* root = std::getenv("MORVEL_ROOT");
-  const std::string dir = std::string(root ? root : ".") + "/build/mingw/artefacts/ui";
-  return "mkdir -p " + dir + " && xwd -root -silent | /usr/bin/convert xwd:- " + convertOptions + " png:" + dir + "/";
-}
-std::wstring WinPath(const std::string& unixPath) {
-  std::wstring path = L"Z:";
-  for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-  return path;
-}
-
-// Runs messages until the time is up or the window is gone (its quit message).
-bool Pump(DWORD ms) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) return false;
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (GetTickCount() - start >= ms) return true;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-// A shell command on the Linux side (xdotool, xwd), run while the window keeps
-// handling its messages; a Unix process gives Wine no handle to wait on, so it
-// leaves a file behind when done.
-void Shell(const std::string& command) {
-  static int n = 0;
-  const std::string done = Scratch() + "/shell_done_" + std::to_string(++n);
-  std::wstring line = L"/bin/sh -c \"";
-  for (char c : command + "; touch " + done) line += static_cast<wchar_t>(c);
-  line += L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION started = {};
-  ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &started));
-  ScopedHandle thread(started.hThread), process(started.hProcess);
-  for (int i = 0; i < 1000 && GetFileAttributesW(WinPath(done).c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
-    if (!Pump(10)) break;
-  }
-  Pump(120);  // the last events and one repaint tick
-}
-
-using ScopedGdiObject = Scoped<HandleTraits<HGDIOBJ, DeleteObject, false>>;
-struct MemoryDcTraits {
-  using Handle = HDC;
-  static Handle Invalid() { return nullptr; }
-  static bool Close(Handle dc) { return DeleteDC(dc) != 0; }
-};
-using ScopedMemoryDc = Scoped<MemoryDcTraits>;
-
-// The window's pixels as the screen shows them, 0x00RRGGBB, row by row.
-std::vector<uint32_t> ScreenOfWindow(int left, int top) {
-  BITMAPINFO info = {};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), WindowWidth, -WindowHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  HDC screen = GetDC(nullptr);
-  ScopedMemoryDc memory(CreateCompatibleDC(screen));
-  void* bits = nullptr;
-  ScopedGdiObject dib(CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  std::vector<uint32_t> pixels;
-  if (dib && bits) {
-    HGDIOBJ before = SelectObject(memory.get(), dib.get());
-    BitBlt(memory.get(), 0, 0, WindowWidth, WindowHeight, screen, left, top, SRCCOPY);
-    SelectObject(memory.get(), before);
-    const uint32_t* p = static_cast<const uint32_t*>(bits);
-    for (size_t i = 0; i < size_t(WindowWidth) * WindowHeight; ++i) pixels.push_back(p[i] & 0xFFFFFF);
-  }
-  ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
-// The frame every step of the paint draws for the current state, 0x00RRGGBB.
-std::vector<uint32_t> FrameOfEveryStep() {
-  GdipBitmap frame = ComposeFrame(CurrentFrameInputs(g_widgets), false);
-  std::vector<uint32_t> pixels(size_t(WindowWidth) * WindowHeight);
-  GpRect all(0, 0, WindowWidth, WindowHeight);
-  BitmapData data = {WindowWidth, WindowHeight, WindowWidth * 4, PixelFormat32bppRGB, pixels.data(), 0};
-  GdipBitmapLockBits(frame.get(), &all, ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppRGB, &data);
-  GdipBitmapUnlockBits(frame.get(), &data);
-  for (uint32_t& p : pixels) p &= 0xFFFFFF;
-  return pixels;
 }
 
 class Window : public ::testing::Test {

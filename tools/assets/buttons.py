@@ -1,6 +1,7 @@
 """The two faces of a text button: a rounded dark plate in a gilt rim, lit from
 above. The hover face is the same plate warmed and lightened. Both are
-stretched onto buttons of 114 x 46 and 114 x 34, so the rim stays thin."""
+stretched onto buttons of 114 x 46 and 114 x 34, so the rim stays thin. The
+faces at twice the size are the same supersampled canvas, reduced half as much."""
 import numpy as np
 
 from paint import lerp, reduce_rgba, smoothstep
@@ -17,7 +18,7 @@ def _inside_depth(px, py):
     return RADIUS - outside
 
 
-def make_button(hover):
+def make_button(hover, scale=1):
     w, h = W * SS, H * SS
     py, px = (np.mgrid[0:h, 0:w] + 0.5) / SS
     d = _inside_depth(px, py)
@@ -41,4 +42,4 @@ def make_button(hover):
     rgb = lerp(rgb, rim, smoothstep(2.8, 2.4, d)[..., None])
     rgb = lerp(rgb, np.array([12, 8, 4.0]), smoothstep(1.2, 0.8, d)[..., None])
     alpha = smoothstep(0.0, 0.6, d) * 255.0
-    return reduce_rgba(np.concatenate([rgb, alpha[..., None]], axis=-1), SS)
+    return reduce_rgba(np.concatenate([rgb, alpha[..., None]], axis=-1), SS // scale)

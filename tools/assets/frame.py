@@ -1,13 +1,14 @@
 """The frame: a gilt moulding in the outer 30 pixels, mitred at the corners,
 each corner set with a garnet medallion, around a dark translucent panel. The
 window stretches it as nine slices (30-pixel source borders), so the moulding
-runs unchanged along each edge and all ornament sits in the corners."""
+runs unchanged along each edge and all ornament sits in the corners. The
+picture at twice the size is the same supersampled canvas, reduced half as much."""
 import numpy as np
 
 from paint import lerp, noise2d, reduce_rgba, rng, smoothstep
 
 W, H, B = 222, 359, 30
-SS = 4  # supersampling
+SS = 4  # supersampling of the picture at its own size
 
 # Across the moulding, from the outer edge inward: (depth in px, RGB, alpha).
 PROFILE = [
@@ -48,7 +49,8 @@ def _medallion(px, py, cx, cy):
     return rgb, cover
 
 
-def make_frame():
+def make_frame(scale=1):
+    """The frame at scale (1 or 2) times its size."""
     w, h = W * SS, H * SS
     py, px = (np.mgrid[0:h, 0:w] + 0.5) / SS
     depth = np.minimum(np.minimum(px, W - px), np.minimum(py, H - py))
@@ -72,4 +74,4 @@ def make_frame():
         m_rgb, cover = _medallion(px, py, cx, cy)
         rgb = lerp(rgb, m_rgb, cover[..., None])
         alpha = lerp(alpha, 255.0, cover)
-    return reduce_rgba(np.concatenate([np.clip(rgb, 0, 255), alpha[..., None]], axis=-1), SS)
+    return reduce_rgba(np.concatenate([np.clip(rgb, 0, 255), alpha[..., None]], axis=-1), SS // scale)

@@ -1,7 +1,8 @@
 """The scene picture: a dusk landscape seen from a lakeside - sky, moon and
 stars, lit clouds, three ranges of mountains in haze, a castle on a cliff against
 the setting sun, a village on the far shore, the lake mirroring it all, pines in
-the foreground."""
+the foreground. Painted at twice its size: that canvas is the picture at twice
+the size, and reduced it is the picture at its own."""
 import numpy as np
 
 from paint import blur, lerp, mask_from, noise1d, noise2d, over, ramp, reduce, rng, smoothstep
@@ -196,7 +197,8 @@ def _birds(w, h):
     return mask_from(draw, w, h)
 
 
-def make_scene():
+def make_scene(scale=1):
+    """The picture at scale (1 or 2) times 640 x 360."""
     r = rng(0x5CE4E)
     w, h = W * S, H * S
     img, clouds = _sky(w, h, r)
@@ -268,10 +270,11 @@ def make_scene():
     img += rays[..., None] * np.array([255, 180, 110]) * 0.24
     vign = 1.0 - 0.55 * smoothstep(0.35, 0.95, np.hypot((xx - 0.5) * 1.1, (y - 0.48) * 1.2))
     img *= vign[..., None]
-    img = reduce(np.clip(img, 0, 255), S)
+    img = reduce(np.clip(img, 0, 255), S // scale)
     # A gilt rule along the bottom edge, where the picture meets the panel.
-    img[-4] = img[-4] * 0.45
-    img[-3] = (236, 196, 118)
-    img[-2] = (168, 122, 58)
-    img[-1] = (52, 36, 18)
+    k = scale
+    img[-4 * k:-3 * k] = img[-4 * k:-3 * k] * 0.45
+    img[-3 * k:-2 * k] = (236, 196, 118)
+    img[-2 * k:-k] = (168, 122, 58)
+    img[-k:] = (52, 36, 18)
     return img

@@ -1,0 +1,1 @@
+ui_dpi_tests.hook.sh
