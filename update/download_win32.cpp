@@ -16,6 +16,8 @@
 #include "update/download_progress.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
+#include "update/pack.h"
+#include "update/pack_fetch.h"
 #include "update/patch_fetch.h"
 #include "update/sha256.h"
 
@@ -146,12 +148,7 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
   verifier.End();
   part.reset();
 
-  if (ok && verifier.Finish(entry.sha256)) {
-    MakeReplaceable(target);
-    if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
-    DeleteFileW(WinText(part_path));
-    return DownloadResult::ReplaceError;
-  }
+  if (ok && verifier.Finish(entry.sha256)) return MovePartIntoPlace(part_path, target);
   DeleteFileW(WinText(part_path));
   if (CancelRequested()) return DownloadResult::Cancelled;
   return result;
@@ -196,6 +193,13 @@ ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, cons
   DeleteFileW(WinText(part_path));
   return ScopedFile(
       CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& target) {
+  MakeReplaceable(target);
+  if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
+  DeleteFileW(WinText(part_path));
+  return DownloadResult::ReplaceError;
 }
 
 void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer) {
@@ -259,13 +263,23 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
     return true;
   }
 
+  // Small files come in packs where enough of a pack is missing; a patched
+  // file comes by its patch.
+  std::vector<bool> packable;
+  for (const PatchEntry* patch : patches) packable.push_back(patch == nullptr);
+  const std::vector<PackFetch> pack_plan = PlanPackFetches(manifest, to_fetch, packable);
+  const std::vector<FetchUnit> order = FetchOrder(to_fetch.size(), pack_plan);
+  // What each unit's first request brings: a pack, a patch, or a body.
+  std::vector<uint64_t> first_sizes;
+  for (const FetchUnit& unit : order) {
+    first_sizes.push_back(unit.pack != kNoPack  ? manifest.packs[pack_plan[unit.pack].pack].size
+                          : patches[unit.item] ? patches[unit.item]->download_size
+                                               : manifest.files[to_fetch[unit.item]].download_size);
+  }
   uint64_t total_transfer = 0;
   uint64_t total_size = 0;
-  for (size_t k = 0; k < to_fetch.size(); ++k) {
-    const FileEntry& entry = manifest.files[to_fetch[k]];
-    total_transfer = SaturatingAdd(total_transfer, patches[k] ? patches[k]->download_size : entry.download_size);
-    total_size = SaturatingAdd(total_size, entry.size);
-  }
+  for (const uint64_t size : first_sizes) total_transfer = SaturatingAdd(total_transfer, size);
+  for (const size_t index : to_fetch) total_size = SaturatingAdd(total_size, manifest.files[index].size);
 
   const WideString install_dir = InstallDir();
   CreateDirectoryTree(install_dir);
@@ -277,21 +291,41 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
   }
 
   const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
-  // Each entry's first request (its patch, or else its body) is sent ahead.
-  std::vector<uint64_t> first_sizes;
-  for (size_t k = 0; k < to_fetch.size(); ++k) {
-    first_sizes.push_back(patches[k] ? patches[k]->download_size : manifest.files[to_fetch[k]].download_size);
-  }
-  BodyRequests requests(http, std::move(first_sizes), bodies_in_flight, kBytesAhead, [&](size_t k) {
-    return patches[k] ? patches[k]->path : BodyRequestPath(manifest.files[to_fetch[k]]);
+  BodyRequests requests(http, std::move(first_sizes), bodies_in_flight, kBytesAhead, [&](size_t u) {
+    const FetchUnit& unit = order[u];
+    if (unit.pack != kNoPack) return manifest.packs[pack_plan[unit.pack].pack].path;
+    return patches[unit.item] ? patches[unit.item]->path : BodyRequestPath(manifest.files[to_fetch[unit.item]]);
   });
   uint64_t done = 0;
-  for (size_t k = 0; k < to_fetch.size(); ++k) {
+  for (size_t u = 0; u < order.size(); ++u) {
+    const BodyFetch first = [&](const DataCallback& callback) { return requests.Receive(u, callback); };
+    if (order[u].pack != kNoPack) {
+      const PackFetch& fetch = pack_plan[order[u].pack];
+      const PackEntry& pack = manifest.packs[fetch.pack];
+      std::vector<PackItem> items;
+      for (size_t i = 0; i < fetch.items.size(); ++i) {
+        const FileEntry& entry = manifest.files[to_fetch[fetch.items[i]]];
+        const WideString target = target_of(entry);
+        items.push_back(PackItem{&entry, &pack.members[fetch.members[i]], target,
+                                 PartPathFor(target, target_keys, FoldCase)});
+      }
+      const PackItem* failed = nullptr;
+      const DownloadResult result = FetchPack(first, pack, items, done, total_transfer, [&](const PackItem& item) {
+        SetStatus(u"Baixando " + item.entry->path, u"", false);
+        return FetchEntry(http, WholeBody(http, *item.entry), *item.entry, nullptr, item.target, item.part_path, done,
+                          total_transfer);
+      }, failed);
+      if (result != DownloadResult::Ok) {
+        ReportFailure(result, *failed->entry);
+        return false;
+      }
+      continue;
+    }
+    const size_t k = order[u].item;
     const FileEntry& entry = manifest.files[to_fetch[k]];
     SetStatus(u"Baixando " + entry.path, u"", false);
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
-    const BodyFetch first = [&](const DataCallback& callback) { return requests.Receive(k, callback); };
     const DownloadResult result = FetchEntry(http, first, entry, patches[k], target, part_path, done, total_transfer);
     if (result != DownloadResult::Ok) {
       ReportFailure(result, entry);

@@ -11,6 +11,7 @@
 #include "app/client_table.h"
 #include "app/text.h"
 #include "tools/publish/body.h"
+#include "tools/publish/packs.h"
 #include "tools/publish/parallel.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
@@ -83,7 +84,7 @@ struct Run {
   PublishReport& report;
   std::vector<PathPattern> keep, exclude;
   bool with_launcher = false;
-  fs::path launcher_dir, bodies_dir, patches_dir, manifest_path;
+  fs::path launcher_dir, bodies_dir, patches_dir, packs_dir, manifest_path;
   Manifest previous;                             // the tree's manifest before this run (empty if none)
   std::vector<SourceFile> files;
   std::vector<Digest> digests;                   // by file
@@ -93,6 +94,7 @@ struct Run {
   Digest launcher;
   std::string self_path;
   std::vector<PatchEntry> patches;
+  std::vector<PackEntry> packs;
 };
 
 // A file written under a temporary name goes into place only when it was
@@ -162,6 +164,7 @@ ExitCode CheckOptions(Run& run) {
   run.launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
   run.bodies_dir = run.launcher_dir / kBodiesFolder;
   run.patches_dir = run.launcher_dir / kPatchesFolder;
+  run.packs_dir = run.launcher_dir / kPacksFolder;
   run.manifest_path = run.launcher_dir / kManifestName;
   return kExitOk;
 }
@@ -418,7 +421,22 @@ Manifest RunManifest(const Run& run) {
     entry.path = EntryPath(run.files[i].path);
   }
   manifest.patches = run.patches;  // in (base, target) order
+  manifest.packs = run.packs;
   return manifest;
+}
+
+// The small bodies, grouped into packs once every body is in place.
+ExitCode MakePacks(Run& run) {
+  if (!run.options.packs) return kExitOk;
+  PackCounts counts;
+  std::string error;
+  if (!PublishPacks(run.packs_dir, run.bodies_dir, RunManifest(run), run.previous, run.packs, counts, error)) {
+    return Fail(run.report, kExitIoError, error);
+  }
+  run.report.packs = run.packs.size();
+  run.report.packs_made = counts.made;
+  run.report.packs_reused = counts.reused;
+  return kExitOk;
 }
 
 // Bodies first, durably; then the manifest replaces the old one in one step.
@@ -443,7 +461,7 @@ ExitCode WriteManifest(Run& run) {
   }
 
   if (!SyncDirectory(run.bodies_dir) || !SyncDirectory(run.launcher_dir) ||
-      (!run.patches.empty() && !SyncDirectory(run.patches_dir))) {
+      (!run.patches.empty() && !SyncDirectory(run.patches_dir)) || (run.report.packs_made != 0 && !SyncDirectory(run.packs_dir))) {
     return Fail(report, kExitIoError, "cannot flush " + DisplayPath(run.bodies_dir) + ": " + LastErrorText());
   }
   const fs::path temp = run.launcher_dir / TempName(kManifestName);
@@ -472,7 +490,7 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
   Run run(options, report);
   using Step = ExitCode (*)(Run&);
   for (const Step step : {CheckOptions, ScanSources, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
-                          MakePatches, PlaceLauncher, WriteManifest}) {
+                          MakePatches, MakePacks, PlaceLauncher, WriteManifest}) {
     const ExitCode code = step(run);
     if (code != kExitOk) return code;
   }

@@ -7,6 +7,7 @@
 #include "app/client_table.h"
 #include "app/text.h"
 #include "tools/publish/body.h"
+#include "tools/publish/packs.h"
 #include "tools/publish/parallel.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
@@ -221,6 +222,34 @@ void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const
   }
 }
 
+// Every pack, member by member; then the pack files no pack line names.
+void CheckPacks(const fs::path& tree, const fs::path& launcher_dir, const Manifest& manifest, bool progress,
+                VerifyReport& report) {
+  Progress shown(progress, "packs", manifest.packs.size(), 0);
+  std::mutex lock;
+  std::vector<std::string> problems;
+  ParallelFor(manifest.packs.size(), JobCount(0), [&](size_t i) {
+    std::vector<std::string> found = CheckPack(tree, manifest.packs[i], manifest);
+    shown.AddItem();
+    std::lock_guard<std::mutex> hold(lock);
+    problems.insert(problems.end(), found.begin(), found.end());
+    return true;
+  });
+  std::sort(problems.begin(), problems.end());
+  report.problems.insert(report.problems.end(), problems.begin(), problems.end());
+  report.packs = manifest.packs.size();
+  const std::set<std::string> named = NamedPackFiles(manifest);
+  std::error_code ec;
+  for (fs::directory_iterator it(launcher_dir / kPacksFolder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = DisplayPath(it->path().filename());
+    if (!name.empty() && name[0] == '.') {
+      report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
+    } else if (!named.count(std::string(kLauncherFolder) + "/" + kPacksFolder + "/" + name)) {
+      ++report.unreferenced_packs;
+    }
+  }
+}
+
 }  // namespace
 
 ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report) {
@@ -257,6 +286,7 @@ ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progres
   const BodyUses uses = CollectBodyUses(manifest, report);
   CheckBodies(bodies_dir, uses, progress, report);
   CheckPatches(tree, bodies_dir, manifest, uses, progress, report);
+  CheckPacks(tree, launcher_dir, manifest, progress, report);
   ListOtherBodies(bodies_dir, manifest, uses, report);
   return report.problems.empty() ? kExitOk : kExitProblems;
 }
