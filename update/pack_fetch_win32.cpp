@@ -165,7 +165,14 @@ DownloadResult FetchPack(const BodyFetch& fetch, const PackEntry& pack, std::vec
     done = SaturatingAdd(done, counted);
     // The rest of this attempt's bytes will not come.
     total_transfer -= pack.size - counted;
-    if (result != DownloadResult::NetworkError) return result;
+    if (result != DownloadResult::NetworkError) {
+      // A cancel concerns no file in particular: the first the pack still owed.
+      for (const PackItem& item : items) {
+        if (!failed && !item.placed) failed = &item;
+      }
+      if (!failed) failed = &items.front();
+      return result;
+    }
   }
   // Silently alone, as if there were no pack.
   for (const PackItem& item : items) {

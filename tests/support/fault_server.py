@@ -43,9 +43,10 @@ comment to restart identical rules).
     redirect CODE URL   CODE (a 3xx) with Location: URL and a short body; a URL
                         starting with "/" means this server, "@PORT/PATH" the
                         same host on another port
-    stall SECS [AFTER]  sends nothing for SECS seconds (at most 120) and closes;
-                        with AFTER, first sends the headers of a 1 MiB body and
-                        AFTER bytes of it
+    stall SECS [AFTER [OTHER]]
+                        sends nothing for SECS seconds (at most 120) and closes;
+                        with AFTER, first sends the headers of a 1 MiB body (or
+                        of the file at OTHER) and AFTER bytes of it
 
 Pattern byte i is i % 251.
 
@@ -287,8 +288,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif action == "stall":
             seconds = float(args[0])
             if len(args) > 1:
-                self.send_head(200, DEFAULT_CUT_BODY)
-                self.wfile.write(pattern(0, int(args[1])))
+                body = self.file_bytes(args[2]) if len(args) > 2 else None
+                if body is None:
+                    body = pattern(0, DEFAULT_CUT_BODY)
+                self.send_head(200, len(body))
+                self.wfile.write(body[:int(args[1])])
                 self.wfile.flush()
             self.stall(seconds)
             self.end_connection("fin")
