@@ -18,15 +18,19 @@
 #     on loopback (25 and 75 ms: 50 and 150 ms round trips), each paired with
 #     the same install through the relay with no delay, for the launcher's
 #     order (several body requests under way) and for the sequential one (the
-#     bench program with one request in flight); ratio delayed / undelayed per
-#     pair, and what the delay added per request.
+#     bench program with one request in flight), each with packs and without
+#     (the bench program's "nopacks"); ratio delayed / undelayed per pair, and
+#     what the delay added per request.
+# Then part 3 again on a second client made mostly of small files (600 files
+# of 1-200 KiB around three of 16 MiB): MORVEL_BENCH_DOWNLOAD_CLIENT ("mixed",
+# or "small") runs only one of them, with all its parts.
 # Every run is preceded by sync and a short pause; pairs alternate which side
 # runs first. Prints medians with min-max and the ratios per pair.
 # MORVEL_BENCH_PAIRS (5) and MORVEL_BENCH_RELAY_PAIRS (3) set the pair counts;
 # MORVEL_BENCH_DOWNLOAD_PARTS ("install check relay") picks the parts to run;
 # MORVEL_BENCH_RELAY_DELAYS ("25 75", ms each way) and MORVEL_BENCH_RELAY_ORDERS
-# ("launcher 1": the launcher's own number of requests in flight, and one) the
-# relay runs.
+# ("launcher nopacks 1": the launcher's own order, the same without packs, and
+# one request in flight without packs) the relay runs.
 set -euo pipefail
 : "${MORVEL_ROOT:?run through scripts/bench}" "${MORVEL_BENCH:?run through scripts/bench}"
 cd "$MORVEL_ROOT"
@@ -35,7 +39,8 @@ relay_pairs=${MORVEL_BENCH_RELAY_PAIRS:-3}
 parts=${MORVEL_BENCH_DOWNLOAD_PARTS:-install check relay}
 part() { [[ " $parts " == *" $1 "* ]]; }
 delays_ms=${MORVEL_BENCH_RELAY_DELAYS:-25 75}
-orders=${MORVEL_BENCH_RELAY_ORDERS:-launcher 1}
+orders=${MORVEL_BENCH_RELAY_ORDERS:-launcher nopacks 1}
+client=${MORVEL_BENCH_DOWNLOAD_CLIENT:-mixed}
 tool=${MORVEL_HOST_BUILD:-build/host}/tools/publish/morvel-publish
 bench_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/download_bench.exe
 floor_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/download_floor.exe
@@ -43,7 +48,7 @@ check_floor_exe=${MORVEL_MINGW_BUILD:-build/mingw}/bench/check_floor.exe
 ca_tool=${MORVEL_MINGW_BUILD:-build/mingw}/tests/support/trust_test_ca.exe
 for f in "$tool" "$bench_exe" "$floor_exe" "$check_floor_exe" "$ca_tool"; do [ -f "$f" ] || { echo "download.sh: no $f" >&2; exit 1; }; done
 
-run=$MORVEL_BENCH/download
+run=$MORVEL_BENCH/download-$client
 src=$run/src
 www=$run/www
 mkdir -p "$run"
@@ -51,9 +56,10 @@ chmod 755 "$MORVEL_BENCH" "$run"
 
 # --- The client: 512 MiB in 4 x 64 MiB, 16 x 8 MiB, 64 x 1 MiB, 7 x 4 MiB,
 # 512 x 64 KiB and 1024 x 4 KiB files; random, text-like and half-and-half.
-python3 - "$src" <<'PY'
+# The small client: 600 files of 1-200 KiB (images, scripts) around three of 16 MiB.
+python3 - "$src" "$client" <<'PY'
 import os, random, sys
-root = sys.argv[1]
+root, client = sys.argv[1], sys.argv[2]
 rng = random.Random(512)
 words = [b"sprite", b"creature", b"outfit", b"item", b"map", b"Morvel", b"Global", b"light", b"speed",
          b"name", b"=", b"{", b"}", b"\n", b"\t"]
@@ -75,6 +81,8 @@ def content(kind, n, seed):
 kinds = ["random", "text", "half"]
 plan = [(4, 64 << 20, "data/big"), (16, 8 << 20, "data/medium"), (64, 1 << 20, "modules"),
         (7, 4 << 20, "sounds"), (512, 64 << 10, "things"), (1024, 4 << 10, "ui")]
+if client == "small":
+    plan = [(3, 16 << 20, "data")] + [(1, rng.randrange(1 << 10, 200 << 10), "ui/n%03d" % i) for i in range(600)]
 n = 0
 for count, size, folder in plan:
     for i in range(count):
@@ -118,16 +126,18 @@ now() { date +%s.%N; }
 stats() { sort -g "$1" | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f", m, v[1], v[NR] }'; }
 ratio() { echo "$1 / $2" | bc -l; }
 
-# run_bench OUT [PORT [IN_FLIGHT [TASK]]]: the bench program on the manifest
-# (against nginx, or the port given; with the launcher's number of body
-# requests in flight, or the one given; as "Jogar", or TASK: play or verify);
-# its output goes to OUT, and the peak resident size
+# run_bench OUT [PORT [WORD...]]: the bench program on the manifest (against
+# nginx, or the port given), with the words it takes after the manifest: the
+# number of body requests in flight or "launcher", "nopacks", "play" or
+# "verify" (empty words are left out); its output goes to OUT, and the peak resident size
 # of its process (VmHWM, read from outside while it runs; the wine launcher
 # execs into the program, so the pid is the program's) is appended as
 # "vmhwm_kib N". Ends the program after fifteen minutes.
 peak_ws=0 peak_hwm=0
 run_bench() {
-  MORVEL_NGINX_PORT=${2:-$MORVEL_NGINX_PORT} wine "$bench_exe" "$win_manifest" ${3:+"$3"} ${4:+"$4"} >"$1" &
+  local words=() word
+  for word in "${@:3}"; do [ -n "$word" ] && words+=("$word"); done
+  MORVEL_NGINX_PORT=${2:-$MORVEL_NGINX_PORT} wine "$bench_exe" "$win_manifest" "${words[@]}" >"$1" &
   local pid=$! hwm=0 value status ticks=0 ws
   while kill -0 "$pid" 2>/dev/null; do
     value=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
@@ -145,7 +155,7 @@ run_bench() {
   return "$status"
 }
 
-install_once() {  # OUT [PORT [IN_FLIGHT]]: a fresh install; its seconds go to stdout
+install_once() {  # OUT [PORT [IN_FLIGHT [nopacks]]]: a fresh install; its seconds go to stdout
   rm -rf "$install_dir"; settle
   run_bench "$@"
   field seconds "$1"
@@ -262,18 +272,25 @@ fi
 
 # --- 3. The install through the relay: each delay beside no delay (the relay's
 # own cost), for both orders, in interleaved pairs.
-relay_install() {  # DELAY_MS IN_FLIGHT OUT
+relay_install() {  # DELAY_MS OUT [BENCH ARGS]
   rm -f "$run/relay.port"
   setsid python3 bench/delay_relay.py --target "$MORVEL_NGINX_PORT" --delay-ms "$1" --port-file "$run/relay.port" \
     --lifetime 1200 </dev/null >"$run/relay.log" 2>&1 &
   relay_pid=$!
   for _ in $(seq 100); do [ -s "$run/relay.port" ] && break; sleep 0.1; done
   [ -s "$run/relay.port" ] || { cat "$run/relay.log" >&2; echo "download.sh: the relay did not start" >&2; exit 1; }
-  install_once "$3" "$(cat "$run/relay.port")" "$2"
+  install_once "$2" "$(cat "$run/relay.port")" "${@:3}"
   kill "$relay_pid" 2>/dev/null; wait "$relay_pid" 2>/dev/null || true
   relay_pid=""
 }
-in_flight_of() { [ "$1" = launcher ] || echo "$1"; }
+# The bench program's arguments for an order.
+order_args() {
+  case $1 in
+    launcher) ;;
+    nopacks) echo launcher nopacks ;;
+    *) echo "$1" nopacks ;;
+  esac
+}
 if part relay; then
 # On a loaded machine one check can miss its timing by a scheduling delay: up to three tries.
 for try in 1 2 3; do python3 bench/delay_relay_test.py && break; [ "$try" = 3 ] && { echo "download.sh: the relay is not sound" >&2; exit 1; }; sleep 5; done
@@ -281,9 +298,9 @@ rm -f "$run"/relay-*.s "$run"/relay-*.ratio "$run"/relay-*.cost
 for pair in $(seq "$relay_pairs"); do
   for delay in $delays_ms; do
     for order in $orders; do
-      n=$(in_flight_of "$order")
       for d in $([ $((pair % 2)) = 1 ] && echo "0 $delay" || echo "$delay 0"); do
-        relay_install "$d" "$n" "$run/relay-$order-$delay-$d-$pair.out" >>"$run/relay-$order-$delay-$d.s"
+        # shellcheck disable=SC2046 # the order's words are separate arguments
+        relay_install "$d" "$run/relay-$order-$delay-$d-$pair.out" $(order_args "$order") >>"$run/relay-$order-$delay-$d.s"
       done
       slow=$(tail -1 "$run/relay-$order-$delay-$delay.s") fast=$(tail -1 "$run/relay-$order-$delay-0.s")
       ratio "$slow" "$fast" >>"$run/relay-$order-$delay.ratio"
@@ -339,6 +356,8 @@ if part relay; then
     for order in $orders; do
       n=$(field in_flight "$run/relay-$order-$delay-0-1.out")
       label="$n in flight"
+      [ "$(field packs "$run/relay-$order-$delay-0-1.out")" = 0 ] && label+=", no packs" ||
+        label+=", $(field packs "$run/relay-$order-$delay-0-1.out") packs"
       [ "$order" = launcher ] && label+=", the launcher's"
       [ "$n" = 1 ] && label+=", sequential"
       row "relay, no delay, $label" "$run/relay-$order-$delay-0.s"
@@ -352,4 +371,13 @@ if part relay; then
 fi
 echo "peak memory of the bench program: working set $((peak_ws / 1024)) MiB (GetProcessMemoryInfo)," \
   "VmHWM $((peak_hwm / 1024)) MiB (/proc of its process); limit 32 MiB"
-! part install || [ "$ours_digest" = "$curl_digest" ]
+status=0
+part install && [ "$ours_digest" != "$curl_digest" ] && status=1
+# Then the small client, part 3 alone, unless one client was asked for.
+if [ -z "${MORVEL_BENCH_DOWNLOAD_CLIENT:-}" ] && part relay; then
+  cleanup
+  trap - EXIT
+  echo "== download, the small-file client"
+  MORVEL_BENCH_DOWNLOAD_CLIENT=small MORVEL_BENCH_DOWNLOAD_PARTS=relay bash "$0" || status=1
+fi
+exit "$status"

@@ -63,6 +63,13 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
 // sending it elsewhere. Empty when it could not be made.
 ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path);
 
+// Moves a verified ".part" over target: Ok, or ReplaceError with the ".part" gone.
+DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& target);
+
+// Waits out the pause before another attempt of a file or a pack, unless the
+// player cancels.
+void PauseBeforeRetry();
+
 // Progress of one transfer: the "Arquivo" bar from received of download_size,
 // the "Total" bar and the "MB de MB" detail from done + received of total_transfer.
 void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer);

@@ -19,6 +19,8 @@
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/part_resume_win32.h"
+#include "update/pack.h"
+#include "update/pack_fetch.h"
 #include "update/patch_fetch.h"
 #include "update/resume_state.h"
 #include "update/sha256.h"
@@ -119,11 +121,6 @@ BodyFetch WholeBody(FileHosts& hosts, const FileEntry& entry) {
   };
 }
 
-// Waits out the pause before another attempt, unless the player cancels.
-void PauseBeforeRetry() {
-  for (DWORD waited = 0; waited < kRetryPauseMs && !CancelRequested(); waited += 10) Sleep(10);
-}
-
 // One attempt, with the target and its staging path already worked out. The
 // ".part" is made (or taken up again, when state_path holds a record that fits
 // it) before the body is asked for; an empty state_path never resumes.
@@ -218,10 +215,7 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
 
   if (ok && verifier->Finish(entry.sha256)) {
     if (!state_path.empty()) DeleteFileW(WinText(state_path));
-    MakeReplaceable(target);
-    if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
-    DeleteFileW(WinText(part_path));
-    return DownloadResult::ReplaceError;
+    return MovePartIntoPlace(part_path, target);
   }
   // A whole body that is not the file, or a .part no record names, starts over next time.
   if (ok || !keep || !has_record) DropPart(part_path, state_path);
@@ -278,6 +272,10 @@ void DeleteStalePartsOf(const Manifest& manifest, const std::vector<size_t>& to_
 
 }  // namespace
 
+void PauseBeforeRetry() {
+  for (DWORD waited = 0; waited < kRetryPauseMs && !CancelRequested(); waited += 10) Sleep(10);
+}
+
 ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
   if (HasLinkBelow(ClientDir(entry.client), part_path)) return ScopedFile();
   const size_t last_separator = target.rfind(u'\\');
@@ -286,6 +284,13 @@ ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, cons
   DeleteFileW(WinText(part_path));
   return ScopedFile(
       CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& target) {
+  MakeReplaceable(target);
+  if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
+  DeleteFileW(WinText(part_path));
+  return DownloadResult::ReplaceError;
 }
 
 void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer) {
@@ -365,13 +370,23 @@ bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool se
     return true;
   }
 
+  // Small files come in packs where enough of a pack is missing; a patched
+  // file comes by its patch.
+  std::vector<bool> packable;
+  for (const PatchEntry* patch : patches) packable.push_back(patch == nullptr);
+  const std::vector<PackFetch> pack_plan = PlanPackFetches(manifest, to_fetch, packable);
+  const std::vector<FetchUnit> order = FetchOrder(to_fetch.size(), pack_plan);
+  // What each unit's first request brings: a pack, a patch, or a body.
+  std::vector<uint64_t> first_sizes;
+  for (const FetchUnit& unit : order) {
+    first_sizes.push_back(unit.pack != kNoPack  ? manifest.packs[pack_plan[unit.pack].pack].size
+                          : patches[unit.item] ? patches[unit.item]->download_size
+                                               : manifest.files[to_fetch[unit.item]].download_size);
+  }
   uint64_t total_transfer = 0;
   uint64_t total_size = 0;
-  for (size_t k = 0; k < to_fetch.size(); ++k) {
-    const FileEntry& entry = manifest.files[to_fetch[k]];
-    total_transfer = SaturatingAdd(total_transfer, patches[k] ? patches[k]->download_size : entry.download_size);
-    total_size = SaturatingAdd(total_size, entry.size);
-  }
+  for (const uint64_t size : first_sizes) total_transfer = SaturatingAdd(total_transfer, size);
+  for (const size_t index : to_fetch) total_size = SaturatingAdd(total_size, manifest.files[index].size);
 
   const WideString install_dir = InstallDir();
   CreateDirectoryTree(install_dir);
@@ -382,25 +397,48 @@ bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool se
     return false;
   }
 
-  // Each entry's first request (its patch, or else its body) is sent ahead.
-  std::vector<uint64_t> first_sizes;
-  for (size_t k = 0; k < to_fetch.size(); ++k) {
-    first_sizes.push_back(patches[k] ? patches[k]->download_size : manifest.files[to_fetch[k]].download_size);
-  }
   BodyRequests requests(
       hosts, std::move(first_sizes), bodies_in_flight, kBytesAhead,
-      [&](size_t k) { return patches[k] ? patches[k]->path : BodyRequestPath(manifest.files[to_fetch[k]]); },
+      [&](size_t u) {
+        const FetchUnit& unit = order[u];
+        if (unit.pack != kNoPack) return manifest.packs[pack_plan[unit.pack].pack].path;
+        return patches[unit.item] ? patches[unit.item]->path : BodyRequestPath(manifest.files[to_fetch[unit.item]]);
+      },
       &g_state.cancel_requested);
   uint64_t done = 0;
-  for (size_t k = 0; k < to_fetch.size(); ++k) {
+  for (size_t u = 0; u < order.size(); ++u) {
+    const BodyFetch first = [&](uint64_t from, const BodyStart& start, const DataCallback& callback) {
+      return requests.Receive(u, from, start, callback);
+    };
+    if (order[u].pack != kNoPack) {
+      const PackFetch& fetch = pack_plan[order[u].pack];
+      const PackEntry& pack = manifest.packs[fetch.pack];
+      std::vector<PackItem> items;
+      for (size_t i = 0; i < fetch.items.size(); ++i) {
+        const FileEntry& entry = manifest.files[to_fetch[fetch.items[i]]];
+        const WideString target = target_of(entry);
+        items.push_back(PackItem{&entry, &pack.members[fetch.members[i]], target,
+                                 PartPathFor(target, target_keys, FoldCase)});
+      }
+      const PackItem* failed = nullptr;
+      const DownloadResult result = FetchPack(first, pack, items, done, total_transfer, [&](const PackItem& item) {
+        SetStatus(u"Baixando " + item.entry->path, u"", false);
+        return FetchEntry(hosts, WholeBody(hosts, *item.entry), *item.entry, nullptr, item.target, item.part_path,
+                          StatePathFor(item.part_path, target_keys, FoldCase), done, total_transfer);
+      }, failed);
+      if (result != DownloadResult::Ok) {
+        ReportFailure(result, *failed->entry);
+        return false;
+      }
+      for (const PackItem& item : items) records.Written(*item.entry, item.target);
+      continue;
+    }
+    const size_t k = order[u].item;
     const FileEntry& entry = manifest.files[to_fetch[k]];
     SetStatus(u"Baixando " + entry.path, u"", false);
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
     const WideString state_path = StatePathFor(part_path, target_keys, FoldCase);
-    const BodyFetch first = [&](uint64_t from, const BodyStart& start, const DataCallback& callback) {
-      return requests.Receive(k, from, start, callback);
-    };
     const DownloadResult result =
         FetchEntry(hosts, first, entry, patches[k], target, part_path, state_path, done, total_transfer);
     if (result != DownloadResult::Ok) {

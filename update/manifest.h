@@ -9,6 +9,7 @@
 
 #include "app/client_table.h"
 #include "app/text.h"
+#include "update/pack.h"
 
 struct FileEntry {
   ClientKind client = ClientKind::OTClient;  // OTClient or Classic once parsed
@@ -41,6 +42,7 @@ struct Manifest {
   WideString launcher_path;
   std::vector<FileEntry> files;
   std::vector<PatchEntry> patches;  // "p" lines, in their order
+  std::vector<PackEntry> packs;     // "k" lines, in their order (update/pack.h)
 };
 
 constexpr uint64_t kManifestLimit = 8388608;  // bytes held before the last chunk
@@ -59,8 +61,9 @@ using LineNote = std::function<void(size_t number, LineFate fate, const std::str
 bool ParseManifest(const std::string& text, Manifest& manifest, const LineNote& note);
 
 // The text of a manifest, lines in its order: the header, "serial" and
-// "expires" when set, "launcher" when launcher_version is set, "self" when launcher_sha256 is, one "f" line per
-// file, then one "p" line per patch. ParseManifest reads it back as the same manifest.
+// "expires" when set, "launcher" when launcher_version is set, "self" when
+// launcher_sha256 is, one "f" line per file, one "p" line per patch, then one
+// "k" line per pack. ParseManifest reads it back as the same manifest.
 std::string FormatManifest(const Manifest& manifest);
 
 // The patch from the content base_sha256 to sha256, or nullptr.
@@ -68,7 +71,7 @@ const PatchEntry* FindPatch(const Manifest& manifest, const std::string& sha256,
 // The contents some patch produces.
 std::set<std::string> PatchTargets(const Manifest& manifest);
 
-// Field for field, files and patches in order.
+// Field for field, files, patches and packs in order.
 bool SameManifest(const Manifest& a, const Manifest& b);
 
 // A FileEntry path and the manifest's form of it (UTF-8, "/"-separated).

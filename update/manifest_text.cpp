@@ -48,8 +48,12 @@ std::set<std::string> PatchTargets(const Manifest& manifest) {
 bool SameManifest(const Manifest& a, const Manifest& b) {
   if (a.serial != b.serial || a.expires != b.expires || a.launcher_version != b.launcher_version ||
       a.launcher_sha256 != b.launcher_sha256 || a.launcher_size != b.launcher_size ||
-      a.launcher_path != b.launcher_path || a.files.size() != b.files.size() || a.patches.size() != b.patches.size()) {
+      a.launcher_path != b.launcher_path || a.files.size() != b.files.size() || a.patches.size() != b.patches.size() ||
+      a.packs.size() != b.packs.size()) {
     return false;
+  }
+  for (size_t i = 0; i < a.packs.size(); ++i) {
+    if (FormatPackLine(a.packs[i]) != FormatPackLine(b.packs[i])) return false;
   }
   for (size_t i = 0; i < a.patches.size(); ++i) {
     const PatchEntry &x = a.patches[i], &y = b.patches[i];
@@ -82,6 +86,7 @@ bool Parse(const std::string& text, Manifest& manifest, const LineNote* note) {
   size_t position = 0, number = 0;
   bool header = true, rejected = false;
   std::string_view fields[8];
+  std::vector<size_t> pack_lines;  // the line number of each pack, for the notes below
   const auto reject = [&](std::string why) {
     rejected = true;
     if (note) (*note)(number, LineFate::Rejects, why);
@@ -161,6 +166,15 @@ bool Parse(const std::string& text, Manifest& manifest, const LineNote* note) {
       patch.base_sha256.assign(fields[2]);
       patch.download_size = ReadUnsigned64(fields[3]);
       patch.path = Utf8ToWide(std::string(fields[4]));
+    } else if (kind == "k") {
+      // Like "p": a bad pack line only loses the pack; its files come alone.
+      PackEntry pack;
+      if (const char* why = ParsePackLine(line, pack)) {
+        ignore(LineFate::Ignored, why);
+        continue;
+      }
+      manifest.packs.push_back(std::move(pack));
+      pack_lines.push_back(number);
     } else if (kind == "f" || kind == "self" || kind == "p" || kind == "launcher" || kind == "serial" ||
                kind == "expires") {
       ignore(LineFate::Ignored, "\"" + std::string(kind) + "\" line with " + std::to_string(count) + " fields");
@@ -168,6 +182,19 @@ bool Parse(const std::string& text, Manifest& manifest, const LineNote* note) {
       ignore(LineFate::Unknown, "unknown line");
     }
   }
+  // Members are checked against the "f" lines once all of them are read.
+  size_t kept = 0;
+  const ClientContents contents = manifest.packs.empty() ? ClientContents() : ContentsNamed(manifest.files);
+  for (size_t i = 0; i < manifest.packs.size(); ++i) {
+    if (const char* why = PackMemberProblem(manifest.packs[i], contents)) {
+      number = pack_lines[i];
+      ignore(LineFate::Ignored, why);
+      continue;
+    }
+    if (kept != i) manifest.packs[kept] = std::move(manifest.packs[i]);
+    ++kept;
+  }
+  manifest.packs.resize(kept);
   return !header && !rejected;
 }
 
@@ -197,5 +224,6 @@ std::string FormatManifest(const Manifest& manifest) {
     text += "p\t" + patch.sha256 + "\t" + patch.base_sha256 + "\t" + std::to_string(patch.download_size) + "\t" +
             WideToUtf8(patch.path) + "\n";
   }
+  for (const PackEntry& pack : manifest.packs) text += FormatPackLine(pack) + "\n";
   return text;
 }

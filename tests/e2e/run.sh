@@ -44,6 +44,8 @@ scenarios=(
   "patch_update         nginx  Jogar after a new version fetches the changed big file as a patch"
   "patch_fallback       fault  a corrupt patch falls back to the whole body, silently, with the right file"
   "old_launcher_patches nginx  a launcher built from before patches updates from a tree with patch lines"
+  "old_launcher_packs   nginx  a launcher from before packs installs and updates from a tree with packs, fetching none"
+  "pack_install         nginx  Jogar on a fresh install fetches the small files in packs, not one by one"
   "planted_dlls         nginx  a stand-in for every system DLL beside the exe is never loaded"
   "release_exe          none   the release exe of the build under Wine: installs itself, starts, reaches no host"
   "rollback_refused     nginx  an older signed manifest after a newer one counts as none, also after a restart"
@@ -554,6 +556,41 @@ scenario_old_launcher_patches() {
   check "it fetched the whole body" grep -qx "$(body_path data/things.dat)" <(requests)
 }
 
+pack_requests() { requests | grep -e '^/arquivos/launcher/packs/'; }
+# Bodies of the classic client (its small files) that lie in a pack of the
+# manifest in place.
+packed_bodies() {
+  awk -F '\t' '$1 == "k" && $2 == "classic" { for (i = 6; i <= NF; i += 3) print "/arquivos/launcher/files/" $i ".dl" }' \
+    "$run/www/arquivos/launcher/manifest.txt"
+}
+
+scenario_old_launcher_packs() {
+  if [ ! -f "$old_exe" ]; then
+    check "the launcher from before packs was built ($old_exe)" false
+    return
+  fi
+  check "the tree has classic packs" [ -n "$(packed_bodies)" ]
+  cp "$old_exe" "$downloaded"
+  play classic "$downloaded"
+  check "classic: every file as published" diff -r "$run/src/classic" "$(client_dir classic)" -x launch-record.txt
+  check "the install asked for no pack" equal "$(pack_requests)" ""
+  check "it fetched the packed files' bodies" equal "$(grep -c -x -F -f <(packed_bodies) <(requests))" \
+    "$(packed_bodies | wc -l)"
+  next_version
+  clear_requests
+  play otc "$installed"
+  expect_next_version
+  check "the next version asked for no pack" equal "$(pack_requests)" ""
+}
+
+scenario_pack_install() {
+  check "the tree has classic packs" [ -n "$(packed_bodies)" ]
+  play classic "$downloaded"
+  check "classic: every file as published" diff -r "$run/src/classic" "$(client_dir classic)" -x launch-record.txt
+  check "it fetched packs" [ -n "$(pack_requests)" ]
+  check "no single body of a packed file" equal "$(grep -x -F -f <(packed_bodies) <(requests))" ""
+}
+
 # The DLLs the exe uses: every DLL name in it (its import table, the delay
 # imports' names, the names it loads by) and bcrypt, which the signature check
 # loads. kernel32 and msvcrt are KnownDLLs on every Windows, loaded from System32
@@ -744,7 +781,7 @@ named=" $* "
 wanted() {  # SCENARIO: named on the command line (or none named) and matching MORVEL_TEST_ONLY
   { [ "$named" = "  " ] || [[ $named == *" $1 "* ]]; } && { [ -z "${MORVEL_TEST_ONLY:-}" ] || [[ e2e/$1 =~ $MORVEL_TEST_ONLY ]]; }
 }
-if [ -z "${MORVEL_OLD_LAUNCHER:-}" ] && wanted old_launcher_patches; then
+if [ -z "${MORVEL_OLD_LAUNCHER:-}" ] && { wanted old_launcher_patches || wanted old_launcher_packs; }; then
   bash "$here/old_launcher.sh" || echo "run.sh: the launcher from before patches did not build" >&2
 fi
 

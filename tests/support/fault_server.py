@@ -51,11 +51,12 @@ comment to restart identical rules).
     redirect CODE URL   CODE (a 3xx) with Location: URL and a short body; a URL
                         starting with "/" means this server, "@PORT/PATH" the
                         same host on another port
-    stall SECS [AFTER]  sends nothing for SECS seconds (at most 120, or until
+    stall SECS [AFTER [OTHER]]
+                        sends nothing for SECS seconds (at most 120, or until
                         the client hangs up) and closes;
-                        with AFTER, first sends the headers of the file at PATH
-                        (as "file" would, a range honoured) or else of a 1 MiB
-                        body, and AFTER bytes of it
+                        with AFTER, first sends the headers of the file at OTHER,
+                        or else at PATH (as "file" would, a range honoured), or
+                        else of a 1 MiB body, and AFTER bytes of it
 
 The path "@handshake" matches every connection before its TLS handshake; only
 "stall SECS" applies there (the handshake waits that long).
@@ -349,7 +350,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             seconds = float(args[0])
             if len(args) > 1:
                 code, body, extra = 200, pattern(0, DEFAULT_CUT_BODY), []
-                served = self.file_bytes(request_path)
+                served = self.file_bytes(args[2] if len(args) > 2 else request_path)
                 if served is not None:
                     code, body, extra = self.ranged(served)
                 self.send_head(code, len(body), extra)

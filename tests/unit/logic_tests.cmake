@@ -6,6 +6,7 @@ set(MORVEL_LOGIC_TESTS
   ${CMAKE_CURRENT_LIST_DIR}/launcher_state_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manifest_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manifest_trust_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pack_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/patch_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/resume_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sha256_test.cpp

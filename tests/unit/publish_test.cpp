@@ -10,12 +10,14 @@
 #include <ctime>
 #include <functional>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
 
 #include "tools/publish/body.h"
 #include "tools/publish/exe_signature.h"
+#include "tools/publish/packs.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/prune.h"
 #include "tools/publish/signing.h"
@@ -428,16 +430,20 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
   ASSERT_EQ(Run(), kExitOk);
   std::string text = ManifestText();
   const std::string good = text;
+  // The numbers of the lines added below.
+  const auto line = [&good](size_t added) {
+    return "line " + std::to_string(std::count(good.begin(), good.end(), '\n') + added) + ": ";
+  };
   text += "f\totc\tabc\t1\t1\t0\n";  // six fields: ignored by the launcher
   text += "launcher\t3\n";         // newer, but no self line
   text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'b') + "\t1\n";                  // four fields
   text += "p\t" + std::string(64, 'a') + "\t" + std::string(64, 'B') + "\t1\t/arquivos/x.dl\n";  // upper case
   Write("www/arquivos/launcher/manifest.txt", text);
   VerifyReport v = Check(kExitProblems);
-  EXPECT_TRUE(Mentions(v.problems, "line 12: \"f\" line with 6 fields"));
+  EXPECT_TRUE(Mentions(v.problems, line(1) + "\"f\" line with 6 fields"));
   EXPECT_TRUE(Mentions(v.problems, "announces launcher 3"));
-  EXPECT_TRUE(Mentions(v.problems, "line 14: \"p\" line with 4 fields"));
-  EXPECT_TRUE(Mentions(v.problems, "line 15: bad hash or path in the \"p\" line"));
+  EXPECT_TRUE(Mentions(v.problems, line(3) + "\"p\" line with 4 fields"));
+  EXPECT_TRUE(Mentions(v.problems, line(4) + "bad hash or path in the \"p\" line"));
 
   std::string crlf;
   for (char c : good) {
@@ -451,7 +457,7 @@ TEST_F(PublishTest, VerifyExplainsManifestLines) {
 
   Write("www/arquivos/launcher/manifest.txt", good + "f\totc\t" + std::string(64, 'a') + "\t1\t1\t0\tCON\n");
   v = Check(kExitProblems);
-  EXPECT_TRUE(Mentions(v.problems, "line 12: path piece is a Windows device name"));
+  EXPECT_TRUE(Mentions(v.problems, line(1) + "path piece is a Windows device name"));
 
   fs::remove(options_.out / "arquivos/launcher/manifest.txt");
   v = Check(kExitProblems);
@@ -714,6 +720,7 @@ class PruneTest : public PublishPatchTest {
   void SetUp() override {
     PublishPatchTest::SetUp();
     options_.level = 1;
+    options_.packs = PacksInTree();
     for (int v = 1; v <= 3; ++v) {
       Write("otc/config.otml", Config(v));
       if (v == 2) Write("otc/data/sprites.spr", std::string(big_).replace(1000, 10, "0123456789"));
@@ -722,6 +729,7 @@ class PruneTest : public PublishPatchTest {
     Write("www/" + Body("orphan"), Gzip("orphan"));
     fs::copy(options_.out, root_ / "www-saved", fs::copy_options::recursive);
   }
+  virtual bool PacksInTree() const { return false; }
   static std::string Config(int v) { return "volume = " + std::to_string(v) + "\n"; }
   static std::string Body(const std::string& content) { return "arquivos/launcher/files/" + Sha(content) + ".dl"; }
   void Date(const std::string& relative, std::chrono::hours ago) {
@@ -786,6 +794,37 @@ TEST_F(PruneTest, DeletesOnlyWhatNoRecentManifestNamesAndIsOld) {
       Check(kExitOk);  // every current body, patch and patch base still there
     }
   }
+}
+
+// The same three versions published with packs: each config.otml edit makes a
+// new pack of the small files around it.
+class PrunePacksTest : public PruneTest {
+ protected:
+  bool PacksInTree() const override { return true; }
+  std::set<std::string> Packs() {
+    std::set<std::string> packs;
+    for (const std::string& f : Files()) {
+      if (f.rfind("arquivos/launcher/packs/", 0) == 0) packs.insert(f);
+    }
+    return packs;
+  }
+};
+
+TEST_F(PrunePacksTest, PacksOnlyOlderManifestsNamedGoWithThem) {
+  Restore();
+  Manifest current;
+  ASSERT_TRUE(ParseManifest(ManifestText(), current));
+  ASSERT_FALSE(current.packs.empty());
+  const std::set<std::string> all = Packs();
+  ASSERT_GT(all.size(), current.packs.size()) << "the earlier versions' packs lie beside the current ones";
+  PruneReport report;
+  ASSERT_EQ(Prune(PruneOptions{options_.out, 3, std::chrono::hours(24), false}, report), kExitOk);
+  EXPECT_EQ(Packs(), all) << "three manifests name every pack";
+  ASSERT_EQ(Prune(PruneOptions{options_.out, 1, std::chrono::hours(24), false}, report), kExitOk);
+  std::set<std::string> named;
+  for (const PackEntry& pack : current.packs) named.insert(WideToUtf8(pack.path).substr(1));
+  EXPECT_EQ(Packs(), named);
+  Check(kExitOk);  // every current pack still there and whole
 }
 
 TEST_F(PruneTest, RefusesATreeItCannotReadSafely) {
@@ -951,6 +990,155 @@ TEST_F(SignedLauncherTest, SigningThatCannotWorkPublishesNothing) {
     EXPECT_NE(report.error.find(c.error), std::string::npos) << report.error;
     EXPECT_FALSE(fs::exists(options_.out / "arquivos/launcher/manifest.txt"));
     if (fs::exists(options_.out / "arquivos/launcher")) EXPECT_FALSE(TempLeft());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Seventy small files of 30-200 KiB that gzip cannot shrink (about 8 MiB, so
+// several packs), and a big one that comes alone.
+class PublishPackTest : public PublishTest {
+ protected:
+  void SetUp() override {
+    PublishTest::SetUp();
+    for (unsigned i = 0; i < 70; ++i) {
+      Write("otc/ui/" + std::to_string(100 + i) + ".png", Random(30000 + (i * 7919) % 170000, 100 + i));
+    }
+    Write("otc/data/big.spr", Random(1200000, 99));
+  }
+  Manifest Published() {
+    Manifest m;
+    EXPECT_TRUE(ParseManifest(ManifestText(), m));
+    return m;
+  }
+  fs::path PackFile(const PackEntry& p) { return options_.out / WideToUtf8(p.path).substr(1); }
+  std::set<std::string> PackNames() {
+    std::set<std::string> names;
+    for (const PackEntry& p : Published().packs) names.insert(p.sha256);
+    return names;
+  }
+};
+
+TEST_F(PublishPackTest, SmallBodiesGoInPacksByteForByte) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const Manifest m = Published();
+  ASSERT_GE(m.packs.size(), 2u);
+  EXPECT_EQ(report_.packs, m.packs.size());
+  EXPECT_EQ(report_.packs_made, m.packs.size());
+  std::map<std::pair<int, std::string>, const FileEntry*> files;
+  for (const FileEntry& e : m.files) files[{static_cast<int>(e.client), e.sha256}] = &e;
+  size_t members = 0;
+  for (const PackEntry& p : m.packs) {
+    EXPECT_LE(p.size, kPackMaxSize);
+    const std::string bytes = Read(PackFile(p).lexically_relative(root_).string());
+    ASSERT_EQ(bytes.size(), p.size);
+    Sha256 h;
+    h.Update(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    EXPECT_EQ(h.FinishHex(), p.sha256) << "named by its bytes";
+    uint64_t end = 0;
+    for (const PackMember& member : p.members) {
+      EXPECT_EQ(member.offset, end) << "the plain concatenation of the bodies";
+      end += member.length;
+      const FileEntry* e = files.at({static_cast<int>(p.client), member.sha256});
+      EXPECT_LT(e->download_size, kPackMemberLimit);
+      const fs::path body = options_.out / "arquivos/launcher/files" / (member.sha256 + ".dl");
+      EXPECT_EQ(bytes.substr(member.offset, member.length), Read(body.lexically_relative(root_).string()));
+      ++members;
+    }
+    EXPECT_EQ(end, p.size);
+  }
+  // Every small file of one client once, none of the big ones; the other
+  // client has its own packs.
+  std::set<std::pair<int, std::string>> contents;
+  for (const FileEntry& e : m.files) {
+    if (e.download_size < kPackMemberLimit) contents.insert({static_cast<int>(e.client), e.sha256});
+  }
+  EXPECT_GE(members + 2, contents.size()) << "all but a lone body at a client's end";
+  EXPECT_EQ(Check(kExitOk).packs, m.packs.size());
+}
+
+TEST_F(PublishPackTest, AnEditRepacksOnlyAroundIt) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const std::set<std::string> first = PackNames();
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_EQ(report_.packs_made, 0u) << "an unchanged re-publish reuses every pack";
+  EXPECT_EQ(report_.packs_reused, first.size());
+  EXPECT_EQ(PackNames(), first);
+
+  Write("otc/ui/120.png", Random(90000, 555));
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const std::set<std::string> second = PackNames();
+  size_t kept = 0;
+  for (const std::string& name : second) kept += first.count(name);
+  EXPECT_GE(kept + 2, first.size()) << "one edit changes one or two packs";
+  EXPECT_LE(report_.packs_made, 2u);
+  EXPECT_GE(report_.packs_made, 1u);
+  Check(kExitOk);
+}
+
+TEST_F(PublishPackTest, VerifyInflatesEveryMember) {
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  const PackEntry pack = Published().packs[0];
+  const std::string relative = PackFile(pack).lexically_relative(root_).string();
+  std::string bytes = Read(relative);
+  const PackMember& second = pack.members[1];
+  bytes[second.offset + second.length / 2] ^= 0x55;
+  Write(relative, bytes);
+  VerifyReport v = Check(kExitProblems);
+  EXPECT_TRUE(Mentions(v.problems, "member " + second.sha256));
+  EXPECT_TRUE(Mentions(v.problems, "its bytes have SHA-256"));
+  EXPECT_FALSE(Mentions(v.problems, "member " + pack.members[0].sha256));
+
+  fs::remove(PackFile(pack));
+  EXPECT_TRUE(Mentions(Check(kExitProblems).problems, "pack " + WideToUtf8(pack.path) + ": missing"));
+}
+
+TEST_F(PublishPackTest, WithoutPacksNoPackLine) {
+  options_.packs = false;
+  ASSERT_EQ(Run(), kExitOk) << report_.error;
+  EXPECT_TRUE(Published().packs.empty());
+  EXPECT_FALSE(fs::exists(options_.out / "arquivos/launcher/packs"));
+}
+
+// Content-defined cuts: whatever one member does, the packs before it and
+// those after the next cut stay as they were.
+TEST(PublishPacks, OneChangeMovesOnlyTheCutsAroundIt) {
+  std::mt19937 rng(7);
+  std::vector<PackCandidate> bodies;
+  for (int i = 0; i < 400; ++i) {
+    char sha[65];
+    std::snprintf(sha, sizeof sha, "%08x%056x", static_cast<unsigned>(rng()), 0u);
+    bodies.push_back(PackCandidate{sha, 1000 + rng() % 900000});
+  }
+  const auto packs_of = [](const std::vector<PackCandidate>& list) {
+    std::set<std::string> packs;
+    for (const auto& group : GroupIntoPacks(list)) {
+      std::string key;
+      uint64_t bytes = 0;
+      for (const size_t i : group) {
+        key += list[i].sha256 + ",";
+        bytes += list[i].body_size;
+      }
+      EXPECT_LE(bytes, kPackMaxSize);
+      EXPECT_GE(group.size(), 2u);
+      packs.insert(key);
+    }
+    return packs;
+  };
+  const std::set<std::string> before = packs_of(bodies);
+  EXPECT_GT(before.size(), 20u);
+  for (const size_t at : {0u, 57u, 200u, 399u}) {
+    for (int change = 0; change < 3; ++change) {
+      std::vector<PackCandidate> after = bodies;
+      if (change == 0) after[at].sha256[0] = after[at].sha256[0] == 'f' ? '0' : 'f';  // an edit
+      if (change == 1) after.erase(after.begin() + static_cast<long>(at));
+      if (change == 2) after.insert(after.begin() + static_cast<long>(at), PackCandidate{std::string(64, '9'), 300000});
+      size_t kept = 0;
+      for (const std::string& p : packs_of(after)) kept += before.count(p);
+      EXPECT_GE(kept + 3, before.size()) << "change " << change << " at " << at;
+    }
   }
 }
 

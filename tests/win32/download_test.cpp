@@ -661,4 +661,126 @@ TEST_F(PatchDownload, ACancelDuringAPatchStopsTheTask) {
   EXPECT_TRUE(ReadBytes(ClientFilePath(EntryAt(v1_, u"data\\a.spr"))) == SourceBytes(u"patch1", EntryAt(v1_, u"data\\a.spr")));
 }
 
+std::vector<std::string> FetchedPacks() {
+  std::vector<std::string> paths;
+  const std::string prefix = "/arquivos/launcher/packs/";
+  for (const LoggedRequest& request : ReadRequestLog()) {
+    if (request.target.compare(0, prefix.size(), prefix) == 0) paths.push_back(request.target);
+  }
+  return paths;
+}
+
+// packs1: sixteen small files in one pack, and data/big.spr alone.
+class PackDownload : public Download {
+ protected:
+  void SetUp() override {
+    Download::SetUp();
+    v1_ = LoadScenario(u"packs1");
+    ASSERT_EQ(v1_.packs.size(), 1u);
+    ASSERT_EQ(v1_.packs[0].members.size(), 16u);
+    pack_ = WideToUtf8(v1_.packs[0].path);
+  }
+  const FileEntry& Member(size_t m) {
+    for (const FileEntry& e : v1_.files) {
+      if (e.sha256 == v1_.packs[0].members[m].sha256) return e;
+    }
+    ADD_FAILURE() << "no file of member " << m;
+    return v1_.files[0];
+  }
+  // Every file of packs1 in place, or, where the task ended early, absent:
+  // never half-written.
+  void ExpectWholeOrAbsent() {
+    for (const FileEntry& e : v1_.files) {
+      if (Exists(ClientFilePath(e))) {
+        EXPECT_TRUE(ReadBytes(ClientFilePath(e)) == SourceBytes(u"packs1", e)) << WideToUtf8(e.path);
+      }
+    }
+    EXPECT_TRUE(PartFiles().empty());
+  }
+  Manifest v1_;
+  std::string pack_;
+};
+
+TEST_F(PackDownload, AFreshInstallFetchesThePackAndNoBodyOfAPackedFile) {
+  EXPECT_TRUE(Update(v1_, true, false));
+  ExpectInstalled(u"packs1", v1_, true, false);
+  EXPECT_TRUE(PartFiles().empty());
+  EXPECT_EQ(FetchedPacks(), std::vector<std::string>{pack_});
+  EXPECT_EQ(FetchedBodies(), std::vector<std::string>{EntryAt(v1_, u"data\\big.spr").sha256});
+  // The pack's bytes count, not its members' bodies.
+  const uint64_t total = v1_.packs[0].size + EntryAt(v1_, u"data\\big.spr").download_size;
+  ExpectStatus(u"Baixando ui\\p16.png", TransferDetail(total, total), false);
+  EXPECT_EQ(g_state.file_permille.load(), 1000u);
+  EXPECT_EQ(g_state.total_permille.load(), 1000u);
+}
+
+TEST_F(PackDownload, AnUpdateOfOneSmallFileFetchesItsBodyNotItsPack) {
+  ASSERT_TRUE(Update(v1_, true, false));
+  ClearRequestLog();
+  ResetState();
+  const Manifest v2 = LoadScenario(u"packs2");
+  ASSERT_EQ(v2.packs.size(), 1u);
+  EXPECT_NE(v2.packs[0].sha256, v1_.packs[0].sha256);
+  EXPECT_TRUE(Update(v2, true, false));
+  ExpectInstalled(u"packs2", v2, true, false);
+  EXPECT_TRUE(FetchedPacks().empty());
+  EXPECT_EQ(FetchedBodies(), std::vector<std::string>{EntryAt(v2, u"ui\\p07.png").sha256});
+}
+
+// Cut once, the pack comes again; cut every time, what it did not bring
+// comes alone; either way every file is right and none is half-written.
+TEST_F(PackDownload, ACutPackIsFetchedAgainOrItsFilesComeAlone) {
+  const uint64_t cut = 500000;
+  for (const int times : {1, 3}) {
+    SCOPED_TRACE(times);
+    EmptyFolder(InstallDir());
+    ClearRequestLog();
+    ResetState();
+    ScopedFaultRules faults({pack_ + " drop " + std::to_string(cut) + " times=" + std::to_string(times)});
+    ASSERT_TRUE(faults.ok);
+    EXPECT_TRUE(Update(v1_, true, false));
+    ExpectInstalled(u"packs1", v1_, true, false);
+    EXPECT_TRUE(PartFiles().empty());
+    EXPECT_FALSE(g_state.status_is_error.load());
+    EXPECT_EQ(FetchedPacks().size(), times == 1 ? 2u : 3u);
+    std::vector<std::string> alone;
+    for (size_t m = 0; m < 16; ++m) {
+      const PackMember& member = v1_.packs[0].members[m];
+      if (times == 3 && member.offset + member.length > cut) alone.push_back(member.sha256);
+    }
+    alone.push_back(EntryAt(v1_, u"data\\big.spr").sha256);
+    EXPECT_EQ(Sorted(FetchedBodies()), Sorted(alone)) << "the members the cut pack brought come no more";
+    double first = 0, second = 0;
+    ASSERT_TRUE(ParseAmounts(CopyStatus().detail, first, second));
+    EXPECT_EQ(first, second) << "done and total agree at the end";
+  }
+}
+
+TEST_F(PackDownload, ACorruptMemberFallsBackToItsBody) {
+  ScopedFaultRules faults({pack_ + " file /download-src/corrupt.pack"});
+  ASSERT_TRUE(faults.ok);
+  EXPECT_TRUE(Update(v1_, true, false));
+  ExpectInstalled(u"packs1", v1_, true, false);
+  EXPECT_TRUE(PartFiles().empty());
+  EXPECT_FALSE(g_state.status_is_error.load());
+  EXPECT_EQ(FetchedPacks().size(), 1u) << "one missing member is not worth the pack again";
+  EXPECT_EQ(Sorted(FetchedBodies()), Sorted({Member(1).sha256, EntryAt(v1_, u"data\\big.spr").sha256}));
+}
+
+TEST_F(PackDownload, ACancelDuringAPackLeavesNoPartialFile) {
+  ScopedFaultRules faults({pack_ + " stall 3 300000 " + pack_});
+  ASSERT_TRUE(faults.ok);
+  std::thread canceller([] {
+    Sleep(1000);
+    g_state.cancel_requested = true;
+  });
+  EXPECT_FALSE(Update(v1_, true, false));
+  canceller.join();
+  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  ExpectWholeOrAbsent();
+  EXPECT_TRUE(Exists(ClientFilePath(Member(0)))) << "the members before the stall stay";
+  EXPECT_FALSE(Exists(ClientFilePath(Member(15))));
+  EXPECT_EQ(FetchedPacks().size(), 1u) << "no fall-back after a cancel";
+}
+
 }  // namespace

@@ -40,12 +40,14 @@ const char kPublishUsage[] =
     "                              [--valid-days N]\n"
     "                              [--keep PATTERN]... [--keep-file FILE]...\n"
     "                              [--exclude PATTERN]... [--level N] [--jobs N] [--progress]\n"
+    "                              [--no-packs]\n"
     "\n"
     "Writes one gzip body per distinct content to TREE/arquivos/launcher/files/<sha256>.dl\n"
     "(bodies already there are reused), a patch body from the previous content to the new\n"
     "one for each changed file of at least 1 MiB when it is under half the whole body\n"
     "(TREE/arquivos/launcher/patches/<old sha256>-<sha256>.dl), the launcher exe (if given) as\n"
-    "TREE/arquivos/launcher/MorvelGlobalLauncher-N-<sha8>.exe, and last replaces\n"
+    "TREE/arquivos/launcher/MorvelGlobalLauncher-N-<sha8>.exe, packs of the bodies under 1 MiB\n"
+    "(TREE/arquivos/launcher/packs/<sha256>.pack, about 4 MiB each), and last replaces\n"
     "TREE/arquivos/launcher/manifest.txt in one step. Nothing is written when any file is\n"
     "refused; every refused file is listed. The manifest's serial is the Unix time, or one\n"
     "past the serial of the manifest it replaces if that is not lower: launchers built with\n"
@@ -76,6 +78,7 @@ const char kPublishUsage[] =
     "  --level N             gzip level 1-9 (default 9)\n"
     "  --jobs N              threads hashing and compressing (default: one per core)\n"
     "  --progress            show progress on stderr even when it is not a terminal\n"
+    "  --no-packs            no packs: every file is fetched as its own body\n"
     "\n"
     "Symbolic links are refused, not followed. Names must be valid UTF-8 and valid\n"
     "on Windows. Exit codes: 0 published; 1 files refused; 2 bad command line; 3 I/O error.\n";
@@ -214,6 +217,10 @@ int RunPublish(const std::vector<std::string>& args) {
       progress_flag = true;
       continue;
     }
+    if (a == "--no-packs") {
+      options.packs = false;
+      continue;
+    }
     if (i + 1 >= args.size()) return UsageError(a.rfind("--", 0) == 0 ? a + " needs a value" : "unexpected " + a, "publish ");
     const std::string& v = args[++i];
     long long n = 0;
@@ -281,6 +288,10 @@ int RunPublish(const std::vector<std::string>& args) {
     std::printf("patches: %llu (%llu made by this run); %llu changed files left whole (a patch was not under half their body)\n",
                 static_cast<unsigned long long>(report.patches), static_cast<unsigned long long>(report.patches_made),
                 static_cast<unsigned long long>(report.patches_not_worth_it));
+  }
+  if (report.packs) {
+    std::printf("packs: %llu (%llu made by this run, %llu reused)\n", static_cast<unsigned long long>(report.packs),
+                static_cast<unsigned long long>(report.packs_made), static_cast<unsigned long long>(report.packs_reused));
   }
   if (!report.launcher_request_path.empty()) {
     std::printf("launcher: %s (%s%s)\n", report.launcher_request_path.c_str(), report.launcher_signed ? "signed, " : "",
@@ -468,10 +479,11 @@ int RunVerify(const std::vector<std::string>& args) {
   PrintList("warning: ", report.warnings);
   PrintList("fault: ", report.problems);
   if (code == kExitOk) {
-    std::printf("verified %llu files (%.1f MB) in %llu bodies and %llu patches; %llu unreferenced bodies\n",
+    std::printf("verified %llu files (%.1f MB) in %llu bodies, %llu patches and %llu packs; %llu unreferenced bodies, %llu unreferenced packs\n",
                 static_cast<unsigned long long>(report.files), Mb(report.bytes),
                 static_cast<unsigned long long>(report.bodies), static_cast<unsigned long long>(report.patches),
-                static_cast<unsigned long long>(report.unreferenced_bodies));
+                static_cast<unsigned long long>(report.packs), static_cast<unsigned long long>(report.unreferenced_bodies),
+                static_cast<unsigned long long>(report.unreferenced_packs));
   }
   std::printf("serial %llu", static_cast<unsigned long long>(report.serial));
   if (report.expires) std::printf(", expires %s", UtcTimeText(report.expires).c_str());

@@ -4,6 +4,7 @@
 
 #include "tools/publish/body.h"
 #include "tools/publish/history.h"
+#include "tools/publish/packs.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/tree_lock.h"
 
@@ -25,6 +26,7 @@ bool IsBodyName(const std::string& n) { return n.size() == 67 && IsHex(n, 0, 64)
 bool IsPatchName(const std::string& n) {
   return n.size() == 132 && IsHex(n, 0, 64) && n[64] == '-' && IsHex(n, 65, 64) && n.compare(129, 3, ".dl") == 0;
 }
+bool IsPackName(const std::string& n) { return n.size() == 69 && IsHex(n, 0, 64) && n.compare(64, 5, ".pack") == 0; }
 
 bool ReadManifestFile(const fs::path& path, Manifest& manifest) {
   InFile in;
@@ -46,7 +48,8 @@ std::string Relative(const fs::path& tree, const fs::path& path) {
 // leftovers want a look before anything else goes.
 void FindTempFiles(const fs::path& tree, PruneReport& report) {
   const fs::path launcher_dir = tree / kLauncherFolder;
-  for (const fs::path& dir : {launcher_dir, launcher_dir / kBodiesFolder, launcher_dir / kPatchesFolder, tree / kHistoryFolder}) {
+  for (const fs::path& dir : {launcher_dir, launcher_dir / kBodiesFolder, launcher_dir / kPatchesFolder,
+                              launcher_dir / kPacksFolder, tree / kHistoryFolder}) {
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       if (IsTempName(DisplayPath(it->path().filename()))) {
@@ -67,6 +70,7 @@ std::set<std::string> NamedFiles(const Manifest& manifest) {
     named.insert(bodies + p.base_sha256 + ".dl");  // the next publish diffs against it; verify checks the patch with it
   }
   if (!manifest.launcher_path.empty()) named.insert(WideToUtf8(manifest.launcher_path).substr(1));
+  named.merge(NamedPackFiles(manifest));
   return named;
 }
 
@@ -109,8 +113,8 @@ ExitCode Prune(const PruneOptions& options, PruneReport& report) {
     named.merge(NamedFiles(earlier));
   }
 
-  const std::pair<const char*, bool (*)(const std::string&)> folders[] = {{kBodiesFolder, IsBodyName},
-                                                                         {kPatchesFolder, IsPatchName}};
+  const std::pair<const char*, bool (*)(const std::string&)> folders[] = {
+      {kBodiesFolder, IsBodyName}, {kPatchesFolder, IsPatchName}, {kPacksFolder, IsPackName}};
   for (const auto& [folder, ours] : folders) {
     std::error_code ec;
     for (fs::directory_iterator it(launcher_dir / folder, ec), end; !ec && it != end; it.increment(ec)) {

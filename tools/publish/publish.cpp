@@ -13,6 +13,7 @@
 #include "app/text.h"
 #include "tools/publish/body.h"
 #include "tools/publish/history.h"
+#include "tools/publish/packs.h"
 #include "tools/publish/parallel.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
@@ -94,7 +95,7 @@ struct Run {
   const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
   std::vector<PathPattern> keep, exclude;
   bool with_launcher = false;
-  fs::path launcher_dir, bodies_dir, patches_dir, manifest_path;
+  fs::path launcher_dir, bodies_dir, patches_dir, packs_dir, manifest_path;
   Manifest previous;                             // the tree's manifest before this run (empty if none)
   std::string previous_text;                     // its bytes, when the launcher's parser takes them
   std::vector<SourceFile> files;
@@ -108,6 +109,7 @@ struct Run {
   TreeLock lock;                                 // shared: keeps prune out until the run ends
   std::string self_path;
   std::vector<PatchEntry> patches;
+  std::vector<PackEntry> packs;
 };
 
 // A file written under a temporary name goes into place only when it was
@@ -186,6 +188,7 @@ ExitCode CheckOptions(Run& run) {
   run.launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
   run.bodies_dir = run.launcher_dir / kBodiesFolder;
   run.patches_dir = run.launcher_dir / kPatchesFolder;
+  run.packs_dir = run.launcher_dir / kPacksFolder;
   run.manifest_path = run.launcher_dir / kManifestName;
   return kExitOk;
 }
@@ -477,7 +480,22 @@ Manifest RunManifest(const Run& run) {
     entry.path = EntryPath(run.files[i].path);
   }
   manifest.patches = run.patches;  // in (base, target) order
+  manifest.packs = run.packs;
   return manifest;
+}
+
+// The small bodies, grouped into packs once every body is in place.
+ExitCode MakePacks(Run& run) {
+  if (!run.options.packs) return kExitOk;
+  PackCounts counts;
+  std::string error;
+  if (!PublishPacks(run.packs_dir, run.bodies_dir, RunManifest(run), run.previous, run.packs, counts, error)) {
+    return Fail(run.report, kExitIoError, error);
+  }
+  run.report.packs = run.packs.size();
+  run.report.packs_made = counts.made;
+  run.report.packs_reused = counts.reused;
+  return kExitOk;
 }
 
 // Bodies first, durably; then the manifest replaces the old one in one step.
@@ -504,7 +522,7 @@ ExitCode WriteManifest(Run& run) {
   }
 
   if (!SyncDirectory(run.bodies_dir) || !SyncDirectory(run.launcher_dir) ||
-      (!run.patches.empty() && !SyncDirectory(run.patches_dir))) {
+      (!run.patches.empty() && !SyncDirectory(run.patches_dir)) || (run.report.packs_made != 0 && !SyncDirectory(run.packs_dir))) {
     return Fail(report, kExitIoError, "cannot flush " + DisplayPath(run.bodies_dir) + ": " + LastErrorText());
   }
   const fs::path temp = run.launcher_dir / TempName(kManifestName);
@@ -543,8 +561,8 @@ ExitCode Publish(const PublishOptions& options, PublishReport& report) {
   report = PublishReport();
   Run run(options, report);
   using Step = ExitCode (*)(Run&);
-  for (const Step step : {CheckOptions, ScanSources, LockTree, SignLauncher, ReadPreviousManifest, HashSources, PlanBodies, CompressBodies,
-                          MakePatches, PlaceLauncher, WriteManifest}) {
+  for (const Step step : {CheckOptions, ScanSources, LockTree, SignLauncher, ReadPreviousManifest, HashSources,
+                          PlanBodies, CompressBodies, MakePatches, MakePacks, PlaceLauncher, WriteManifest}) {
     const ExitCode code = step(run);
     if (code != kExitOk) return code;
   }

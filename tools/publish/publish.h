@@ -43,6 +43,7 @@ struct PublishOptions {
   int level = 9;                     // gzip level, 1-9
   unsigned jobs = 0;                 // compressing threads; 0 = one per core
   bool progress = false;
+  bool packs = true;                 // group small bodies into packs
 };
 
 struct PublishReport {
@@ -58,6 +59,9 @@ struct PublishReport {
   uint64_t patches_not_worth_it = 0;   // changed files whose patch was not under half their body
   uint64_t serial = 0;   // of the new manifest
   uint64_t expires = 0;  // 0: none
+  uint64_t packs = 0;                  // "k" lines written
+  uint64_t packs_made = 0;             // pack files written by this run
+  uint64_t packs_reused = 0;           // packs of the previous manifest kept as they were
   bool launcher_copied = false;
   bool launcher_signed = false;
   std::string launcher_request_path;  // the "self" path
@@ -73,7 +77,9 @@ struct VerifyReport {
   uint64_t serial = 0, expires = 0;  // the manifest's (0: no such line)
   uint64_t files = 0, bodies = 0, bytes = 0;
   uint64_t patches = 0;
+  uint64_t packs = 0;
   uint64_t unreferenced_bodies = 0;
+  uint64_t unreferenced_packs = 0;
   std::vector<std::string> problems;
   std::vector<std::string> warnings;
 };

@@ -9,6 +9,7 @@
 #include "app/text.h"
 #include "tools/publish/body.h"
 #include "tools/publish/exe_signature.h"
+#include "tools/publish/packs.h"
 #include "tools/publish/parallel.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/progress.h"
@@ -277,6 +278,34 @@ void CheckFreshness(const Manifest& manifest, uint64_t lowest_serial, VerifyRepo
   }
 }
 
+// Every pack, member by member; then the pack files no pack line names.
+void CheckPacks(const fs::path& tree, const fs::path& launcher_dir, const Manifest& manifest, bool progress,
+                VerifyReport& report) {
+  Progress shown(progress, "packs", manifest.packs.size(), 0);
+  std::mutex lock;
+  std::vector<std::string> problems;
+  ParallelFor(manifest.packs.size(), JobCount(0), [&](size_t i) {
+    std::vector<std::string> found = CheckPack(tree, manifest.packs[i], manifest);
+    shown.AddItem();
+    std::lock_guard<std::mutex> hold(lock);
+    problems.insert(problems.end(), found.begin(), found.end());
+    return true;
+  });
+  std::sort(problems.begin(), problems.end());
+  report.problems.insert(report.problems.end(), problems.begin(), problems.end());
+  report.packs = manifest.packs.size();
+  const std::set<std::string> named = NamedPackFiles(manifest);
+  std::error_code ec;
+  for (fs::directory_iterator it(launcher_dir / kPacksFolder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = DisplayPath(it->path().filename());
+    if (!name.empty() && name[0] == '.') {
+      report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
+    } else if (!named.count(std::string(kLauncherFolder) + "/" + kPacksFolder + "/" + name)) {
+      ++report.unreferenced_packs;
+    }
+  }
+}
+
 }  // namespace
 
 bool ReadManifestSerial(const fs::path& path, uint64_t& serial, std::string& error) {
@@ -334,6 +363,7 @@ ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progres
   const BodyUses uses = CollectBodyUses(manifest, report);
   CheckBodies(bodies_dir, uses, progress, report);
   CheckPatches(tree, bodies_dir, manifest, uses, progress, report);
+  CheckPacks(tree, launcher_dir, manifest, progress, report);
   ListOtherBodies(bodies_dir, manifest, uses, report);
   return report.problems.empty() ? kExitOk : kExitProblems;
 }
