@@ -136,5 +136,7 @@ wine_run_isolated() {
   status=$?
   HOME="$dir/home" WINEPREFIX="$dir/prefix" wineserver -k >/dev/null 2>&1
   [ -f "$hook" ] && bash "$hook" down "$dir"
+  # A prefix is some 700 MiB; a run makes dozens.
+  rm -rf "$dir/prefix" "$dir/home"
   return $status
 }

@@ -798,6 +798,7 @@ for row in "${scenarios[@]}"; do
   before=$failed
   "scenario_$name"
   wineserver -k >/dev/null 2>&1
+  rm -rf "$run/players/$current"  # some 700 MiB a player
   stop_server
   [ "$failed" -eq "$before" ] && echo "[       OK ] $name" || echo "[  FAILED  ] $name"
 done
