@@ -725,7 +725,9 @@ TEST_F(PatchDownload, ACutPatchIsTakenUpByTheNextTry) {
     ASSERT_EQ(std::sscanf(ranges[1].c_str(), "bytes=%llu-", &from), 1);
     EXPECT_GT(from, 0u);
     EXPECT_LE(from, half);
-    if (c.ranged.size() == 2) EXPECT_EQ(SentBodyBytes(a_patch), half + (size - from) + c.more);
+    if (c.ranged.size() == 2) {
+      EXPECT_EQ(SentBodyBytes(a_patch), half + (size - from) + c.more);
+    }
     const std::vector<std::string> bodies = FetchedBodies();
     EXPECT_EQ(std::count(bodies.begin(), bodies.end(), EntryAt(v2_, u"data\\a.spr").sha256), 0) << "no whole body";
     EXPECT_FALSE(Exists(kept()));
@@ -780,17 +782,26 @@ TEST_F(PatchDownload, TheCheckPassDeletesKeptBytesNoPatchGoesOnWith) {
   EXPECT_FALSE(Exists(ResumeStatePath(kept())));
 }
 
-// The patch's copy is moved over a read-only file as the whole body's is.
+std::vector<WideString> g_moved_to;
+BOOL WINAPI RecordedMoveRefusingReadOnly(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  g_moved_to.push_back(FromWinText(to));
+  return MoveRefusingReadOnly(from, to, flags);
+}
+
+// The patch's copy is moved over a read-only file as the whole body's is: by
+// the move that refuses as Windows does (Wine's own would replace it anyway).
 TEST_F(PatchDownload, AReadOnlyTargetIsPatched) {
   const FileEntry& a = EntryAt(v2_, u"data\\a.spr");
   ASSERT_TRUE(SetFileAttributesW(WinText(ClientFilePath(a)), FILE_ATTRIBUTE_READONLY));
-  g_move_file = MoveRefusingReadOnly;
+  g_moved_to.clear();
+  g_move_file = RecordedMoveRefusingReadOnly;
   const bool updated = Update(v2_, true, false);
   g_move_file = MoveFileExW;
   EXPECT_TRUE(updated);
   ExpectVersion2(0);
   const std::vector<std::string> bodies = FetchedBodies();
   EXPECT_EQ(std::count(bodies.begin(), bodies.end(), a.sha256), 0) << "patched, not fetched whole";
+  EXPECT_EQ(std::count(g_moved_to.begin(), g_moved_to.end(), ClientFilePath(a)), 1);
 }
 
 }  // namespace
