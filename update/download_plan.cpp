@@ -39,8 +39,19 @@ WideString StatePathFor(const WideString& part_path, const std::set<WideString>&
   return target_keys.count(key(state)) != 0 || target_keys.count(key(state + u".new")) != 0 ? WideString() : state;
 }
 
+WideString KeptPatchPath(const WideString& part_path) { return part_path + u".patch"; }
+
+bool KeptPatchNamesFree(const WideString& part_path, const std::set<WideString>& target_keys, const PathKey& key) {
+  const WideString kept = KeptPatchPath(part_path);
+  for (const WideString& name : {kept, ResumeStatePath(kept), ResumeStatePath(kept) + u".new"}) {
+    if (target_keys.count(key(name)) != 0) return false;
+  }
+  return true;
+}
+
 bool IsStagingName(const WideString& path) {
-  for (const WideString end : {u".part", u".part.state", u".part.state.new"}) {
+  for (const WideString end : {u".part", u".part.state", u".part.state.new", u".part.patch", u".part.patch.state",
+                              u".part.patch.state.new"}) {
     if (path.size() > end.size() && path.compare(path.size() - end.size(), end.size(), end) == 0) return true;
   }
   return false;

@@ -36,6 +36,13 @@ WideString PartPathFor(const WideString& target, const std::set<WideString>& tar
 // nothing rather than lose the entry's file.
 WideString StatePathFor(const WideString& part_path, const std::set<WideString>& target_keys, const PathKey& key);
 
+// Where the patch bytes of the download staged at part_path are kept between
+// tries; their record is at ResumeStatePath of it.
+WideString KeptPatchPath(const WideString& part_path);
+// Whether those names and the record's temporary one are free of manifest
+// targets: else the patch would overwrite another entry's file.
+bool KeptPatchNamesFree(const WideString& part_path, const std::set<WideString>& target_keys, const PathKey& key);
+
 // A name the download stages under: a ".part" file, its resume record, or a
 // record being written.
 bool IsStagingName(const WideString& path);

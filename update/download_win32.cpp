@@ -232,10 +232,20 @@ DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEn
                           uint64_t& done, uint64_t& total_transfer) {
   if (patch) {
     uint64_t received = 0;
-    const DownloadResult patched = DownloadPatched(first, entry, *patch, target, part_path, done, total_transfer, received);
+    DownloadResult patched = DownloadResult::NetworkError;
+    // A cut patch goes on from its kept bytes in the next try.
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      bool cut = false;
+      g_state.file_permille.exchange(0);
+      patched = DownloadPatched(first, entry, *patch, target, part_path, done, total_transfer, received, cut);
+      if (!cut || attempt == kAttempts - 1) break;
+      if (!hosts.PassOver()) PauseBeforeRetry();
+      if (CancelRequested()) return DownloadResult::Cancelled;
+    }
     received = received < patch->download_size ? received : patch->download_size;
     done = SaturatingAdd(done, received);
     if (patched == DownloadResult::Ok || patched == DownloadResult::Cancelled) return patched;
+    DropPart(KeptPatchPath(part_path), ResumeStatePath(KeptPatchPath(part_path)));  // the whole body replaces it
     // Silently the whole body instead: the total loses the patch's unreceived
     // bytes and gains the body.
     total_transfer = SaturatingAdd(total_transfer - (patch->download_size - received), entry.download_size);
@@ -255,15 +265,21 @@ DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEn
 }
 
 // Every staging file of the selected clients that no download of this list
-// goes on with: those of files the manifest dropped, or found in place.
-void DeleteStalePartsOf(const Manifest& manifest, const std::vector<size_t>& to_fetch, const bool selection[2],
+// goes on with: those of files the manifest dropped, or found in place, and
+// the kept bytes of a patch no longer to be used.
+void DeleteStalePartsOf(const Manifest& manifest, const std::vector<size_t>& to_fetch,
+                        const std::vector<const PatchEntry*>& patches, const bool selection[2],
                         const WideString client_dirs[2], const TargetPath& target_of,
                         const std::set<WideString>& target_keys) {
   std::set<WideString> keep = target_keys;
-  for (const size_t index : to_fetch) {
-    const WideString part_path = PartPathFor(target_of(manifest.files[index]), target_keys, FoldCase);
+  for (size_t k = 0; k < to_fetch.size(); ++k) {
+    const WideString part_path = PartPathFor(target_of(manifest.files[to_fetch[k]]), target_keys, FoldCase);
     keep.insert(FoldCase(part_path));
     keep.insert(FoldCase(ResumeStatePath(part_path)));
+    if (patches[k]) {
+      keep.insert(FoldCase(KeptPatchPath(part_path)));
+      keep.insert(FoldCase(ResumeStatePath(KeptPatchPath(part_path))));
+    }
   }
   for (int client = 0; client < 2; ++client) {
     if (selection[client]) DeleteStaleParts(client_dirs[client], keep, FoldCase);
@@ -364,7 +380,11 @@ bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool se
     return false;
   }
   const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
-  DeleteStalePartsOf(manifest, to_fetch, selection, client_dirs, target_of, target_keys);
+  for (size_t k = 0; k < to_fetch.size(); ++k) {
+    const WideString part_path = PartPathFor(target_of(manifest.files[to_fetch[k]]), target_keys, FoldCase);
+    if (!KeptPatchNamesFree(part_path, target_keys, FoldCase)) patches[k] = nullptr;  // comes whole instead
+  }
+  DeleteStalePartsOf(manifest, to_fetch, patches, selection, client_dirs, target_of, target_keys);
   if (to_fetch.empty()) {
     ReportAllDone();
     return true;

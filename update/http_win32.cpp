@@ -80,6 +80,9 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, D
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
       Complete(*exchange, 0, length);
       break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      Complete(*exchange, 0, *static_cast<const DWORD*>(info));
+      break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
       const DWORD error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
       Complete(*exchange, error ? error : ERROR_WINHTTP_INTERNAL_ERROR, 0);
@@ -210,7 +213,11 @@ bool SentGet::Receive(const DataCallback& callback, const BodyStart& start, cons
   uint64_t total = 0;
   for (;;) {
     if (cancel && cancel->load()) return false;
-    if (!WinHttpReadData(request, buffer, kChunkBytes, nullptr) || !Completed(*exchange, cancel)) return false;
+    // Only what has come: a read of a whole chunk may wait for all of it (Wine
+    // does), and a cut then loses the bytes that came before it.
+    if (!WinHttpQueryDataAvailable(request, nullptr) || !Completed(*exchange, cancel)) return false;
+    const DWORD want = exchange->bytes == 0 || exchange->bytes > kChunkBytes ? kChunkBytes : exchange->bytes;
+    if (!WinHttpReadData(request, buffer, want, nullptr) || !Completed(*exchange, cancel)) return false;
     const DWORD received = exchange->bytes;
     if (received == 0) {
       // A connection closed before the announced length also reads as 0 bytes

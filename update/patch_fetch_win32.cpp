@@ -1,13 +1,25 @@
 #include <windows.h>
+#include <zlib.h>
+
+#include <memory>
 
 #include "app/launcher_state.h"
+#include "app/move_file_win32.h"
+#include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/http_win32.h"
+#include "update/part_resume_win32.h"
 #include "update/patch_download.h"
 #include "update/patch_fetch.h"
+#include "update/resume_state.h"
 
 namespace {
+
+// The record of the kept bytes is written again after this many more: a kill
+// loses at most these (a cut or a cancel loses none).
+constexpr uint64_t kKeptSpacing = 65536;
+constexpr DWORD kReplayChunk = 65536;
 
 bool CancelRequested() { return g_state.cancel_requested.load(); }
 
@@ -20,50 +32,152 @@ bool ReadAt(HANDLE file, uint64_t offset, uint8_t* data, uint32_t length) {
   return ReadFile(file, data, length, &read, &at) && read == length;
 }
 
+bool WriteAll(HANDLE file, const uint8_t* data, uint32_t length) {
+  DWORD wrote = 0;
+  return WriteFile(file, data, length, &wrote, nullptr) && wrote == length;
+}
+
+bool Rewind(HANDLE file) {
+  LARGE_INTEGER zero = {};
+  return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
 }  // namespace
 
 DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, const PatchEntry& patch,
                                const WideString& target, const WideString& part_path, uint64_t done,
-                               uint64_t total_transfer, uint64_t& received) {
+                               uint64_t total_transfer, uint64_t& received, bool& cut) {
   received = 0;
+  cut = false;
   ScopedFile base(CreateFileW(WinText(target), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER base_size;
   if (!base || !GetFileSizeEx(base.get(), &base_size)) return DownloadResult::NetworkError;
-  ScopedFile part = CreatePartFile(entry, target, part_path);
-  if (!part) return DownloadResult::WriteError;
 
+  // The patch's own bytes, kept as they come: a later try replays them from
+  // disk and asks the host only for the rest.
+  const WideString kept_path = KeptPatchPath(part_path);
+  const WideString record_path = ResumeStatePath(kept_path);
+  const std::string request_path = WideToUtf8(patch.path);
+  ResumedPart resumed;
+  const bool resuming = OpenResumedPart(ClientDir(entry.client), kept_path, record_path, request_path, entry.sha256,
+                                        patch.download_size, g_state.cancel_requested, resumed);
+  if (!resuming && CancelRequested()) return DownloadResult::Cancelled;  // a re-read cut short keeps the record
+  ScopedFile kept = resuming ? std::move(resumed.file) : CreatePartFile(entry, target, kept_path);
+  if (!resuming) DeleteFileW(WinText(record_path));
+  ScopedFile part = CreatePartFile(entry, target, part_path);
+  if (!kept || !part) {
+    kept.reset();
+    part.reset();
+    DropPart(kept_path, record_path);
+    DeleteFileW(WinText(part_path));
+    return DownloadResult::NetworkError;
+  }
+
+  std::unique_ptr<PatchedDownload> applied;
   // The header must name the file's present size; a base that changed since
   // the check pass then fails there or at the digest.
-  PatchedDownload applied(
-      static_cast<uint64_t>(base_size.QuadPart), entry.size,
-      [&base](uint64_t offset, uint8_t* data, uint32_t length) { return ReadAt(base.get(), offset, data, length); },
-      [&part](const uint8_t* data, uint32_t length) {
-        DWORD wrote = 0;
-        return WriteFile(part.get(), data, length, &wrote, nullptr) && wrote == length;
-      });
-  bool ok = applied.Start();
+  const auto start_applier = [&] {
+    applied = std::make_unique<PatchedDownload>(
+        static_cast<uint64_t>(base_size.QuadPart), entry.size,
+        [&base](uint64_t offset, uint8_t* data, uint32_t length) { return ReadAt(base.get(), offset, data, length); },
+        [&part](const uint8_t* data, uint32_t length) { return WriteAll(part.get(), data, length); });
+    return applied->Start();
+  };
+  uint64_t position = resuming ? resumed.state.part_size : 0;  // patch bytes kept, and fed to the applier
+  uint32_t crc = resuming ? resumed.state.part_crc : 0;
+  uint64_t recorded = position;
+  bool started = start_applier();
+  bool ok = started;
+  bool corrupt = !ok;       // what was kept or made is of no use: the whole body instead
   bool cancelled = false;
+  bool arrived = false;     // bytes came in this try, so another one may go on
+  const auto save = [&] {
+    ResumeState state;
+    state.request_path = request_path;
+    state.sha256 = entry.sha256;
+    state.size = patch.download_size;
+    state.part_size = position;
+    state.part_crc = crc;
+    if (SaveResumeState(record_path, state)) recorded = position;
+  };
+
+  // OpenResumedPart checked the kept bytes against their CRC-32: an applier
+  // that refuses them means the patch itself is bad.
+  if (ok && resuming) {
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReplayChunk]);
+    LARGE_INTEGER zero = {};
+    ok = SetFilePointerEx(kept.get(), zero, nullptr, FILE_BEGIN) != 0;
+    corrupt = !ok;
+    for (uint64_t left = position; ok && left > 0;) {
+      if (CancelRequested()) {
+        cancelled = true;
+        ok = false;
+        break;
+      }
+      const DWORD want = left < kReplayChunk ? static_cast<DWORD>(left) : kReplayChunk;
+      DWORD read = 0;
+      ok = ReadFile(kept.get(), buffer.get(), want, &read, nullptr) && read == want &&
+           applied->Feed(buffer.get(), want) == PatchOutcome::Accepted;
+      corrupt = !ok;
+      left -= want;
+    }
+  }
   if (ok) {
     g_state.file_permille.exchange(0);
-    ok = fetch(0, nullptr, [&](const uint8_t* data, uint32_t length) {
+    const uint64_t from = position;
+    const BodyStart start = [&](uint64_t first_byte) {
+      if (first_byte == from) return true;
+      arrived = true;  // another try, from byte 0
+      position = 0;
+      crc = 0;
+      recorded = 0;
+      DeleteFileW(WinText(record_path));
+      if (first_byte != 0) return false;  // not the range asked for: this try fails
+      // The host sent the whole patch instead of the rest: start over with it.
+      applied->End();
+      started = Rewind(kept.get()) && Rewind(part.get()) && start_applier();
+      if (!started) {
+        corrupt = true;
+        return false;
+      }
+      return true;
+    };
+    ok = fetch(from, start, [&](const uint8_t* data, uint32_t length) {
       if (CancelRequested()) {
         cancelled = true;
         return false;
       }
-      received += length;
-      if (applied.Feed(data, length) != PatchOutcome::Accepted) return false;
-      ShowTransfer(received, patch.download_size, done, total_transfer);
+      if (applied->Feed(data, length) != PatchOutcome::Accepted || !WriteAll(kept.get(), data, length)) {
+        corrupt = true;
+        return false;
+      }
+      arrived = true;
+      position += length;
+      crc = static_cast<uint32_t>(crc32(crc, data, length));
+      if (position - recorded >= kKeptSpacing) save();
+      ShowTransfer(position, patch.download_size, done, total_transfer);
       return true;
     });
-    applied.End();
   }
+  if (started) applied->End();
+  received = position;
   base.reset();
+  const bool kept_closed = kept.close();
   const bool closed = part.close();
-  if (ok && closed && applied.Finish(entry.sha256) &&
-      MoveFileExW(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) {
-    return DownloadResult::Ok;
+  if (ok && closed && applied->Finish(entry.sha256)) {
+    DropPart(kept_path, record_path);
+    MakeReplaceable(target);
+    if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
+    corrupt = true;
   }
   DeleteFileW(WinText(part_path));
-  return cancelled || CancelRequested() ? DownloadResult::Cancelled : DownloadResult::NetworkError;
+  if (ok || corrupt || !kept_closed || position == 0) {
+    DropPart(kept_path, record_path);  // a patch that does not make the file, or nothing kept
+  } else if (position != recorded) {
+    save();
+  }
+  if (cancelled || CancelRequested()) return DownloadResult::Cancelled;
+  cut = arrived && !ok && !corrupt;
+  return DownloadResult::NetworkError;
 }

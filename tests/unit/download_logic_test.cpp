@@ -213,10 +213,22 @@ TEST(DownloadPlan, AResumeRecordNeverTakesAManifestFilesName) {
   EXPECT_EQ(StatePathFor(u"C:\\otc\\c.dat.part", keys, AsciiUpper), u"") << "the name it is written under";
 }
 
+TEST(DownloadPlan, KeptPatchBytesNeverTakeAManifestFilesName) {
+  const std::set<WideString> keys = {u"C:\\OTC\\B.DAT.PART.PATCH", u"C:\\OTC\\C.DAT.PART.PATCH.STATE",
+                                     u"C:\\OTC\\D.DAT.PART.PATCH.STATE.NEW"};
+  EXPECT_EQ(KeptPatchPath(u"C:\\otc\\a.dat.part"), u"C:\\otc\\a.dat.part.patch");
+  EXPECT_TRUE(KeptPatchNamesFree(u"C:\\otc\\a.dat.part", keys, AsciiUpper));
+  for (const char16_t* part : {u"C:\\otc\\b.dat.part", u"C:\\otc\\c.dat.part", u"C:\\otc\\d.dat.part"}) {
+    EXPECT_FALSE(KeptPatchNamesFree(part, keys, AsciiUpper)) << WideToUtf8(part);
+  }
+}
+
 TEST(DownloadPlan, StagingNamesAreThePartsAndTheirRecords) {
   const std::pair<const char16_t*, bool> cases[] = {
       {u"C:\\otc\\a.dat.part", true},       {u"C:\\otc\\a.dat.part.part", true},
       {u"C:\\otc\\a.dat.part.state", true}, {u"C:\\otc\\a.dat.part.state.new", true},
+      {u"C:\\otc\\a.dat.part.patch", true}, {u"C:\\otc\\a.dat.part.patch.state", true},
+      {u"C:\\otc\\a.dat.part.patch.state.new", true}, {u"C:\\otc\\a.dat.patch", false},
       {u"C:\\otc\\a.dat", false},           {u"C:\\otc\\a.state", false},
       {u"C:\\otc\\a.part.txt", false},      {u".part", false},
       {u"C:\\otc\\a.dat.PART", false},  // not a name the launcher makes

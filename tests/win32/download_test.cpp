@@ -8,11 +8,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "app/move_file_win32.h"
 #include "app/scoped_win32.h"
 #include "tests/win32/download_test_util.h"
+#include "update/download_plan.h"
+#include "update/resume_state.h"
 
 using namespace download_test;
 
@@ -583,6 +587,29 @@ class PatchDownload : public Download {
     EXPECT_EQ(g_state.total_permille.load(), 1000u);
   }
   std::string PatchPath(const char16_t* path) { return WideToUtf8(PatchOf(v2_, EntryAt(v2_, path)).path); }
+  WideString kept() const { return KeptPatchPath(ClientFilePath(EntryAt(v2_, u"data\\a.spr")) + u".part"); }
+  // The Range header of every request for a patch ("" for none), in order.
+  static std::vector<std::string> PatchRanges(const std::string& path) {
+    std::vector<std::string> ranges;
+    for (const LoggedRequest& request : ReadRequestLog()) {
+      if (request.target != path) continue;
+      const std::string* range = request.Header("Range");
+      ranges.push_back(range ? *range : "");
+    }
+    return ranges;
+  }
+  // A task cancelled while a.spr's patch stalls after `after` bytes: they stay kept.
+  void CancelAfter(uint64_t after) {
+    ScopedFaultRules faults({PatchPath(u"data\\a.spr") + " stall 3 " + std::to_string(after)});
+    ASSERT_TRUE(faults.ok);
+    std::thread canceller([] {
+      Sleep(1000);
+      g_state.cancel_requested = true;
+    });
+    EXPECT_FALSE(Update(v2_, true, false));
+    canceller.join();
+    ASSERT_TRUE(Exists(kept()));
+  }
   Manifest v1_, v2_;
 };
 
@@ -607,11 +634,13 @@ TEST_F(PatchDownload, AFailedPatchFallsBackToTheWholeBodySilently) {
   const std::vector<std::string> rules[] = {
       {a_patch + " status 404"},
       {a_patch + " body 5000"},                      // not gzip
-      {a_patch + " drop 300"},                       // cut short
+      {a_patch + " drop 300"},                       // cut short, every try
       {a_patch + " file " + b_patch},                // a sound patch for another base
       {a_patch + " status 500", b_patch + " status 500"},  // every patch refused
   };
-  for (const std::vector<std::string>& rule : rules) {
+  const long patch_requests[] = {1, 1, 3, 1, 1};  // a cut patch goes on twice before the body
+  for (size_t row = 0; row < 5; ++row) {
+    const std::vector<std::string>& rule = rules[row];
     SCOPED_TRACE(rule[0]);
     EmptyFolder(InstallDir());
     ASSERT_TRUE(Update(v1_, true, false));
@@ -626,7 +655,8 @@ TEST_F(PatchDownload, AFailedPatchFallsBackToTheWholeBodySilently) {
     EXPECT_EQ(std::count(bodies.begin(), bodies.end(), a.sha256), 1) << "a.spr whole, once";
     EXPECT_EQ(std::count(bodies.begin(), bodies.end(), readme.sha256), 1);
     const std::vector<std::string> patches = FetchedPatches();
-    EXPECT_EQ(std::count(patches.begin(), patches.end(), a_patch), 1) << "the patch, once";
+    EXPECT_EQ(std::count(patches.begin(), patches.end(), a_patch), patch_requests[row]);
+    EXPECT_FALSE(Exists(KeptPatchPath(ClientFilePath(a) + u".part"))) << "nothing kept once the body came";
     double first = 0, second = 0;
     ASSERT_TRUE(ParseAmounts(CopyStatus().detail, first, second));
     EXPECT_EQ(first, second) << "done and total agree at the end";
@@ -645,20 +675,133 @@ TEST_F(PatchDownload, AFileThatIsNotThePatchBaseComesWhole) {
   EXPECT_TRUE(FetchedPatches().empty());
 }
 
-TEST_F(PatchDownload, ACancelDuringAPatchStopsTheTask) {
-  ScopedFaultRules faults({PatchPath(u"data\\a.spr") + " stall 3 100"});
-  ASSERT_TRUE(faults.ok);
-  std::thread canceller([] {
-    Sleep(1000);
-    g_state.cancel_requested = true;
-  });
-  EXPECT_FALSE(Update(v2_, true, false));
-  canceller.join();
+TEST_F(PatchDownload, ACancelDuringAPatchStopsTheTaskAndTheNextGoesOn) {
+  CancelAfter(100);
   ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
   EXPECT_TRUE(PartFiles().empty());
   const std::vector<std::string> bodies = FetchedBodies();
   EXPECT_EQ(std::count(bodies.begin(), bodies.end(), EntryAt(v2_, u"data\\a.spr").sha256), 0) << "no fall-back after a cancel";
   EXPECT_TRUE(ReadBytes(ClientFilePath(EntryAt(v1_, u"data\\a.spr"))) == SourceBytes(u"patch1", EntryAt(v1_, u"data\\a.spr")));
+  ClearRequestLog();
+  ResetState();
+  EXPECT_TRUE(Update(v2_, true, false));
+  ExpectVersion2(0);
+  EXPECT_EQ(PatchRanges(PatchPath(u"data\\a.spr")), std::vector<std::string>{"bytes=100-"});
+  EXPECT_EQ(SentBodyBytes(PatchPath(u"data\\a.spr")), PatchOf(v2_, EntryAt(v2_, u"data\\a.spr")).download_size - 100);
+  EXPECT_FALSE(Exists(kept()));
+  EXPECT_FALSE(Exists(ResumeStatePath(kept())));
+}
+
+// Each try after a cut asks for the rest of the patch; what the host answers
+// to that decides how much comes again, never which file ends up in place.
+TEST_F(PatchDownload, ACutPatchIsTakenUpByTheNextTry) {
+  const std::string a_patch = PatchPath(u"data\\a.spr");
+  const uint64_t size = PatchOf(v2_, EntryAt(v2_, u"data\\a.spr")).download_size;
+  const uint64_t half = size / 2;
+  const std::string cut = a_patch + " drop " + std::to_string(half) + " times=1";
+  struct Case {
+    std::vector<std::string> rules;
+    std::vector<bool> ranged;  // each request for the patch: with a Range or not
+    uint64_t more;             // bytes sent after the cut, beyond the rest of the patch
+  } cases[] = {
+      {{cut}, {false, true}, 0},
+      {{cut, a_patch + " norange"}, {false, true}, half},  // the whole patch again
+      {{cut, a_patch + " badrange 7 times=1"}, {false, true, false}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rules.back());
+    EmptyFolder(InstallDir());
+    ASSERT_TRUE(Update(v1_, true, false));
+    ClearRequestLog();
+    ResetState();
+    ScopedFaultRules faults(c.rules);
+    ASSERT_TRUE(faults.ok);
+    EXPECT_TRUE(Update(v2_, true, false));
+    ExpectVersion2(0);
+    const std::vector<std::string> ranges = PatchRanges(a_patch);
+    ASSERT_EQ(ranges.size(), c.ranged.size());
+    for (size_t i = 0; i < ranges.size(); ++i) EXPECT_EQ(!ranges[i].empty(), c.ranged[i]) << i;
+    unsigned long long from = 0;
+    ASSERT_EQ(std::sscanf(ranges[1].c_str(), "bytes=%llu-", &from), 1);
+    EXPECT_GT(from, 0u);
+    EXPECT_LE(from, half);
+    if (c.ranged.size() == 2) {
+      EXPECT_EQ(SentBodyBytes(a_patch), half + (size - from) + c.more);
+    }
+    const std::vector<std::string> bodies = FetchedBodies();
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), EntryAt(v2_, u"data\\a.spr").sha256), 0) << "no whole body";
+    EXPECT_FALSE(Exists(kept()));
+  }
+}
+
+// Kept bytes that do not agree with their record, or a record that is not this
+// patch's, are never replayed: the patch comes from its first byte.
+TEST_F(PatchDownload, InconsistentKeptBytesStartFromTheFirstByte) {
+  const std::function<void()> spoil[] = {
+      [this] {  // the record names another patch
+        ResumeState s;
+        ASSERT_TRUE(ParseResumeState(ReadBytes(ResumeStatePath(kept())), s));
+        s.request_path = PatchPath(u"data\\b.dat");
+        ASSERT_TRUE(WriteBytes(ResumeStatePath(kept()), FormatResumeState(s)));
+      },
+      [this] { ASSERT_TRUE(WriteBytes(kept(), ReadBytes(kept()).substr(0, 99))); },  // shorter than its record
+      [this] {  // a changed byte
+        std::string bytes = ReadBytes(kept());
+        bytes[50] ^= 1;
+        ASSERT_TRUE(WriteBytes(kept(), bytes));
+      },
+      [this] {  // a record that does not parse
+        const std::string text = ReadBytes(ResumeStatePath(kept()));
+        ASSERT_TRUE(WriteBytes(ResumeStatePath(kept()), text.substr(0, text.size() - 2)));
+      },
+  };
+  int index = 0;
+  for (const auto& damage : spoil) {
+    SCOPED_TRACE(index++);
+    EmptyFolder(InstallDir());
+    ASSERT_TRUE(Update(v1_, true, false));
+    ResetState();
+    CancelAfter(100);
+    damage();
+    ClearRequestLog();
+    ResetState();
+    EXPECT_TRUE(Update(v2_, true, false));
+    ExpectVersion2(0);
+    EXPECT_EQ(PatchRanges(PatchPath(u"data\\a.spr")), std::vector<std::string>{""});
+    const std::vector<std::string> bodies = FetchedBodies();
+    EXPECT_EQ(std::count(bodies.begin(), bodies.end(), EntryAt(v2_, u"data\\a.spr").sha256), 0);
+  }
+}
+
+TEST_F(PatchDownload, TheCheckPassDeletesKeptBytesNoPatchGoesOnWith) {
+  CancelAfter(100);
+  ASSERT_TRUE(Exists(kept()));
+  ResetState();
+  EXPECT_TRUE(Update(v1_, true, false));  // a.spr in place: no patch to go on with
+  EXPECT_FALSE(Exists(kept()));
+  EXPECT_FALSE(Exists(ResumeStatePath(kept())));
+}
+
+std::vector<WideString> g_moved_to;
+BOOL WINAPI RecordedMoveRefusingReadOnly(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  g_moved_to.push_back(FromWinText(to));
+  return MoveRefusingReadOnly(from, to, flags);
+}
+
+// The patch's copy is moved over a read-only file as the whole body's is: by
+// the move that refuses as Windows does (Wine's own would replace it anyway).
+TEST_F(PatchDownload, AReadOnlyTargetIsPatched) {
+  const FileEntry& a = EntryAt(v2_, u"data\\a.spr");
+  ASSERT_TRUE(SetFileAttributesW(WinText(ClientFilePath(a)), FILE_ATTRIBUTE_READONLY));
+  g_moved_to.clear();
+  g_move_file = RecordedMoveRefusingReadOnly;
+  const bool updated = Update(v2_, true, false);
+  g_move_file = MoveFileExW;
+  EXPECT_TRUE(updated);
+  ExpectVersion2(0);
+  const std::vector<std::string> bodies = FetchedBodies();
+  EXPECT_EQ(std::count(bodies.begin(), bodies.end(), a.sha256), 0) << "patched, not fetched whole";
+  EXPECT_EQ(std::count(g_moved_to.begin(), g_moved_to.end(), ClientFilePath(a)), 1);
 }
 
 std::vector<std::string> FetchedPacks() {
