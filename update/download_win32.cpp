@@ -441,7 +441,7 @@ bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool se
                                  PartPathFor(target, target_keys, FoldCase)});
       }
       const PackItem* failed = nullptr;
-      const DownloadResult result = FetchPack(first, pack, items, done, total_transfer, [&](const PackItem& item) {
+      const DownloadResult result = FetchPack(hosts, first, pack, items, done, total_transfer, [&](const PackItem& item) {
         SetStatus(u"Baixando " + item.entry->path, u"", false);
         return FetchEntry(hosts, WholeBody(hosts, *item.entry), *item.entry, nullptr, item.target, item.part_path,
                           StatePathFor(item.part_path, target_keys, FoldCase), done, total_transfer);

@@ -8,6 +8,7 @@
 
 #include "app/text.h"
 #include "update/download.h"
+#include "update/file_hosts_win32.h"
 #include "update/http_win32.h"
 #include "update/manifest.h"
 
@@ -27,6 +28,7 @@ using SingleFetch = std::function<DownloadResult(const PackItem& item)>;
 // alone. done and total_transfer count the bytes really fetched: the caller's
 // total holds pack.size for the first attempt. On a result other than Ok,
 // failed is the item whose file it concerns.
-DownloadResult FetchPack(const BodyFetch& fetch, const PackEntry& pack, std::vector<PackItem>& items,
+// A failed attempt passes the current host over, as a failed body does.
+DownloadResult FetchPack(FileHosts& hosts, const BodyFetch& fetch, const PackEntry& pack, std::vector<PackItem>& items,
                          uint64_t& done, uint64_t& total_transfer, const SingleFetch& single,
                          const PackItem*& failed);

@@ -142,7 +142,7 @@ bool StillWorthFetching(const PackEntry& pack, const std::vector<PackItem>& item
 
 }  // namespace
 
-DownloadResult FetchPack(const BodyFetch& fetch, const PackEntry& pack, std::vector<PackItem>& items,
+DownloadResult FetchPack(FileHosts& hosts, const BodyFetch& fetch, const PackEntry& pack, std::vector<PackItem>& items,
                          uint64_t& done, uint64_t& total_transfer, const SingleFetch& single,
                          const PackItem*& failed) {
   failed = nullptr;
@@ -151,7 +151,9 @@ DownloadResult FetchPack(const BodyFetch& fetch, const PackEntry& pack, std::vec
       // A pack fetched again brings every byte again; once what is missing
       // no longer pays for that, the files come alone.
       if (!StillWorthFetching(pack, items)) break;
-      PauseBeforeRetry();  // a cancel during it ends the next attempt at once
+      // The next host at once; the last one after a pause (a cancel during it
+      // ends the next attempt at once).
+      if (!hosts.PassOver()) PauseBeforeRetry();
       total_transfer = SaturatingAdd(total_transfer, pack.size);
     }
     g_state.file_permille.exchange(0);
