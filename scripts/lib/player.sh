@@ -61,11 +61,15 @@ player_install_dir() { echo "$(player_profile "$1")/AppData/Local/Morvel Global"
 player_downloads() { echo "$(player_profile "$1")/Downloads"; }
 player_desktop() { echo "$(player_profile "$1")/Desktop"; }
 
+# xdotool with a bound: one search once waited 35 minutes on its server's
+# answer, holding the whole run; bounded, it fails that step instead.
+xdo() { timeout 10 xdotool "$@"; }
+
 # player_window NAME SECONDS: the id of the first visible window of that title.
 player_window() {
   local id
   for _ in $(seq $(($2 * 5))); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    id=$(xdo search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.2
   done
@@ -75,12 +79,12 @@ player_window() {
 # player_click WINDOW X Y: a real press and release at a point of the window.
 player_click() {
   local X Y WIDTH HEIGHT SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove --sync $((X + $2)) $((Y + $3))
+  eval "$(xdo getwindowgeometry --shell "$1")"
+  xdo mousemove --sync $((X + $2)) $((Y + $3))
   sleep 0.15
-  xdotool mousedown 1
+  xdo mousedown 1
   sleep 0.1
-  xdotool mouseup 1
+  xdo mouseup 1
 }
 
 # Button centres in the launcher's client area.

@@ -180,7 +180,7 @@ click() { read -r x y <<<"$(player_button "$2")"; player_click "$1" "$x" "$y"; }
 # second apart: the task has ended and the launcher is idle or waiting.
 settle() {
   local window=$1 last="" same=0 X Y WIDTH HEIGHT SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$window")"
+  eval "$(xdo getwindowgeometry --shell "$window")"
   for _ in $(seq 120); do
     player_shot "$run/settle.png"
     local now
@@ -195,7 +195,7 @@ settle() {
 # status_colours WINDOW PNG: gold=N error=N muted=N of the status title line.
 status_colours() {
   local X Y WIDTH HEIGHT SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$1")"
+  eval "$(xdo getwindowgeometry --shell "$1")"
   screen colours "$2" $((X + 30)) $((Y + 391)) 390 35
 }
 has_gold_title() { [[ "$1" =~ gold=([0-9]+)\ error=0 ]] && [ "${BASH_REMATCH[1]}" -gt 40 ]; }
@@ -400,8 +400,8 @@ scenario_second_instance() {
 answer_box() {
   local box="" id X Y WIDTH HEIGHT SCREEN WINDOW
   for _ in $(seq 100); do
-    for id in $(xdotool search --onlyvisible --name '^Morvel Global Launcher$' 2>/dev/null); do
-      eval "$(xdotool getwindowgeometry --shell "$id")"
+    for id in $(xdo search --onlyvisible --name '^Morvel Global Launcher$' 2>/dev/null); do
+      eval "$(xdo getwindowgeometry --shell "$id")"
       [ "$WIDTH" != 688 ] && box=$id
     done
     [ -n "$box" ] && break
@@ -409,7 +409,7 @@ answer_box() {
   done
   [ -n "$box" ] || return 1
   sleep 0.5
-  eval "$(xdotool getwindowgeometry --shell "$box")"
+  eval "$(xdo getwindowgeometry --shell "$box")"
   shot "question-$1" >/dev/null
   local buttons
   buttons=$(/usr/bin/python3 "$here/find_buttons.py" "$shots/$current-question-$1.png" "$X" "$Y" "$WIDTH" "$HEIGHT") ||
