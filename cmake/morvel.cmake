@@ -41,15 +41,23 @@ macro(morvel_layer name)
   endif()
 endmacro()
 
-# The include root of the calling folder: a folder holding only a link named
-# after it, so "folder/header.h" resolves and no other folder's header does.
+# The include root of the calling folder: a folder holding a folder named after
+# it with a link to each of its files, so "folder/header.h" resolves and no other
+# folder's header does, not even one of a layer in a folder below (app/shell/).
 function(morvel_include_root out)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   set(root ${PROJECT_BINARY_DIR}/include_roots/${folder})
-  if(NOT IS_SYMLINK ${root}/${folder})
-    file(MAKE_DIRECTORY ${root})
-    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  if(IS_SYMLINK ${root}/${folder})
+    file(REMOVE ${root}/${folder})  # a build tree that linked the whole folder
   endif()
+  file(MAKE_DIRECTORY ${root}/${folder})
+  file(GLOB files LIST_DIRECTORIES false CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  foreach(file IN LISTS files)
+    if(NOT IS_SYMLINK ${root}/${folder}/${file})
+      file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${file} ${root}/${folder}/${file} SYMBOLIC)
+    endif()
+  endforeach()
   set(${out} ${root} PARENT_SCOPE)
 endfunction()
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/installed_copy.h"
+#include "shell/installed_copy.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"

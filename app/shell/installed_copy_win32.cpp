@@ -1,4 +1,4 @@
-#include "app/installed_copy.h"
+#include "shell/installed_copy.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "app/dll_search_win32.h"
-#include "app/installed_copy.h"
+#include "shell/dll_search_win32.h"
+#include "shell/installed_copy.h"
 #include "app/scoped_win32.h"
 #include "app/paths.h"
 #include "app/task_handoff_win32.h"

@@ -1,4 +1,4 @@
-#include "app/dll_search_win32.h"
+#include "shell/dll_search_win32.h"
 
 #include <windows.h>
 
