@@ -264,26 +264,210 @@ DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEn
   return result;
 }
 
+// The files of one update: where each entry goes, and the keys of every
+// manifest target, which staging names must keep clear of.
+struct ClientFiles {
+  explicit ClientFiles(const Manifest& manifest)
+      : manifest(manifest),
+        // Looked up once per update rather than once per file.
+        client_dirs{ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)},
+        target_of([this](const FileEntry& entry) {
+          return client_dirs[ClientIndex(entry.client)] + u"\\" + entry.path;
+        }),
+        target_keys(TargetKeys(manifest.files, target_of, FoldCase)) {}
+  ClientFiles(const ClientFiles&) = delete;
+  ClientFiles& operator=(const ClientFiles&) = delete;
+
+  WideString PartPath(const WideString& target) const { return PartPathFor(target, target_keys, FoldCase); }
+  WideString StatePath(const WideString& part_path) const { return StatePathFor(part_path, target_keys, FoldCase); }
+
+  const Manifest& manifest;
+  const WideString client_dirs[2];
+  const TargetPath target_of;  // ClientFilePath of an entry
+  const std::set<WideString> target_keys;
+};
+
+// What the check pass found missing or different: manifest indices, and by the
+// same position the patch each comes by (nullptr: the whole body).
+struct FilesToFetch {
+  std::vector<size_t> entries;
+  std::vector<const PatchEntry*> patches;
+};
+
+// The check pass over the selected entries, in manifest order. false when the
+// player cancelled it.
+bool CheckFiles(const ClientFiles& files, const std::vector<size_t>& selected, VerifiedRecords& records,
+                FilesToFetch& fetch) {
+  const Manifest& manifest = files.manifest;
+  const std::unique_ptr<uint8_t[]> read_buffer(new uint8_t[kDigestChunk]);  // one for every file hashed
+  const std::set<std::string> patch_targets = PatchTargets(manifest);
+  const size_t count = selected.size();
+  for (size_t i = 0; i < count && !CancelRequested(); ++i) {
+    const WideString title = CheckPassTitle(i, count);
+    if (!title.empty()) SetStatus(title, u"", false);
+    g_state.total_permille.exchange(Permille(i, count));
+    g_state.file_permille.exchange(0);
+    const FileEntry& entry = manifest.files[selected[i]];
+    std::string content_sha256;
+    if (EntryIsInPlace(entry, files.target_of(entry), patch_targets.count(entry.sha256) != 0, records,
+                       read_buffer.get(), content_sha256)) {
+      continue;
+    }
+    fetch.entries.push_back(selected[i]);
+    fetch.patches.push_back(content_sha256.empty() ? nullptr : FindPatch(manifest, entry.sha256, content_sha256));
+  }
+  if (!CancelRequested()) return true;
+  ReportCheckCancelled();
+  return false;
+}
+
+// A patch whose kept bytes would be staged under a manifest target's name
+// gives way to the whole body.
+void ForgoBlockedPatches(const ClientFiles& files, FilesToFetch& fetch) {
+  for (size_t k = 0; k < fetch.entries.size(); ++k) {
+    const WideString part_path = files.PartPath(files.target_of(files.manifest.files[fetch.entries[k]]));
+    if (!KeptPatchNamesFree(part_path, files.target_keys, FoldCase)) fetch.patches[k] = nullptr;
+  }
+}
+
 // Every staging file of the selected clients that no download of this list
 // goes on with: those of files the manifest dropped, or found in place, and
 // the kept bytes of a patch no longer to be used.
-void DeleteStalePartsOf(const Manifest& manifest, const std::vector<size_t>& to_fetch,
-                        const std::vector<const PatchEntry*>& patches, const bool selection[2],
-                        const WideString client_dirs[2], const TargetPath& target_of,
-                        const std::set<WideString>& target_keys) {
-  std::set<WideString> keep = target_keys;
-  for (size_t k = 0; k < to_fetch.size(); ++k) {
-    const WideString part_path = PartPathFor(target_of(manifest.files[to_fetch[k]]), target_keys, FoldCase);
+void DeleteStalePartsOf(const ClientFiles& files, const FilesToFetch& fetch, const bool selection[2]) {
+  std::set<WideString> keep = files.target_keys;
+  for (size_t k = 0; k < fetch.entries.size(); ++k) {
+    const WideString part_path = files.PartPath(files.target_of(files.manifest.files[fetch.entries[k]]));
     keep.insert(FoldCase(part_path));
     keep.insert(FoldCase(ResumeStatePath(part_path)));
-    if (patches[k]) {
+    if (fetch.patches[k]) {
       keep.insert(FoldCase(KeptPatchPath(part_path)));
       keep.insert(FoldCase(ResumeStatePath(KeptPatchPath(part_path))));
     }
   }
   for (int client = 0; client < 2; ++client) {
-    if (selection[client]) DeleteStaleParts(client_dirs[client], keep, FoldCase);
+    if (selection[client]) DeleteStaleParts(files.client_dirs[client], keep, FoldCase);
   }
+}
+
+// The fetches in the order they are requested: small files in packs where
+// enough of a pack is missing, a patched file by its patch, the rest whole.
+struct TransferPlan {
+  std::vector<PackFetch> packs;
+  std::vector<FetchUnit> order;
+  std::vector<uint64_t> first_sizes;  // by unit: what its first request brings
+  uint64_t total_transfer = 0;        // the "Total" bar's bytes
+  uint64_t total_size = 0;            // the bytes the fetched files take on disk
+};
+
+TransferPlan PlanTransfer(const Manifest& manifest, const FilesToFetch& fetch) {
+  TransferPlan plan;
+  std::vector<bool> packable;
+  for (const PatchEntry* patch : fetch.patches) packable.push_back(patch == nullptr);
+  plan.packs = PlanPackFetches(manifest, fetch.entries, packable);
+  plan.order = FetchOrder(fetch.entries.size(), plan.packs);
+  for (const FetchUnit& unit : plan.order) {
+    plan.first_sizes.push_back(unit.pack != kNoPack         ? manifest.packs[plan.packs[unit.pack].pack].size
+                               : fetch.patches[unit.item] ? fetch.patches[unit.item]->download_size
+                                                          : manifest.files[fetch.entries[unit.item]].download_size);
+  }
+  for (const uint64_t size : plan.first_sizes) plan.total_transfer = SaturatingAdd(plan.total_transfer, size);
+  for (const size_t index : fetch.entries) plan.total_size = SaturatingAdd(plan.total_size, manifest.files[index].size);
+  return plan;
+}
+
+// Whether the install folder's disk holds total_size more bytes; says so when not.
+bool HasRoomFor(uint64_t total_size) {
+  const WideString install_dir = InstallDir();
+  CreateDirectoryTree(install_dir);
+  ULARGE_INTEGER free_bytes;
+  if (!GetDiskFreeSpaceExW(WinText(install_dir), &free_bytes, nullptr, nullptr) ||
+      EnoughFreeSpace(free_bytes.QuadPart, total_size)) {
+    return true;
+  }
+  SetStatus(u"Sem espaço em disco.", u"São necessários " + FormatMegabytes(total_size) + u".", true);
+  return false;
+}
+
+// The fetches of one update, in the plan's order, and the counts of its progress.
+struct Transfer {
+  FileHosts& hosts;
+  const ClientFiles& files;
+  const FilesToFetch& fetch;
+  TransferPlan& plan;
+  VerifiedRecords& records;
+  uint64_t done = 0;  // bytes of the "Total" bar already received
+};
+
+// One pack: its members streamed into place, or on their own after it failed.
+DownloadResult FetchPackUnit(Transfer& transfer, const FetchUnit& unit, const BodyFetch& first) {
+  const Manifest& manifest = transfer.files.manifest;
+  const PackFetch& fetch = transfer.plan.packs[unit.pack];
+  const PackEntry& pack = manifest.packs[fetch.pack];
+  std::vector<PackItem> items;
+  for (size_t i = 0; i < fetch.items.size(); ++i) {
+    const FileEntry& entry = manifest.files[transfer.fetch.entries[fetch.items[i]]];
+    const WideString target = transfer.files.target_of(entry);
+    items.push_back(PackItem{&entry, &pack.members[fetch.members[i]], target, transfer.files.PartPath(target)});
+  }
+  FileHosts& hosts = transfer.hosts;
+  uint64_t& done = transfer.done;
+  uint64_t& total_transfer = transfer.plan.total_transfer;
+  const PackItem* failed = nullptr;
+  const DownloadResult result = FetchPack(hosts, first, pack, items, done, total_transfer, [&](const PackItem& item) {
+    SetStatus(u"Baixando " + item.entry->path, u"", false);
+    return FetchEntry(hosts, WholeBody(hosts, *item.entry), *item.entry, nullptr, item.target, item.part_path,
+                      transfer.files.StatePath(item.part_path), done, total_transfer);
+  }, failed);
+  if (result != DownloadResult::Ok) {
+    ReportFailure(result, *failed->entry);
+    return result;
+  }
+  for (const PackItem& item : items) transfer.records.Written(*item.entry, item.target);
+  return result;
+}
+
+// One file, by its patch or its whole body.
+DownloadResult FetchFileUnit(Transfer& transfer, const FetchUnit& unit, const BodyFetch& first) {
+  const FileEntry& entry = transfer.files.manifest.files[transfer.fetch.entries[unit.item]];
+  SetStatus(u"Baixando " + entry.path, u"", false);
+  const WideString target = transfer.files.target_of(entry);
+  const WideString part_path = transfer.files.PartPath(target);
+  const DownloadResult result =
+      FetchEntry(transfer.hosts, first, entry, transfer.fetch.patches[unit.item], target, part_path,
+                 transfer.files.StatePath(part_path), transfer.done, transfer.plan.total_transfer);
+  if (result != DownloadResult::Ok) {
+    ReportFailure(result, entry);
+    return result;
+  }
+  transfer.records.Written(entry, target);
+  return result;
+}
+
+// Every unit of the plan, with up to bodies_in_flight of their first requests
+// under way at once. false at the first that fails, with its status set.
+bool FetchAll(Transfer& transfer, size_t bodies_in_flight) {
+  const Manifest& manifest = transfer.files.manifest;
+  const TransferPlan& plan = transfer.plan;
+  const FilesToFetch& fetch = transfer.fetch;
+  BodyRequests requests(
+      transfer.hosts, std::vector<uint64_t>(plan.first_sizes), bodies_in_flight, kBytesAhead,
+      [&](size_t u) {
+        const FetchUnit& unit = plan.order[u];
+        if (unit.pack != kNoPack) return manifest.packs[plan.packs[unit.pack].pack].path;
+        return fetch.patches[unit.item] ? fetch.patches[unit.item]->path
+                                        : BodyRequestPath(manifest.files[fetch.entries[unit.item]]);
+      },
+      &g_state.cancel_requested);
+  for (size_t u = 0; u < plan.order.size(); ++u) {
+    const BodyFetch first = [&](uint64_t from, const BodyStart& start, const DataCallback& callback) {
+      return requests.Receive(u, from, start, callback);
+    };
+    const FetchUnit& unit = plan.order[u];
+    const DownloadResult result =
+        unit.pack != kNoPack ? FetchPackUnit(transfer, unit, first) : FetchFileUnit(transfer, unit, first);
+    if (result != DownloadResult::Ok) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -343,130 +527,21 @@ bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selectio
 
 bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[2], TaskKind task,
                        size_t bodies_in_flight) {
-  // ClientFilePath of every entry, with the two client folders looked up once
-  // per call rather than once per file.
-  const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
-  const TargetPath target_of = [&client_dirs](const FileEntry& entry) {
-    return client_dirs[ClientIndex(entry.client)] + u"\\" + entry.path;
-  };
-  const std::vector<size_t> selected = SelectEntries(manifest.files, selection, target_of, FoldCase);
+  const ClientFiles files(manifest);
+  const std::vector<size_t> selected = SelectEntries(manifest.files, selection, files.target_of, FoldCase);
   VerifiedRecords records(manifest, selection, task);  // written on every way out
-  const std::unique_ptr<uint8_t[]> read_buffer(new uint8_t[kDigestChunk]);  // one for every file hashed
-
-  std::vector<size_t> to_fetch;
-  std::vector<const PatchEntry*> patches;  // by position in to_fetch; nullptr: the whole body
-  const std::set<std::string> patch_targets = PatchTargets(manifest);
-  const size_t count = selected.size();
-  for (size_t i = 0; i < count; ++i) {
-    if (CancelRequested()) {
-      ReportCheckCancelled();
-      return false;
-    }
-    const WideString title = CheckPassTitle(i, count);
-    if (!title.empty()) SetStatus(title, u"", false);
-    g_state.total_permille.exchange(Permille(i, count));
-    g_state.file_permille.exchange(0);
-    const FileEntry& entry = manifest.files[selected[i]];
-    std::string content_sha256;
-    if (EntryIsInPlace(entry, target_of(entry), patch_targets.count(entry.sha256) != 0, records, read_buffer.get(),
-                       content_sha256)) {
-      continue;
-    }
-    to_fetch.push_back(selected[i]);
-    patches.push_back(content_sha256.empty() ? nullptr : FindPatch(manifest, entry.sha256, content_sha256));
-  }
-  if (CancelRequested()) {
-    ReportCheckCancelled();
-    return false;
-  }
-  const std::set<WideString> target_keys = TargetKeys(manifest.files, target_of, FoldCase);
-  for (size_t k = 0; k < to_fetch.size(); ++k) {
-    const WideString part_path = PartPathFor(target_of(manifest.files[to_fetch[k]]), target_keys, FoldCase);
-    if (!KeptPatchNamesFree(part_path, target_keys, FoldCase)) patches[k] = nullptr;  // comes whole instead
-  }
-  DeleteStalePartsOf(manifest, to_fetch, patches, selection, client_dirs, target_of, target_keys);
-  if (to_fetch.empty()) {
+  FilesToFetch fetch;
+  if (!CheckFiles(files, selected, records, fetch)) return false;
+  ForgoBlockedPatches(files, fetch);
+  DeleteStalePartsOf(files, fetch, selection);
+  if (fetch.entries.empty()) {
     ReportAllDone();
     return true;
   }
-
-  // Small files come in packs where enough of a pack is missing; a patched
-  // file comes by its patch.
-  std::vector<bool> packable;
-  for (const PatchEntry* patch : patches) packable.push_back(patch == nullptr);
-  const std::vector<PackFetch> pack_plan = PlanPackFetches(manifest, to_fetch, packable);
-  const std::vector<FetchUnit> order = FetchOrder(to_fetch.size(), pack_plan);
-  // What each unit's first request brings: a pack, a patch, or a body.
-  std::vector<uint64_t> first_sizes;
-  for (const FetchUnit& unit : order) {
-    first_sizes.push_back(unit.pack != kNoPack  ? manifest.packs[pack_plan[unit.pack].pack].size
-                          : patches[unit.item] ? patches[unit.item]->download_size
-                                               : manifest.files[to_fetch[unit.item]].download_size);
-  }
-  uint64_t total_transfer = 0;
-  uint64_t total_size = 0;
-  for (const uint64_t size : first_sizes) total_transfer = SaturatingAdd(total_transfer, size);
-  for (const size_t index : to_fetch) total_size = SaturatingAdd(total_size, manifest.files[index].size);
-
-  const WideString install_dir = InstallDir();
-  CreateDirectoryTree(install_dir);
-  ULARGE_INTEGER free_bytes;
-  if (GetDiskFreeSpaceExW(WinText(install_dir), &free_bytes, nullptr, nullptr) &&
-      !EnoughFreeSpace(free_bytes.QuadPart, total_size)) {
-    SetStatus(u"Sem espaço em disco.", u"São necessários " + FormatMegabytes(total_size) + u".", true);
-    return false;
-  }
-
-  BodyRequests requests(
-      hosts, std::move(first_sizes), bodies_in_flight, kBytesAhead,
-      [&](size_t u) {
-        const FetchUnit& unit = order[u];
-        if (unit.pack != kNoPack) return manifest.packs[pack_plan[unit.pack].pack].path;
-        return patches[unit.item] ? patches[unit.item]->path : BodyRequestPath(manifest.files[to_fetch[unit.item]]);
-      },
-      &g_state.cancel_requested);
-  uint64_t done = 0;
-  for (size_t u = 0; u < order.size(); ++u) {
-    const BodyFetch first = [&](uint64_t from, const BodyStart& start, const DataCallback& callback) {
-      return requests.Receive(u, from, start, callback);
-    };
-    if (order[u].pack != kNoPack) {
-      const PackFetch& fetch = pack_plan[order[u].pack];
-      const PackEntry& pack = manifest.packs[fetch.pack];
-      std::vector<PackItem> items;
-      for (size_t i = 0; i < fetch.items.size(); ++i) {
-        const FileEntry& entry = manifest.files[to_fetch[fetch.items[i]]];
-        const WideString target = target_of(entry);
-        items.push_back(PackItem{&entry, &pack.members[fetch.members[i]], target,
-                                 PartPathFor(target, target_keys, FoldCase)});
-      }
-      const PackItem* failed = nullptr;
-      const DownloadResult result = FetchPack(hosts, first, pack, items, done, total_transfer, [&](const PackItem& item) {
-        SetStatus(u"Baixando " + item.entry->path, u"", false);
-        return FetchEntry(hosts, WholeBody(hosts, *item.entry), *item.entry, nullptr, item.target, item.part_path,
-                          StatePathFor(item.part_path, target_keys, FoldCase), done, total_transfer);
-      }, failed);
-      if (result != DownloadResult::Ok) {
-        ReportFailure(result, *failed->entry);
-        return false;
-      }
-      for (const PackItem& item : items) records.Written(*item.entry, item.target);
-      continue;
-    }
-    const size_t k = order[u].item;
-    const FileEntry& entry = manifest.files[to_fetch[k]];
-    SetStatus(u"Baixando " + entry.path, u"", false);
-    const WideString target = target_of(entry);
-    const WideString part_path = PartPathFor(target, target_keys, FoldCase);
-    const WideString state_path = StatePathFor(part_path, target_keys, FoldCase);
-    const DownloadResult result =
-        FetchEntry(hosts, first, entry, patches[k], target, part_path, state_path, done, total_transfer);
-    if (result != DownloadResult::Ok) {
-      ReportFailure(result, entry);
-      return false;
-    }
-    records.Written(entry, target);
-  }
+  TransferPlan plan = PlanTransfer(manifest, fetch);
+  if (!HasRoomFor(plan.total_size)) return false;
+  Transfer transfer{hosts, files, fetch, plan, records};
+  if (!FetchAll(transfer, bodies_in_flight)) return false;
   ReportAllDone();
   return true;
 }
