@@ -69,14 +69,14 @@ void InstallUnderLock(const WideString& source, const std::string& shipped, cons
   // Only a folder there is a backup; a file of that name holds no copy of the
   // player's maps, so they must not be overwritten.
   const WideString backup = tibia + u"\\Automap_backup_antes_morvel";
-  const DWORD backup_attributes = GetFileAttributesW(WinText(backup));
-  if (backup_attributes != INVALID_FILE_ATTRIBUTES && !(backup_attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (IsExistingFile(backup)) return;
+  const bool backed_up = GetFileAttributesW(WinText(backup)) != INVALID_FILE_ATTRIBUTES;
 
   CreateDirectoryTree(destination);
 
   // The player's own maps are backed up before the first installation only.
   // Installing without it would overwrite maps that have no copy.
-  if (backup_attributes == INVALID_FILE_ATTRIBUTES && AnyMapFile(destination) && !TakeBackup(destination, backup)) {
+  if (!backed_up && AnyMapFile(destination) && !TakeBackup(destination, backup)) {
     return;
   }
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/file_win32.h"
 #include "app/launcher_state.h"
-#include "app/scoped_win32.h"
 #include "app/text.h"
 #include "update/manifest.h"
 
@@ -61,7 +61,7 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
 // elsewhere, which must be neither written through nor moved into place); a
 // link among the folders below the client folder refuses the write instead of
 // sending it elsewhere. Empty when it could not be made.
-ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path);
+File CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path);
 
 // Moves a verified ".part" over target: Ok, or ReplaceError with the ".part" gone.
 DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& target);
