@@ -205,7 +205,12 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
     return true;
   });
   verifier->End();
-  part.Drop();
+  if (!part.Close()) {
+    // The close can be the first to say the bytes never reached the disk (a
+    // full network drive, a delayed write): none of them can be trusted.
+    DropPart(part_path, state_path);
+    return DownloadResult::WriteError;
+  }
 
   if (ok && verifier->Finish(entry.sha256)) {
     if (!state_path.empty()) DeleteFileW(WinText(state_path));

@@ -92,7 +92,12 @@ DownloadResult PackAttempt(const BodyFetch& fetch, const PackEntry& pack, std::v
     }
     if (!last) return PackCutter::Take::Next;
     now.verifier->End();
-    now.part.Drop();
+    if (!now.part.Close()) {  // what it wrote may not be on disk
+      now.Discard();
+      failed = &item;
+      result = DownloadResult::WriteError;
+      return PackCutter::Take::Stop;
+    }
     if (!now.verifier->Finish(item.entry->sha256)) {
       now.Discard();
       member_lost = true;
