@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/file_win32.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
@@ -82,8 +83,9 @@ void InstallUnderLock(const WideString& source, const std::string& shipped, cons
 
   if (!CopyMapFiles(source, destination)) return;
 
-  const ScopedStdFile f(_wfopen(WinText(marker), L"wb"));
-  if (f) fwrite(shipped.data(), 1, shipped.size(), f.get());
+  // A marker that is not written whole only makes the next start copy the maps again.
+  const File written = File::CreateAlways(marker);
+  if (written) written.WriteAll(shipped.data(), shipped.size());
 }
 
 }  // namespace
