@@ -17,7 +17,7 @@ class Http;
 enum class DownloadResult : int32_t {
   Ok = 0,            // verified and moved into place
   NetworkError = 1,  // transfer or verification failed; the only result tried again
-  WriteError = 2,    // the ".part" file could not be made or written, or no inflater
+  WriteError = 2,    // the ".part" file could not be made, written or closed, or no inflater
   ReplaceError = 3,  // the verified copy could not be moved over the target
   Cancelled = 4,
 };
