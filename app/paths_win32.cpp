@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/client_table.h"
+#include "app/file_win32.h"
 #include "app/launcher_state.h"
 #include "app/move_file_win32.h"
 #include "app/paths.h"
@@ -47,16 +48,13 @@ std::string ReadSmallFile(const WideString& path) {
 }
 
 bool IsExistingFile(const WideString& path) {
-  const DWORD attributes = GetFileAttributesW(WinText(path));
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  DWORD attributes;
+  return FileAttributesOf(path, attributes);
 }
 
 void MakeReplaceable(const WideString& path) {
-  const DWORD attributes = GetFileAttributesW(WinText(path));
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      !(attributes & FILE_ATTRIBUTE_READONLY)) {
-    return;
-  }
+  DWORD attributes;
+  if (!FileAttributesOf(path, attributes) || !(attributes & FILE_ATTRIBUTE_READONLY)) return;
   SetFileAttributesW(WinText(path), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 

@@ -17,7 +17,7 @@ struct HandleTraits {
 };
 
 using ScopedHandle = Scoped<HandleTraits<HANDLE, CloseHandle, false>>;     // threads, processes, events
-using ScopedFile = Scoped<HandleTraits<HANDLE, CloseHandle, true>>;        // CreateFileW
+using ScopedFile = Scoped<HandleTraits<HANDLE, CloseHandle, true>>;        // CreateFileW (the product opens by File)
 using ScopedInternet = Scoped<HandleTraits<HINTERNET, WinHttpCloseHandle, false>>;
 using ScopedFind = Scoped<HandleTraits<HANDLE, FindClose, true>>;          // FindFirstFileW
 

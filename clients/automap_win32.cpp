@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/file_win32.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
@@ -69,21 +70,22 @@ void InstallUnderLock(const WideString& source, const std::string& shipped, cons
   // Only a folder there is a backup; a file of that name holds no copy of the
   // player's maps, so they must not be overwritten.
   const WideString backup = tibia + u"\\Automap_backup_antes_morvel";
-  const DWORD backup_attributes = GetFileAttributesW(WinText(backup));
-  if (backup_attributes != INVALID_FILE_ATTRIBUTES && !(backup_attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (IsExistingFile(backup)) return;
+  const bool backed_up = GetFileAttributesW(WinText(backup)) != INVALID_FILE_ATTRIBUTES;
 
   CreateDirectoryTree(destination);
 
   // The player's own maps are backed up before the first installation only.
   // Installing without it would overwrite maps that have no copy.
-  if (backup_attributes == INVALID_FILE_ATTRIBUTES && AnyMapFile(destination) && !TakeBackup(destination, backup)) {
+  if (!backed_up && AnyMapFile(destination) && !TakeBackup(destination, backup)) {
     return;
   }
 
   if (!CopyMapFiles(source, destination)) return;
 
-  const ScopedStdFile f(_wfopen(WinText(marker), L"wb"));
-  if (f) fwrite(shipped.data(), 1, shipped.size(), f.get());
+  // A marker that is not written whole only makes the next start copy the maps again.
+  const File written = File::CreateAlways(marker);
+  if (written) written.WriteAll(shipped.data(), shipped.size());
 }
 
 }  // namespace

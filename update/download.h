@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/file_win32.h"
 #include "app/launcher_state.h"
-#include "app/scoped_win32.h"
 #include "app/text.h"
 #include "update/manifest.h"
 
@@ -17,7 +17,7 @@ class Http;
 enum class DownloadResult : int32_t {
   Ok = 0,            // verified and moved into place
   NetworkError = 1,  // transfer or verification failed; the only result tried again
-  WriteError = 2,    // the ".part" file could not be made or written, or no inflater
+  WriteError = 2,    // the ".part" file could not be made, written or closed, or no inflater
   ReplaceError = 3,  // the verified copy could not be moved over the target
   Cancelled = 4,
 };
@@ -61,7 +61,7 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
 // elsewhere, which must be neither written through nor moved into place); a
 // link among the folders below the client folder refuses the write instead of
 // sending it elsewhere. Empty when it could not be made.
-ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path);
+File CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path);
 
 // Moves a verified ".part" over target: Ok, or ReplaceError with the ".part" gone.
 DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& target);

@@ -6,10 +6,10 @@
 #include <set>
 #include <vector>
 
+#include "app/file_win32.h"
 #include "app/launcher_state.h"
 #include "app/move_file_win32.h"
 #include "app/paths.h"
-#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/body_requests_win32.h"
 #include "update/download.h"
@@ -64,9 +64,7 @@ std::string ContentDigest(HANDLE file, uint8_t* buffer) {
 // instead of a read, and learn of it when it was hashed.
 bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patched_to, VerifiedRecords& records,
                     uint8_t* read_buffer, std::string& content_sha256) {
-  const ScopedFile file(CreateFileW(WinText(target), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  const File file = File::OpenForRead(target, kShareAll, FILE_FLAG_SEQUENTIAL_SCAN);
   if (!file) {
     // A kept file (the player's own settings) that exists but is locked or
     // unreadable right now is still the player's: fetching it would move the
@@ -74,10 +72,10 @@ bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patch
     return entry.keep_existing && IsExistingFile(target);
   }
   if (entry.keep_existing) return true;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size)) return false;
-  if (static_cast<uint64_t>(size.QuadPart) != entry.size && !patched_to) return false;
-  const bool sized = static_cast<uint64_t>(size.QuadPart) == entry.size;
+  uint64_t size = 0;
+  if (!file.Size(size)) return false;
+  if (size != entry.size && !patched_to) return false;
+  const bool sized = size == entry.size;
   if (sized && records.Vouches(entry, file.get())) return true;
   content_sha256 = ContentDigest(file.get(), read_buffer);
   const bool valid = sized && content_sha256 == entry.sha256;
@@ -134,17 +132,15 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
                                         entry.size, g_state.cancel_requested, resumed);
   if (!resuming && CancelRequested()) return DownloadResult::Cancelled;  // a re-read cut short keeps the record
   // No sharing: nothing else reads a half-written file.
-  ScopedFile part = resuming ? std::move(resumed.file) : CreatePartFile(entry, target, part_path);
+  File part = resuming ? std::move(resumed.file) : CreatePartFile(entry, target, part_path);
   if (!part) return DownloadResult::WriteError;
   if (!resuming && !state_path.empty()) DeleteFileW(WinText(state_path));
 
   bool has_record = resuming;  // a record on disk names a point this .part reaches
   std::unique_ptr<InflateVerifier> verifier;
   const auto start_verifier = [&](bool from_point) {
-    verifier = std::make_unique<InflateVerifier>(entry.size, [&part](const uint8_t* data, uint32_t length) {
-      DWORD wrote = 0;
-      return WriteFile(part.get(), data, length, &wrote, nullptr) && wrote == length;
-    });
+    verifier = std::make_unique<InflateVerifier>(
+        entry.size, [&part](const uint8_t* data, uint32_t length) { return part.WriteAll(data, length); });
     if (!state_path.empty()) {
       verifier->ReportPoints(kResumeSpacing, [&](const ResumePoint& point) {
         ResumeState state;
@@ -162,7 +158,7 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
                       : verifier->Start();
   };
   if (!start_verifier(resuming)) {
-    part.reset();
+    part.Drop();
     DropPart(part_path, state_path);
     return DownloadResult::WriteError;
   }
@@ -179,11 +175,9 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
     keep = false;
     if (first_byte != 0) return true;  // a range other than the one asked for: the try fails
     // The host sent the whole body instead of the rest: start over with it.
-    LARGE_INTEGER zero = {};
     has_record = false;
     if (!state_path.empty()) DeleteFileW(WinText(state_path));
-    if (!SetFilePointerEx(part.get(), zero, nullptr, FILE_BEGIN) || !SetEndOfFile(part.get()) ||
-        !start_verifier(false)) {
+    if (!part.TruncateAt(0) || !start_verifier(false)) {
       result = DownloadResult::WriteError;
       return false;
     }
@@ -211,7 +205,12 @@ DownloadResult DownloadTo(const BodyFetch& fetch, const FileEntry& entry, const 
     return true;
   });
   verifier->End();
-  part.reset();
+  if (!part.Close()) {
+    // The close can be the first to say the bytes never reached the disk (a
+    // full network drive, a delayed write): none of them can be trusted.
+    DropPart(part_path, state_path);
+    return DownloadResult::WriteError;
+  }
 
   if (ok && verifier->Finish(entry.sha256)) {
     if (!state_path.empty()) DeleteFileW(WinText(state_path));
@@ -476,14 +475,13 @@ void PauseBeforeRetry() {
   for (DWORD waited = 0; waited < kRetryPauseMs && !CancelRequested(); waited += 10) Sleep(10);
 }
 
-ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
-  if (HasLinkBelow(ClientDir(entry.client), part_path)) return ScopedFile();
+File CreatePartFile(const FileEntry& entry, const WideString& target, const WideString& part_path) {
+  if (HasLinkBelow(ClientDir(entry.client), part_path)) return File();
   const size_t last_separator = target.rfind(u'\\');
   if (last_separator != WideString::npos) CreateDirectoryTree(target.substr(0, last_separator));
   MakeReplaceable(part_path);
   DeleteFileW(WinText(part_path));
-  return ScopedFile(
-      CreateFileW(WinText(part_path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return File::CreateNew(part_path);
 }
 
 DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& target) {

@@ -30,7 +30,7 @@ void ShowPackTransfer(uint64_t member_received, uint64_t member_length, uint64_t
 // The member being written: its ".part" and its verifier.
 struct MemberWrite {
   PackItem* item = nullptr;
-  ScopedFile part;
+  File part;
   std::unique_ptr<InflateVerifier> verifier;
   uint64_t received = 0;
 
@@ -38,7 +38,7 @@ struct MemberWrite {
   void Discard() {
     if (verifier) verifier->End();
     verifier.reset();
-    part.reset();
+    part.Drop();
     if (item) DeleteFileW(WinText(item->part_path));
     item = nullptr;
   }
@@ -68,11 +68,8 @@ DownloadResult PackAttempt(const BodyFetch& fetch, const PackEntry& pack, std::v
       now.item = &item;
       now.received = 0;
       now.part = CreatePartFile(*item.entry, item.target, item.part_path);
-      HANDLE file = now.part.get();
-      now.verifier = std::make_unique<InflateVerifier>(item.entry->size, [file](const uint8_t* d, uint32_t n) {
-        DWORD wrote = 0;
-        return WriteFile(file, d, n, &wrote, nullptr) && wrote == n;
-      });
+      now.verifier = std::make_unique<InflateVerifier>(
+          item.entry->size, [&now](const uint8_t* d, uint32_t n) { return now.part.WriteAll(d, n); });
       if (!now.part || !now.verifier->Start()) {
         failed = &item;
         result = DownloadResult::WriteError;
@@ -95,7 +92,12 @@ DownloadResult PackAttempt(const BodyFetch& fetch, const PackEntry& pack, std::v
     }
     if (!last) return PackCutter::Take::Next;
     now.verifier->End();
-    now.part.reset();
+    if (!now.part.Close()) {  // what it wrote may not be on disk
+      now.Discard();
+      failed = &item;
+      result = DownloadResult::WriteError;
+      return PackCutter::Take::Stop;
+    }
     if (!now.verifier->Finish(item.entry->sha256)) {
       now.Discard();
       member_lost = true;

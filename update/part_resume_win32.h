@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <string>
 
-#include "app/scoped_win32.h"
+#include "app/file_win32.h"
 #include "app/text.h"
 #include "update/resume_state.h"
 #include "update/sha256.h"
 
 struct ResumedPart {
-  ScopedFile file;     // open for writing, at the end of the bytes the point stands for
+  File file;           // open for writing, at the end of the bytes the point stands for
   ResumeState state;
   Sha256 digest;       // of those bytes
   std::string window;  // their last kDeflateWindow bytes (all when fewer)

@@ -3,10 +3,9 @@
 
 #include <memory>
 
+#include "app/file_win32.h"
 #include "app/launcher_state.h"
-#include "app/move_file_win32.h"
 #include "app/paths.h"
-#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/http_win32.h"
 #include "update/part_resume_win32.h"
@@ -32,16 +31,6 @@ bool ReadAt(HANDLE file, uint64_t offset, uint8_t* data, uint32_t length) {
   return ReadFile(file, data, length, &read, &at) && read == length;
 }
 
-bool WriteAll(HANDLE file, const uint8_t* data, uint32_t length) {
-  DWORD wrote = 0;
-  return WriteFile(file, data, length, &wrote, nullptr) && wrote == length;
-}
-
-bool Rewind(HANDLE file) {
-  LARGE_INTEGER zero = {};
-  return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-}
-
 }  // namespace
 
 DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, const PatchEntry& patch,
@@ -49,10 +38,9 @@ DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, c
                                uint64_t total_transfer, uint64_t& received, bool& cut) {
   received = 0;
   cut = false;
-  ScopedFile base(CreateFileW(WinText(target), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER base_size;
-  if (!base || !GetFileSizeEx(base.get(), &base_size)) return DownloadResult::NetworkError;
+  File base = File::OpenForRead(target, kShareAll);
+  uint64_t base_size = 0;
+  if (!base || !base.Size(base_size)) return DownloadResult::NetworkError;
 
   // The patch's own bytes, kept as they come: a later try replays them from
   // disk and asks the host only for the rest.
@@ -63,12 +51,12 @@ DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, c
   const bool resuming = OpenResumedPart(ClientDir(entry.client), kept_path, record_path, request_path, entry.sha256,
                                         patch.download_size, g_state.cancel_requested, resumed);
   if (!resuming && CancelRequested()) return DownloadResult::Cancelled;  // a re-read cut short keeps the record
-  ScopedFile kept = resuming ? std::move(resumed.file) : CreatePartFile(entry, target, kept_path);
+  File kept = resuming ? std::move(resumed.file) : CreatePartFile(entry, target, kept_path);
   if (!resuming) DeleteFileW(WinText(record_path));
-  ScopedFile part = CreatePartFile(entry, target, part_path);
+  File part = CreatePartFile(entry, target, part_path);
   if (!kept || !part) {
-    kept.reset();
-    part.reset();
+    kept.Drop();
+    part.Drop();
     DropPart(kept_path, record_path);
     DeleteFileW(WinText(part_path));
     return DownloadResult::NetworkError;
@@ -79,9 +67,9 @@ DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, c
   // the check pass then fails there or at the digest.
   const auto start_applier = [&] {
     applied = std::make_unique<PatchedDownload>(
-        static_cast<uint64_t>(base_size.QuadPart), entry.size,
+        base_size, entry.size,
         [&base](uint64_t offset, uint8_t* data, uint32_t length) { return ReadAt(base.get(), offset, data, length); },
-        [&part](const uint8_t* data, uint32_t length) { return WriteAll(part.get(), data, length); });
+        [&part](const uint8_t* data, uint32_t length) { return part.WriteAll(data, length); });
     return applied->Start();
   };
   uint64_t position = resuming ? resumed.state.part_size : 0;  // patch bytes kept, and fed to the applier
@@ -116,9 +104,7 @@ DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, c
         break;
       }
       const DWORD want = left < kReplayChunk ? static_cast<DWORD>(left) : kReplayChunk;
-      DWORD read = 0;
-      ok = ReadFile(kept.get(), buffer.get(), want, &read, nullptr) && read == want &&
-           applied->Feed(buffer.get(), want) == PatchOutcome::Accepted;
+      ok = kept.ReadExactly(buffer.get(), want) && applied->Feed(buffer.get(), want) == PatchOutcome::Accepted;
       corrupt = !ok;
       left -= want;
     }
@@ -136,7 +122,7 @@ DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, c
       if (first_byte != 0) return false;  // not the range asked for: this try fails
       // The host sent the whole patch instead of the rest: start over with it.
       applied->End();
-      started = Rewind(kept.get()) && Rewind(part.get()) && start_applier();
+      started = kept.TruncateAt(0) && part.TruncateAt(0) && start_applier();
       if (!started) {
         corrupt = true;
         return false;
@@ -148,7 +134,7 @@ DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, c
         cancelled = true;
         return false;
       }
-      if (applied->Feed(data, length) != PatchOutcome::Accepted || !WriteAll(kept.get(), data, length)) {
+      if (applied->Feed(data, length) != PatchOutcome::Accepted || !kept.WriteAll(data, length)) {
         corrupt = true;
         return false;
       }
@@ -162,13 +148,14 @@ DownloadResult DownloadPatched(const BodyFetch& fetch, const FileEntry& entry, c
   }
   if (started) applied->End();
   received = position;
-  base.reset();
-  const bool kept_closed = kept.close();
-  const bool closed = part.close();
+  base.Drop();
+  const bool kept_closed = kept.Close();
+  const bool closed = part.Close();
   if (ok && closed && applied->Finish(entry.sha256)) {
     DropPart(kept_path, record_path);
-    MakeReplaceable(target);
-    if (g_move_file(WinText(part_path), WinText(target), MOVEFILE_REPLACE_EXISTING)) return DownloadResult::Ok;
+    // The one move of every download (a read-only target made writable first);
+    // a target it cannot replace is left to the whole body, which says why.
+    if (MovePartIntoPlace(part_path, target) == DownloadResult::Ok) return DownloadResult::Ok;
     corrupt = true;
   }
   DeleteFileW(WinText(part_path));

@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "app/file_win32.h"
 #include "app/paths.h"
-#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/download_progress.h"
 #include "update/file_hosts_win32.h"
@@ -22,9 +22,8 @@ enum class ExeFetch { Verified, Failed, WriteFailed };
 
 // One try at the announced exe, from the start of the open ".novo" file:
 // Verified when every byte came and the size and digest are the manifest's.
-ExeFetch FetchLauncherExe(Http& http, const Manifest& manifest, HANDLE file) {
-  LARGE_INTEGER start = {};
-  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) return ExeFetch::WriteFailed;
+ExeFetch FetchLauncherExe(Http& http, const Manifest& manifest, const File& file) {
+  if (!file.TruncateAt(0)) return ExeFetch::WriteFailed;
   Sha256 digest;
   uint64_t written = 0;
   bool write_ok = true;
@@ -33,8 +32,7 @@ ExeFetch FetchLauncherExe(Http& http, const Manifest& manifest, HANDLE file) {
   const bool got = HttpGet(http, manifest.launcher_path + CacheDefeatingQuery(),
                            [&](const uint8_t* data, uint32_t n) {
                              if (written + n > size) return false;  // longer than announced
-                             DWORD done = 0;
-                             if (!WriteFile(file, data, n, &done, nullptr) || done != n) {
+                             if (!file.WriteAll(data, n)) {
                                write_ok = false;
                                return false;
                              }
@@ -62,20 +60,19 @@ bool SelfUpdate(FileHosts& hosts, const Manifest& manifest) {
   const WideString novo = own_path + u".novo";
   const WideString old = own_path + u".old";
 
-  ScopedFile file(CreateFileW(WinText(novo), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
+  File file = File::CreateAlways(novo);
   if (!file) return false;
 
   // Checked against the signed manifest whichever host it comes from; a host
   // that fails hands the next try to the one after it.
   ExeFetch fetched;
-  while ((fetched = FetchLauncherExe(hosts.current(), manifest, file.get())) == ExeFetch::Failed &&
+  while ((fetched = FetchLauncherExe(hosts.current(), manifest, file)) == ExeFetch::Failed &&
          hosts.PassOver()) {
   }
   // After the swap this file is the only launcher the player has: its bytes must
   // be on the disk first, or a power loss can leave an empty file in its place.
-  const bool durable = fetched == ExeFetch::Verified && g_flush_file(file.get());
-  file.reset();
+  bool durable = fetched == ExeFetch::Verified && g_flush_file(file.get());
+  durable = file.Close() && durable;
   if (!durable) {
     DeleteFileW(WinText(novo));
     return false;
@@ -99,10 +96,9 @@ bool SelfUpdate(FileHosts& hosts, const Manifest& manifest) {
 bool RunningLauncherIsAnnounced(const Manifest& manifest) {
   const WideString own_path = OwnExePath();
   if (own_path.empty() || manifest.launcher_sha256.empty()) return false;
-  const ScopedFile own(CreateFileW(WinText(own_path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  LARGE_INTEGER size;
-  if (!own || !GetFileSizeEx(own.get(), &size) || static_cast<uint64_t>(size.QuadPart) != manifest.launcher_size) {
+  const File own = File::OpenForRead(own_path, FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_FLAG_SEQUENTIAL_SCAN);
+  uint64_t size = 0;
+  if (!own || !own.Size(size) || size != manifest.launcher_size) {
     return false;
   }
   Sha256 digest;

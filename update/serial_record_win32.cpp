@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "app/file_win32.h"
 #include "app/move_file_win32.h"
 #include "app/paths.h"
-#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 #include "update/manifest_trust.h"
 
@@ -30,13 +30,9 @@ bool WriteSerialRecord(uint64_t serial) {
   MakeReplaceable(temp);
   DeleteFileW(WinText(temp));
   const std::string text = SerialRecordText(serial);
-  bool ok = false;
-  {
-    ScopedFile file(CreateFileW(WinText(temp), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD wrote = 0;
-    ok = file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) &&
-         wrote == text.size() && FlushFileBuffers(file.get()) && file.close();
-  }
+  File file = File::CreateNew(temp);
+  bool ok = file && file.WriteAll(text.data(), text.size()) && file.Flush();
+  ok = file.Close() && ok;
   if (ok) {
     MakeReplaceable(path);
     ok = g_move_file(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

@@ -3,9 +3,9 @@
 #include <winternl.h>
 
 #include "app/client_table.h"
+#include "app/file_win32.h"
 #include "app/move_file_win32.h"
 #include "app/paths.h"
-#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 
 namespace {
@@ -46,9 +46,7 @@ bool ReadFacts(HANDLE file, uint32_t volume_serial, FileFacts& facts) {
 // (no folder yet). Its files are taken to be on that volume: the download
 // writes through no link below the folder.
 uint32_t FolderVolumeSerial(const WideString& folder) {
-  const ScopedFile handle(CreateFileW(WinText(folder), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const File handle = File::OpenForFacts(folder, FILE_FLAG_BACKUP_SEMANTICS);
   BY_HANDLE_FILE_INFORMATION info;
   if (!handle || !GetFileInformationByHandle(handle.get(), &info)) return 0;
   return info.dwVolumeSerialNumber;
@@ -60,24 +58,6 @@ uint64_t Now() {
   return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-// The record's bytes, or nothing when there is none or it is larger than any
-// this launcher writes for the manifest.
-std::string ReadRecordText(const WideString& path, uint64_t max_bytes) {
-  const ScopedFile file(
-      CreateFileW(WinText(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size;
-  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
-      static_cast<uint64_t>(size.QuadPart) > max_bytes) {
-    return std::string();
-  }
-  std::string text(static_cast<size_t>(size.QuadPart), '\0');
-  DWORD read = 0;
-  if (!ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr) || read != text.size()) {
-    return std::string();
-  }
-  return text;
-}
-
 // Whole under a temporary name, flushed, then renamed over the old record: a
 // crash or a full disk leaves the old record or the new one, never a mix.
 // Whatever lies at the temporary name goes first, so that a link there is
@@ -86,12 +66,10 @@ void WriteRecordText(const WideString& path, const std::string& text) {
   const WideString temp = path + u".tmp";
   MakeReplaceable(temp);
   DeleteFileW(WinText(temp));
-  ScopedFile file(CreateFileW(WinText(temp), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  File file = File::CreateNew(temp);
   if (!file) return;
-  DWORD wrote = 0;
-  bool ok = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) &&
-            wrote == text.size() && FlushFileBuffers(file.get());
-  ok = file.close() && ok;
+  bool ok = file.WriteAll(text.data(), text.size()) && file.Flush();
+  ok = file.Close() && ok;
   if (ok) {
     MakeReplaceable(path);
     ok = g_move_file(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -115,8 +93,9 @@ VerifiedRecords::VerifiedRecords(const Manifest& manifest, const bool selection[
     const WideString path = VerifiedRecordPath(client);
     if (!selected_[c] || path.empty()) continue;
     // Read by every task, so that one that finds the same files again need
-    // not rewrite (and flush) the same bytes; trusted by Play alone.
-    read_[c] = ReadRecordText(path, MaxRecordBytes(FilesOf(manifest, client)));
+    // not rewrite (and flush) the same bytes; trusted by Play alone. Nothing
+    // is read of a record larger than any this launcher writes for the manifest.
+    read_[c] = ReadWholeFile(path, MaxRecordBytes(FilesOf(manifest, client)));
     std::vector<VerifiedFile> recorded;
     if (trusted_ && ParseRecord(read_[c], InfoOf(client).key, recorded)) pass_.Trust(client, std::move(recorded));
   }
@@ -167,9 +146,7 @@ void VerifiedRecords::Hashed(const FileEntry& entry, HANDLE file) {
 void VerifiedRecords::Written(const FileEntry& entry, const WideString& target) {
   // The launcher wrote this file alone (its ".part" shares with no one), so
   // its last write needs no time to settle.
-  const ScopedFile file(CreateFileW(WinText(target), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  const File file = File::OpenForFacts(target);
   FileFacts facts;
   if (file && ReadFactsOf(entry, file.get(), facts) && facts.size == entry.size) pass_.Note(IndexOf(entry), facts);
 }

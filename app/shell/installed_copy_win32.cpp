@@ -5,9 +5,9 @@
 #include <shobjidl.h>
 
 #include "app/com_owner_win32.h"
+#include "app/file_win32.h"
 #include "app/move_file_win32.h"
 #include "app/paths.h"
-#include "app/scoped_win32.h"
 #include "app/win32_text.h"
 
 namespace {
@@ -22,8 +22,9 @@ bool ReplaceInstalledCopy(const WideString& running, const WideString& target) {
   if (ok) {
     // CopyFileW carries the attributes over: a read-only download cannot be flushed.
     SetFileAttributesW(WinText(temp), FILE_ATTRIBUTE_NORMAL);
-    ScopedFile copy(CreateFileW(WinText(temp), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ok = copy && FlushFileBuffers(copy.get()) && copy.close();
+    File copy = File::OpenForWrite(temp);
+    ok = copy && copy.Flush();
+    ok = copy.Close() && ok;
   }
   if (ok) {
     MakeReplaceable(target);
@@ -46,8 +47,7 @@ void InstallLauncherCopy() {
 
   if (!ReplaceInstalledCopy(running, target)) {
     // An older copy that could not be overwritten still deserves a shortcut.
-    const DWORD attributes = GetFileAttributesW(WinText(target));
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (!IsExistingFile(target)) return;
   }
   CreateDesktopShortcut(target, dir);
 }
@@ -57,8 +57,7 @@ void CreateDesktopShortcut(const WideString& target, const WideString& dir) {
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop))) return;
   const WideString link_path = FromWinText(desktop) + u"\\Morvel Global.lnk";
   // The player's own shortcut of that name stays, wherever it points.
-  const DWORD attributes = GetFileAttributesW(WinText(link_path));
-  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (IsExistingFile(link_path)) return;
 
   ComOwner<IShellLinkW> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, ComSlot(link)))) return;

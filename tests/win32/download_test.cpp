@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/file_win32.h"
 #include "app/move_file_win32.h"
 #include "app/scoped_win32.h"
 #include "tests/win32/download_test_util.h"
@@ -516,6 +517,43 @@ TEST_F(Download, AFolderLinkBelowTheClientFolderIsAWriteFailure) {
   Walk(outside, [&written](const WideString&, bool is_folder) { written += is_folder ? 0 : 1; });
   EXPECT_EQ(written, 0) << "nothing is written through the link";
   EXPECT_EQ(ReadBytes(ClientFilePath(font)), "<missing>");
+}
+
+// Closes as one on a full network drive does: the handle goes all the same,
+// but what was written may not be on disk.
+BOOL WINAPI CloseReportingLostWrite(HANDLE file) {
+  CloseHandle(file);
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
+// A ".part" whose close fails is a write failure however its bytes came (a
+// whole body, a pack's member, a patch and then the whole body), and it never
+// takes the target's place.
+TEST_F(Download, AFailedCloseOfAPartIsAWriteFailure) {
+  const struct {
+    const char16_t* before;  // the version in place first, if any
+    const char16_t* scenario;
+  } cases[] = {{nullptr, u"small"}, {nullptr, u"packs1"}, {u"patch1", u"patch2"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.scenario));
+    EmptyFolder(InstallDir());
+    const Manifest before = c.before ? LoadScenario(c.before) : Manifest();
+    if (c.before) {
+      ASSERT_TRUE(Update(before, true, false));
+    }
+    ResetState();
+    g_close_file = CloseReportingLostWrite;
+    const bool updated = Update(LoadScenario(c.scenario), true, false);
+    g_close_file = CloseHandle;
+    EXPECT_FALSE(updated);
+    ExpectStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+    EXPECT_TRUE(PartFiles().empty());
+    int files = 0;
+    Walk(ClientDir(ClientKind::OTClient), [&files](const WideString&, bool is_folder) { files += is_folder ? 0 : 1; });
+    EXPECT_EQ(files, static_cast<int>(before.files.size()));
+    if (c.before) ExpectInstalled(c.before, before, true, false);
+  }
 }
 
 // Windows refuses to move a file over a read-only one; Wine replaces it, as

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/client_table.h"
+#include "app/file_win32.h"
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
@@ -71,6 +72,65 @@ TEST(Paths, ReadSmallFileTrimsLineEndsAndCutsAt255Bytes) {
   ASSERT_TRUE(test_disk::WriteBytes(dir + u"\\long.txt", long_text));
   EXPECT_EQ(ReadSmallFile(dir + u"\\long.txt"), std::string(254, 'x'));
   EXPECT_EQ(ReadSmallFile(dir + u"\\missing.txt"), "");
+}
+
+TEST(Files, ReadWholeFileTakesFilesUpToItsLimitOnly) {
+  const WideString dir = ScratchFolder(u"whole");
+  const struct {
+    std::string bytes;
+    uint64_t limit;
+    bool read;
+  } cases[] = {{"12345", 5, true}, {"12345", 4, false}, {"", 5, false}, {std::string("a\0b", 3), 3, true}};
+  int i = 0;
+  for (const auto& c : cases) {
+    const WideString file = dir + u"\\case" + static_cast<char16_t>(u'0' + i++);
+    ASSERT_TRUE(test_disk::WriteBytes(file, c.bytes));
+    EXPECT_EQ(ReadWholeFile(file, c.limit), c.read ? c.bytes : "") << i;
+  }
+  EXPECT_EQ(ReadWholeFile(dir + u"\\missing", 5), "");
+  EXPECT_EQ(ReadWholeFile(dir, 5), "") << "a folder";
+}
+
+TEST(Files, CreateNewRefusesWhatIsThereAndCreateAlwaysEmptiesIt) {
+  const WideString dir = ScratchFolder(u"create");
+  const WideString path = dir + u"\\file";
+  DeleteFileW(WinText(path));
+  {
+    File made = File::CreateNew(path);
+    ASSERT_TRUE(made);
+    EXPECT_FALSE(File::OpenForRead(path, kShareAll)) << "shared with no one";
+    EXPECT_TRUE(made.WriteAll("abcdef", 6));
+    EXPECT_TRUE(made.TruncateAt(2));
+    EXPECT_TRUE(made.WriteAll("Z", 1));  // the next write goes to the cut
+    EXPECT_TRUE(made.Flush());
+    EXPECT_TRUE(made.Close());
+    EXPECT_TRUE(made.Close()) << "closing nothing";
+  }
+  EXPECT_EQ(test_disk::ReadBytes(path), "abZ");
+  EXPECT_FALSE(File::CreateNew(path)) << "a file is there";
+  File again = File::CreateAlways(path);
+  ASSERT_TRUE(again);
+  uint64_t size = 99;
+  EXPECT_TRUE(again.Size(size));
+  EXPECT_EQ(size, 0u);
+}
+
+TEST(Files, FileAttributesOfTellsAFileFromAFolderOrNothing) {
+  const WideString dir = ScratchFolder(u"attributes");
+  ASSERT_TRUE(test_disk::WriteBytes(dir + u"\\file", "x"));
+  ASSERT_TRUE(SetFileAttributesW(WinText(dir + u"\\file"), FILE_ATTRIBUTE_READONLY));
+  const std::pair<WideString, bool> cases[] = {{dir + u"\\file", true}, {dir, false}, {dir + u"\\none", false}};
+  for (const auto& [path, file] : cases) {
+    DWORD attributes = 0;
+    EXPECT_EQ(FileAttributesOf(path, attributes), file) << WideToUtf8(path);
+    EXPECT_EQ(IsExistingFile(path), file) << WideToUtf8(path);
+  }
+  DWORD attributes = 0;
+  ASSERT_TRUE(FileAttributesOf(dir + u"\\file", attributes));
+  EXPECT_NE(attributes & FILE_ATTRIBUTE_READONLY, 0u);
+  MakeReplaceable(dir + u"\\file");
+  ASSERT_TRUE(FileAttributesOf(dir + u"\\file", attributes));
+  EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
 TEST(Paths, SystemConversionMatchesThePortableOneOnValidText) {

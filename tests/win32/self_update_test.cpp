@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "app/file_win32.h"
 #include "app/launcher_state.h"
 #include "app/scoped_win32.h"
 #include "app/win32_text.h"
@@ -39,17 +40,31 @@ WideString OwnPath() {
 
 int novo_moves_to_fail = 0;
 bool flush_fails = false;
-std::string calls;  // the flushes (with the file's size) and renames, in order
+bool close_after_flush_fails = false;  // the .novo's close, which comes right after its flush
+bool next_close_fails = false;
+std::string calls;  // the flushes (with the file's size), renames and failed closes, in order
 
 BOOL WINAPI RecordFlush(HANDLE file) {
   LARGE_INTEGER size = {};
   GetFileSizeEx(file, &size);
   calls += "flush " + std::to_string(size.QuadPart) + ";";
+  next_close_fails = close_after_flush_fails;
   if (flush_fails) {
     SetLastError(ERROR_IO_DEVICE);
     return FALSE;
   }
   return FlushFileBuffers(file);
+}
+
+// A close that fails as one on a full network drive does, the handle closed
+// all the same.
+BOOL WINAPI CloseFailingAfterFlush(HANDLE file) {
+  CloseHandle(file);
+  if (!next_close_fails) return TRUE;
+  next_close_fails = false;
+  calls += "close fails;";
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
 }
 
 BOOL WINAPI MoveFailingIntoPlace(LPCWSTR from, LPCWSTR to, DWORD flags) {
@@ -76,6 +91,8 @@ int RunAsLauncher(const std::string& scenario) {
   ResetPlayer(scenario == "longer" ? IDYES : IDNO);
   novo_moves_to_fail = scenario == "second-move-fails" ? 1 : 0;
   flush_fails = scenario == "flush-fails";
+  close_after_flush_fails = scenario == "close-fails";
+  g_close_file = CloseFailingAfterFlush;
   g_move_file = MoveFailingIntoPlace;
   g_flush_file = RecordFlush;
   const HWND window = MakeMainWindow();
@@ -209,13 +226,14 @@ TEST_F(SelfUpdateTest, AWrongDigestLeavesTheRunningFileUntouched) {
   ExpectUntouched();
 }
 
-TEST_F(SelfUpdateTest, AFailedSwapOrFlushLeavesTheRunningFileInPlace) {
+TEST_F(SelfUpdateTest, AFailedSwapFlushOrCloseLeavesTheRunningFileInPlace) {
   const struct {
     const char* scenario;
     std::string calls;
   } cases[] = {
       {"second-move-fails", "flush " + std::to_string(published_.size()) + ";move;move;move;"},
       {"flush-fails", "flush " + std::to_string(published_.size()) + ";"},
+      {"close-fails", "flush " + std::to_string(published_.size()) + ";close fails;"},
   };
   for (const auto& c : cases) {
     auto r = Run(u"update", c.scenario);
