@@ -10,6 +10,7 @@
 #include "app/move_file_win32.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "update/body_requests_win32.h"
 #include "update/download.h"
@@ -85,21 +86,21 @@ bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patch
   return valid;
 }
 
-void ReportCheckCancelled() { SetStatus(u"Cancelado.", u"", false); }
+void ReportCheckCancelled() { SetStatus(kTextCancelled, u"", false); }
 
 void ReportFailure(DownloadResult result, const FileEntry& entry) {
   switch (result) {
     case DownloadResult::Cancelled:
-      SetStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+      SetStatus(kTextCancelledResumable, u"", false);
       break;
     case DownloadResult::WriteError:
-      SetStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+      SetStatus(kTextWriteFailed, kTextCheckDiskAndAntivirus, true);
       break;
     case DownloadResult::ReplaceError:
-      SetStatus(u"Feche o client aberto e tente de novo.", entry.path, true);
+      SetStatus(kTextCloseOpenClient, entry.path, true);
       break;
     default:
-      SetStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+      SetStatus(kTextDownloadFailed, kTextCheckConnection, true);
       break;
   }
 }
@@ -413,7 +414,7 @@ bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool se
   ULARGE_INTEGER free_bytes;
   if (GetDiskFreeSpaceExW(WinText(install_dir), &free_bytes, nullptr, nullptr) &&
       !EnoughFreeSpace(free_bytes.QuadPart, total_size)) {
-    SetStatus(u"Sem espaço em disco.", u"São necessários " + FormatMegabytes(total_size) + u".", true);
+    SetStatus(kTextNoDiskSpace, TextSpaceNeeded(FormatMegabytes(total_size)), true);
     return false;
   }
 
@@ -442,7 +443,7 @@ bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool se
       }
       const PackItem* failed = nullptr;
       const DownloadResult result = FetchPack(hosts, first, pack, items, done, total_transfer, [&](const PackItem& item) {
-        SetStatus(u"Baixando " + item.entry->path, u"", false);
+        SetStatus(TextDownloading(item.entry->path), u"", false);
         return FetchEntry(hosts, WholeBody(hosts, *item.entry), *item.entry, nullptr, item.target, item.part_path,
                           StatePathFor(item.part_path, target_keys, FoldCase), done, total_transfer);
       }, failed);
@@ -455,7 +456,7 @@ bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool se
     }
     const size_t k = order[u].item;
     const FileEntry& entry = manifest.files[to_fetch[k]];
-    SetStatus(u"Baixando " + entry.path, u"", false);
+    SetStatus(TextDownloading(entry.path), u"", false);
     const WideString target = target_of(entry);
     const WideString part_path = PartPathFor(target, target_keys, FoldCase);
     const WideString state_path = StatePathFor(part_path, target_keys, FoldCase);
