@@ -12,6 +12,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "clients/automap.h"
 #include "clients/launch.h"
@@ -403,8 +404,8 @@ TEST_F(LaunchTest, AMissingExecutableReportsTheFailureInErrorColours) {
   ShipMaps(ClientKind::Classic);
   EXPECT_FALSE(LaunchClient(ClientKind::Classic));
   const StatusTexts texts = CopyStatus();
-  EXPECT_EQ(texts.headline, u"Não foi possível abrir o client.");
-  EXPECT_EQ(texts.detail, u"O antivírus pode ter bloqueado. Use Verificar arquivos.");
+  EXPECT_EQ(texts.headline, kTextClientNotOpened);
+  EXPECT_EQ(texts.detail, kTextAntivirusHint);
   EXPECT_TRUE(g_state.status_is_error);
   EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\morvel_automap.txt"), "1") << "the maps are installed all the same";
 

@@ -13,6 +13,7 @@
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/task_handoff_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
 #include "tests/win32/support/expect_status.h"
@@ -42,7 +43,7 @@ class WorkerTest : public TasksTest {
     g_state.status_is_error = false;
     g_state.total_permille = 7;
     g_state.file_permille = 7;
-    SetStatus(u"Conectando ao servidor...", u"");
+    SetStatus(kTextConnecting, u"");
     window_ = MakeMainWindow();
     ASSERT_NE(window_, nullptr);
   }
@@ -85,7 +86,7 @@ TEST_F(WorkerTest, StartUpOnlineIsReadyAndKeepsTheWindowOpen) {
   UseManifest(u"ready");
   const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
   ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
   EXPECT_EQ(g_state.total_permille, 0u) << "progress starts at 0 and start-up moves nothing";
   EXPECT_EQ(g_state.file_permille, 0u);
   EXPECT_FALSE(Exists(InstallDir())) << "start-up checks no client file";
@@ -96,14 +97,14 @@ TEST_F(WorkerTest, StartUpOfflineSaysSoInErrorColours) {
   GoOffline();
   const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
   ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
+  ExpectStatus(kTextNoConnection, kTextInstalledStillOpen, true);
   ExpectNoQuestion();
 }
 
 TEST_F(WorkerTest, AManifestWithoutFilesCountsAsOffline) {
   UseManifest(u"nofiles");
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
+  ExpectStatus(kTextNoConnection, kTextInstalledStillOpen, true);
 
   Install(ClientKind::OTClient);
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
@@ -115,7 +116,7 @@ TEST_F(WorkerTest, ANewerLauncherThatCannotBeFetchedOffersTheDownloadPage) {
   UseManifest(u"newer-noself");
   ResetPlayer(IDNO);
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+  ExpectStatus(kTextNewLauncherVersion, u"", false);
   ASSERT_EQ(ThePlayer().questions.size(), 1u);
   const Question& q = ThePlayer().questions[0];
   EXPECT_EQ(q.owner, window_);
@@ -128,7 +129,7 @@ TEST_F(WorkerTest, ANewerLauncherThatCannotBeFetchedOffersTheDownloadPage) {
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
   ASSERT_EQ(ThePlayer().pages.size(), 1u);
   EXPECT_EQ(ThePlayer().pages[0], DownloadPageUrl(TestFileHost()));
-  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+  ExpectStatus(kTextNewLauncherVersion, u"", false);
 }
 
 TEST_F(WorkerTest, AnAnnouncedLauncherOfAbsurdSizeIsNotDownloaded) {
@@ -136,7 +137,7 @@ TEST_F(WorkerTest, AnAnnouncedLauncherOfAbsurdSizeIsNotDownloaded) {
   ASSERT_TRUE(UseFaultServer());  // same tree, but its request log shows what was fetched
   ClearRequestLog();
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+  ExpectStatus(kTextNewLauncherVersion, u"", false);
   for (const LoggedRequest& r : ReadRequestLog()) {
     EXPECT_EQ(r.target.find("/arquivos/launcher/tasks/"), std::string::npos) << r.target;
   }
@@ -153,7 +154,7 @@ TEST_F(WorkerTest, PlayWithUpToDateFilesOpensTheClientAndClosesTheLauncher) {
   Install(ClientKind::OTClient);
   const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
   ExpectOneFinish(f, FinishCloseLauncher);
-  ExpectStatus(u"Abrindo OTClient...", u"", false);
+  ExpectStatus(TextOpening(u"OTClient"), u"", false);
   EXPECT_EQ(g_state.total_permille, 1000u);
   EXPECT_EQ(g_state.file_permille, 1000u);
   EXPECT_TRUE(Launched(ClientKind::OTClient));
@@ -166,7 +167,7 @@ TEST_F(WorkerTest, PlayDownloadsWhatIsMissingThenOpensTheClassicClientWithItsMap
   UseManifest(u"ready");
   const Finished f = RunTask(TaskKind::Play, ClientKind::Classic);
   ExpectOneFinish(f, FinishCloseLauncher);
-  ExpectStatus(u"Abrindo Tibia 8.60...", u"", false);
+  ExpectStatus(TextOpening(u"Tibia 8.60"), u"", false);
   EXPECT_EQ(g_state.total_permille, 1000u);
   EXPECT_EQ(ReadBytes(ClientDir(ClientKind::Classic) + u"\\Tibia.spr"),
             ReadBytes(SourceFolder(ClientKind::Classic) + u"\\Tibia.spr"));
@@ -187,12 +188,12 @@ TEST_F(WorkerTest, ASecondPlayReadsNoFileItsRecordVouchesForAndVerifyReadsThemAl
   ASSERT_TRUE(ForgeInPlace(things));
 
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishCloseLauncher);
-  ExpectStatus(u"Abrindo OTClient...", u"", false);
+  ExpectStatus(TextOpening(u"OTClient"), u"", false);
   EXPECT_TRUE(Launched(ClientKind::OTClient));
   EXPECT_NE(ReadBytes(things), published);
 
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  ExpectStatus(kTextAllFilesCurrent, u"", false);
   EXPECT_EQ(ReadBytes(things), published);
 }
 
@@ -212,7 +213,7 @@ TEST_F(WorkerTest, PlayWhenADownloadFailsKeepsItsTextsAndStartsNothing) {
 
   const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
   ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+  ExpectStatus(kTextDownloadFailed, kTextCheckConnection, true);
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"));
 }
 
@@ -222,7 +223,7 @@ TEST_F(WorkerTest, PlayOfflineAsksAndNoLeavesTheLauncherReady) {
   ResetPlayer(IDNO);
   const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
   ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
   ASSERT_EQ(ThePlayer().questions.size(), 1u);
   const Question& q = ThePlayer().questions[0];
   EXPECT_EQ(q.owner, window_);
@@ -250,7 +251,7 @@ TEST_F(WorkerTest, PlayOfflineYesWithABrokenClientStaysOpenWithTheLaunchTexts) {
   GoOffline();
   ResetPlayer(IDYES);
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
-  ExpectStatus(u"Não foi possível abrir o client.", u"O antivírus pode ter bloqueado. Use Verificar arquivos.", true);
+  ExpectStatus(kTextClientNotOpened, kTextAntivirusHint, true);
 }
 
 TEST_F(WorkerTest, PlayOfflineWithoutTheClientDoesNotAsk) {
@@ -259,7 +260,7 @@ TEST_F(WorkerTest, PlayOfflineWithoutTheClientDoesNotAsk) {
   // A folder named like the executable is not an installed client.
   ASSERT_TRUE(CreateDirectoryTree(ClientExePath(ClientKind::OTClient)));
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
-  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+  ExpectStatus(kTextNoConnection, kTextCheckInternet, true);
   ExpectNoQuestion();
 }
 
@@ -271,7 +272,7 @@ TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
   StartTask(TaskKind::Play, ClientKind::OTClient);
   ASSERT_EQ(WaitForSingleObject(g_worker_thread.get(), 30000), WAIT_OBJECT_0);
   ExpectNoQuestion();
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
   Sleep(300);
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"))
       << "nothing starts behind a closed launcher";
@@ -285,7 +286,7 @@ TEST_F(WorkerTest, VerifyWithNothingInstalledFetchesNoClientFile) {
   ASSERT_TRUE(UseFaultServer());
   ClearRequestLog();
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Nenhum client instalado. Escolha um para instalar.", u"", false);
+  ExpectStatus(kTextNoClientInstalled, u"", false);
   const std::vector<LoggedRequest> requests = ReadRequestLog();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].target.rfind("/arquivos/launcher/manifest.txt?t=", 0), 0u) << requests[0].target;
@@ -297,7 +298,7 @@ TEST_F(WorkerTest, VerifyWithEverythingValid) {
   Install(ClientKind::OTClient);
   Install(ClientKind::Classic);
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  ExpectStatus(kTextAllFilesCurrent, u"", false);
   EXPECT_EQ(g_state.total_permille, 1000u);
   EXPECT_EQ(g_state.file_permille, 1000u);
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt")) << "verifying starts no client";
@@ -312,7 +313,7 @@ TEST_F(WorkerTest, VerifyRepairsTheInstalledClientAndInstallsNoOther) {
   g_state.installed[0] = false;
   g_state.installed[1] = true;
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  ExpectStatus(kTextAllFilesCurrent, u"", false);
   EXPECT_EQ(ReadBytes(ClientDir(ClientKind::OTClient) + u"\\data\\things.dat"),
             ReadBytes(SourceFolder(ClientKind::OTClient) + u"\\data\\things.dat"));
   EXPECT_EQ(ReadBytes(ClientDir(ClientKind::OTClient) + u"\\modules\\game.otmod"),
@@ -326,7 +327,7 @@ TEST_F(WorkerTest, VerifyOffline) {
   Install(ClientKind::OTClient);
   GoOffline();
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+  ExpectStatus(kTextNoConnection, kTextCheckInternet, true);
   ExpectNoQuestion();
 }
 
@@ -356,7 +357,7 @@ TEST_F(WorkerTest, ASecondStartWhileBusyStartsNothing) {
   const Finished f = AwaitFinish();
   ExpectOneFinish(f, FinishKeepOpen);
   EXPECT_EQ(ThePlayer().questions.size(), 1u);
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
 
   // The next start closes the finished thread's handle and starts anew.
   ThePlayer().hold.reset();
@@ -440,13 +441,13 @@ TEST_F(WorkerTest, AThreadThatCannotBeCreatedReportsItAndFreesTheButtons) {
   g_task_hooks.start_thread = usual;
   EXPECT_FALSE(g_worker_thread);
   EXPECT_FALSE(g_state.busy);
-  ExpectStatus(u"Não foi possível iniciar a tarefa.", u"", true);
+  ExpectStatus(kTextTaskNotStarted, u"", true);
   Pump(300);
   EXPECT_EQ(TheFinished().count, 0) << "no task, no end message";
 
   // The buttons work again.
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
 }
 
 }  // namespace
