@@ -40,7 +40,8 @@ inline constexpr char16_t kTextLauncherUpdated[] = u"Launcher atualizado. Reabri
 inline constexpr char16_t kTextNewLauncherVersion[] = u"Há uma nova versão do launcher.";
 
 // --- Questions (Yes/No boxes)
-inline constexpr char16_t kTextAskOpenDownloadPage[] = u"Há uma nova versão do launcher. Abrir a página de download?";
+inline constexpr char16_t kTextAskOpenDownloadPage[] =
+    u"Há uma nova versão do launcher. Abrir a página de download?";
 inline constexpr char16_t kTextAskOpenClientAnyway[] =
     u"Não foi possível conferir atualizações. Abrir o client mesmo assim?";
 

@@ -34,20 +34,23 @@ const NamedText kTexts[] = {
 };
 #undef NAMED
 
-// The characters the status and caption fonts are checked for: printable ASCII
-// and the accented letters of Portuguese. A source read in another encoding
-// than UTF-8 turns "ã" into "Ã£", a decomposing editor into "a" and U+0303;
-// both leave this set.
+// The characters tests/support/check_resources.py finds in the display font:
+// letters and digits, the space, "!?.,:;-()" and the accented letters of
+// Portuguese. A typographic quote or ellipsis would draw as a box; a source read
+// in another encoding than UTF-8 turns "ã" into "Ã£", a decomposing editor into
+// "a" and U+0303: all of them leave this set.
 bool IsPlayerCharacter(char16_t c) {
   // áâãàéêíóôõúç and the capitals, as escapes: they must not depend on the
   // source encoding this test is there to catch.
-  static const std::u16string accented =
+  static const std::u16string others =
+      u" !?.,:;-()"
       u"\u00E1\u00E2\u00E3\u00E0\u00E9\u00EA\u00ED\u00F3\u00F4\u00F5\u00FA\u00E7"
       u"\u00C1\u00C2\u00C3\u00C0\u00C9\u00CA\u00CD\u00D3\u00D4\u00D5\u00DA\u00C7";
-  return (c >= 0x20 && c < 0x7F) || accented.find(c) != std::u16string::npos;
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+         others.find(c) != std::u16string::npos;
 }
 
-TEST(Texts, EachIsTrimmedPortugueseTextInCharactersTheFontsHave) {
+TEST(Texts, EachIsTrimmedTextInCharactersTheDisplayFontHas) {
   for (const NamedText& t : kTexts) {
     SCOPED_TRACE(t.name);
     const std::u16string text = t.text;

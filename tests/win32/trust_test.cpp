@@ -101,8 +101,7 @@ class TrustTest : public TasksTest {
       ExpectStatus(kTextNoConnection, kTextCheckInternet, true);
     } else {
       ASSERT_EQ(ThePlayer().questions.size(), 1u) << "an installed client: the player is asked";
-      EXPECT_EQ(WideToUtf8(ThePlayer().questions[0].text),
-                "Não foi possível conferir atualizações. Abrir o client mesmo assim?");
+      EXPECT_EQ(ThePlayer().questions[0].text, kTextAskOpenClientAnyway);
       ExpectStatus(kTextReady, u"", false);
     }
   }

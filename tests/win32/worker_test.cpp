@@ -35,15 +35,7 @@ class WorkerTest : public TasksTest {
   void SetUp() override {
     TasksTest::SetUp();
     if (HasFatalFailure()) return;
-    ClearFaultRules();
-    RemoveTree(InstallDir());
-    RemoveTree(TibiaFolder());
-    ResetPlayer(IDNO);
-    g_state.busy = false;
-    g_state.status_is_error = false;
-    g_state.total_permille = 7;
-    g_state.file_permille = 7;
-    SetStatus(kTextConnecting, u"");
+    Fresh();
     window_ = MakeMainWindow();
     ASSERT_NE(window_, nullptr);
   }
@@ -54,6 +46,18 @@ class WorkerTest : public TasksTest {
     RemoveTree(TibiaFolder());
   }
 
+  // No client, no faults, no answers, stale progress and texts: as before each test and each case of a table.
+  static void Fresh() {
+    ClearFaultRules();
+    RemoveTree(InstallDir());
+    RemoveTree(TibiaFolder());
+    ResetPlayer(IDNO);
+    g_state.busy = false;
+    g_state.status_is_error = false;
+    g_state.total_permille = 7;
+    g_state.file_permille = 7;
+    SetStatus(kTextConnecting, u"");
+  }
   static void UseManifest(const char16_t* name) {
     ASSERT_TRUE(ServeTasksManifest(name));
   }
@@ -76,6 +80,15 @@ class WorkerTest : public TasksTest {
   }
   static void ExpectNoQuestion() { EXPECT_TRUE(ThePlayer().questions.empty()); }
   static bool Launched(ClientKind client) { return WaitForFile(ClientDir(client) + u"\\launch-record.txt", 15000); }
+  // Closing while the worker is held waits for it about three seconds, then the window goes.
+  void ExpectCloseWaitsAboutThreeSeconds() {
+    const DWORD start = GetTickCount();
+    RequestClose(window_);
+    const DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 2900u);
+    EXPECT_LT(waited, 4500u);
+    EXPECT_FALSE(IsWindow(window_));
+  }
 
   HWND window_ = nullptr;
 };
@@ -93,12 +106,31 @@ TEST_F(WorkerTest, StartUpOnlineIsReadyAndKeepsTheWindowOpen) {
   ExpectNoQuestion();
 }
 
-TEST_F(WorkerTest, StartUpOfflineSaysSoInErrorColours) {
-  GoOffline();
-  const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
-  ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(kTextNoConnection, kTextInstalledStillOpen, true);
-  ExpectNoQuestion();
+// Offline, a task that cannot go on without the file host says so in the error
+// colours, and asks nothing even of a player who would answer Yes.
+TEST_F(WorkerTest, OfflineATaskThatNeedsTheHostSaysSoWithoutAsking) {
+  const struct {
+    TaskKind kind;
+    ClientKind client;
+    void (*prepare)();
+    const char16_t* detail;
+  } cases[] = {
+      {TaskKind::CheckUpdates, ClientKind::None, [] {}, kTextInstalledStillOpen},
+      {TaskKind::VerifyFiles, ClientKind::None, [] { Install(ClientKind::OTClient); }, kTextCheckInternet},
+      // A folder named like the executable is not an installed client.
+      {TaskKind::Play, ClientKind::OTClient,
+       [] { ASSERT_TRUE(CreateDirectoryTree(ClientExePath(ClientKind::OTClient))); }, kTextCheckInternet},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    Fresh();
+    c.prepare();
+    GoOffline();
+    ResetPlayer(IDYES);
+    ExpectOneFinish(RunTask(c.kind, c.client), FinishKeepOpen);
+    ExpectStatus(kTextNoConnection, c.detail, true);
+    ExpectNoQuestion();
+  }
 }
 
 TEST_F(WorkerTest, AManifestWithoutFilesCountsAsOffline) {
@@ -120,8 +152,8 @@ TEST_F(WorkerTest, ANewerLauncherThatCannotBeFetchedOffersTheDownloadPage) {
   ASSERT_EQ(ThePlayer().questions.size(), 1u);
   const Question& q = ThePlayer().questions[0];
   EXPECT_EQ(q.owner, window_);
-  EXPECT_EQ(WideToUtf8(q.text), "Há uma nova versão do launcher. Abrir a página de download?");
-  EXPECT_EQ(WideToUtf8(q.caption), "Morvel Global Launcher");
+  EXPECT_EQ(q.text, kTextAskOpenDownloadPage);
+  EXPECT_EQ(q.caption, kTextLauncherName);
   EXPECT_EQ(q.type, static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION));
   EXPECT_TRUE(ThePlayer().pages.empty()) << "No opens nothing";
 
@@ -149,32 +181,39 @@ TEST_F(WorkerTest, AnAnnouncedLauncherOfAbsurdSizeIsNotDownloaded) {
 
 // --- "Jogar" ---------------------------------------------------------------------
 
-TEST_F(WorkerTest, PlayWithUpToDateFilesOpensTheClientAndClosesTheLauncher) {
-  UseManifest(u"ready");
-  Install(ClientKind::OTClient);
-  const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
-  ExpectOneFinish(f, FinishCloseLauncher);
-  ExpectStatus(TextOpening(u"OTClient"), u"", false);
-  EXPECT_EQ(g_state.total_permille, 1000u);
-  EXPECT_EQ(g_state.file_permille, 1000u);
-  EXPECT_TRUE(Launched(ClientKind::OTClient));
-  EXPECT_FALSE(Exists(ClientDir(ClientKind::Classic))) << "only the chosen client is checked";
-  EXPECT_FALSE(Exists(TibiaFolder()));
-  ExpectNoQuestion();
-}
-
-TEST_F(WorkerTest, PlayDownloadsWhatIsMissingThenOpensTheClassicClientWithItsMaps) {
-  UseManifest(u"ready");
-  const Finished f = RunTask(TaskKind::Play, ClientKind::Classic);
-  ExpectOneFinish(f, FinishCloseLauncher);
-  ExpectStatus(TextOpening(u"Tibia 8.60"), u"", false);
-  EXPECT_EQ(g_state.total_permille, 1000u);
-  EXPECT_EQ(ReadBytes(ClientDir(ClientKind::Classic) + u"\\Tibia.spr"),
-            ReadBytes(SourceFolder(ClientKind::Classic) + u"\\Tibia.spr"));
-  EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\Automap\\00000001.map"),
-            ReadBytes(SourceFolder(ClientKind::Classic) + u"\\Automap\\00000001.map"));
-  EXPECT_TRUE(Launched(ClientKind::Classic));
-  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
+// Online, "Jogar" brings the chosen client's files up to date (those of an
+// installed OTClient, or all of a missing classic client), opens it (the classic
+// one with its maps) and closes the launcher; the other client is not checked.
+TEST_F(WorkerTest, PlayOnlineOpensTheClientAndClosesTheLauncher) {
+  const struct {
+    ClientKind client, other;
+    bool installed;
+    const char16_t* label;
+    const char16_t* file;  // one of its files, as published
+  } cases[] = {
+      {ClientKind::OTClient, ClientKind::Classic, true, u"OTClient", u"\\data\\things.dat"},
+      {ClientKind::Classic, ClientKind::OTClient, false, u"Tibia 8.60", u"\\Tibia.spr"},
+  };
+  const WideString map = u"\\Automap\\00000001.map";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.label));
+    Fresh();
+    UseManifest(u"ready");
+    if (c.installed) Install(c.client);
+    ExpectOneFinish(RunTask(TaskKind::Play, c.client), FinishCloseLauncher);
+    ExpectStatus(TextOpening(c.label), u"", false);
+    EXPECT_EQ(g_state.total_permille, 1000u);
+    EXPECT_EQ(g_state.file_permille, 1000u);
+    EXPECT_EQ(ReadBytes(ClientDir(c.client) + c.file), ReadBytes(SourceFolder(c.client) + c.file));
+    if (c.client == ClientKind::Classic) {
+      EXPECT_EQ(ReadBytes(TibiaFolder() + map), ReadBytes(SourceFolder(c.client) + map));
+    } else {
+      EXPECT_FALSE(Exists(TibiaFolder())) << "only the classic client gets the maps";
+    }
+    EXPECT_TRUE(Launched(c.client));
+    EXPECT_FALSE(Exists(ClientDir(c.other))) << "only the chosen client is checked";
+    ExpectNoQuestion();
+  }
 }
 
 TEST_F(WorkerTest, ASecondPlayReadsNoFileItsRecordVouchesForAndVerifyReadsThemAll) {
@@ -227,8 +266,8 @@ TEST_F(WorkerTest, PlayOfflineAsksAndNoLeavesTheLauncherReady) {
   ASSERT_EQ(ThePlayer().questions.size(), 1u);
   const Question& q = ThePlayer().questions[0];
   EXPECT_EQ(q.owner, window_);
-  EXPECT_EQ(WideToUtf8(q.text), "Não foi possível conferir atualizações. Abrir o client mesmo assim?");
-  EXPECT_EQ(WideToUtf8(q.caption), "Morvel Global Launcher");
+  EXPECT_EQ(q.text, kTextAskOpenClientAnyway);
+  EXPECT_EQ(q.caption, kTextLauncherName);
   EXPECT_EQ(q.type, static_cast<UINT>(MB_YESNO | MB_ICONWARNING));
   Sleep(300);
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"));
@@ -252,16 +291,6 @@ TEST_F(WorkerTest, PlayOfflineYesWithABrokenClientStaysOpenWithTheLaunchTexts) {
   ResetPlayer(IDYES);
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
   ExpectStatus(kTextClientNotOpened, kTextAntivirusHint, true);
-}
-
-TEST_F(WorkerTest, PlayOfflineWithoutTheClientDoesNotAsk) {
-  GoOffline();
-  ResetPlayer(IDYES);
-  // A folder named like the executable is not an installed client.
-  ASSERT_TRUE(CreateDirectoryTree(ClientExePath(ClientKind::OTClient)));
-  ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
-  ExpectStatus(kTextNoConnection, kTextCheckInternet, true);
-  ExpectNoQuestion();
 }
 
 TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
@@ -323,14 +352,6 @@ TEST_F(WorkerTest, VerifyRepairsTheInstalledClientAndInstallsNoOther) {
   EXPECT_FALSE(g_state.installed[1]);
 }
 
-TEST_F(WorkerTest, VerifyOffline) {
-  Install(ClientKind::OTClient);
-  GoOffline();
-  ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(kTextNoConnection, kTextCheckInternet, true);
-  ExpectNoQuestion();
-}
-
 // --- Hand-off ----------------------------------------------------------------------
 
 TEST_F(WorkerTest, ASecondStartWhileBusyStartsNothing) {
@@ -375,12 +396,7 @@ TEST_F(WorkerTest, CloseWhileAQuestionBlocksTheWorkerWaitsAboutThreeSeconds) {
   StartTask(TaskKind::Play, ClientKind::OTClient);
   ASSERT_EQ(WaitForSingleObject(ThePlayer().asked.get(), 30000), WAIT_OBJECT_0);
 
-  const DWORD start = GetTickCount();
-  RequestClose(window_);
-  const DWORD waited = GetTickCount() - start;
-  EXPECT_GE(waited, 2900u);
-  EXPECT_LT(waited, 4500u);
-  EXPECT_FALSE(IsWindow(window_));
+  ExpectCloseWaitsAboutThreeSeconds();
   EXPECT_TRUE(g_state.cancel_requested);
 
   // Let the worker end; its message goes nowhere.
@@ -397,12 +413,7 @@ TEST_F(WorkerTest, CloseWhileTheServerStallsWaitsAboutThreeSeconds) {
   TheFinished() = Finished();
   StartTask(TaskKind::VerifyFiles, ClientKind::None);
   Sleep(300);
-  const DWORD start = GetTickCount();
-  RequestClose(window_);
-  const DWORD waited = GetTickCount() - start;
-  EXPECT_GE(waited, 2900u);
-  EXPECT_LT(waited, 4500u);
-  EXPECT_FALSE(IsWindow(window_));
+  ExpectCloseWaitsAboutThreeSeconds();
   // The worker runs into the stall's end and finishes on its own.
   EXPECT_EQ(WaitForSingleObject(g_worker_thread.get(), 60000), WAIT_OBJECT_0);
   g_state.busy = false;
