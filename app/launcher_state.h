@@ -7,6 +7,7 @@
 
 #include "app/client_table.h"
 #include "app/text.h"
+#include "app/texts.h"
 
 enum class TaskKind : int32_t { CheckUpdates = 0, Play = 1, VerifyFiles = 2 };
 
@@ -27,7 +28,7 @@ enum FinishAction : int32_t {
 struct LauncherState {
   // Guards headline and detail only; held just while they are copied or replaced.
   std::mutex lock;
-  WideString headline = u"Conectando ao servidor...";
+  WideString headline = kTextConnecting;
   WideString detail;
 
   std::atomic<uint32_t> total_permille{0};

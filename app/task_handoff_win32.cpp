@@ -1,4 +1,5 @@
 #include "app/task_handoff_win32.h"
+#include "app/texts.h"
 
 #include <new>
 
@@ -22,7 +23,7 @@ void StartTask(TaskKind kind, ClientKind client) {
   if (!g_worker_thread) {
     delete task;
     g_state.busy.exchange(false);
-    SetStatus(u"Não foi possível iniciar a tarefa.", u"", true);
+    SetStatus(kTextTaskNotStarted, u"", true);
   }
 }
 

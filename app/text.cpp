@@ -136,6 +136,18 @@ std::string WideToUtf8(const WideString& wide) {
   return out;
 }
 
+WideString DecimalText(uint64_t value) {
+  char16_t digits[24];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  WideString out;
+  while (n > 0) out.push_back(digits[--n]);
+  return out;
+}
+
 std::vector<std::string> SplitText(const std::string& text, char separator) {
   std::vector<std::string> pieces;
   ForEachPiece(text, separator, [&](std::string_view piece) { pieces.emplace_back(piece); });

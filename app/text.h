@@ -1,6 +1,7 @@
 // Text types and conversions shared by every module. Wide text is UTF-16, as on
 // Windows, in every build; Win32 modules pass it to the API through WinText().
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,9 @@ WideString Utf8ToUtf16(const std::string& utf8);
 
 // Removes trailing line feeds, carriage returns and spaces (not tabs).
 std::string TrimLineEnds(std::string text);
+
+// value in decimal digits, without separators: "1234".
+WideString DecimalText(uint64_t value);
 
 // UTF-16 to UTF-8, for messages and tools; never used on the launcher's own paths.
 std::string WideToUtf8(const WideString& wide);

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "app/launcher_state.h"
+#include "app/texts.h"
+#include "app/win32_text.h"
 #include "ui/assets_win32.h"
 #include "ui/layout.h"
 #include "ui/main_window_win32.h"
@@ -198,8 +200,8 @@ int wmain(int argc, wchar_t** argv) {
               StringAlignmentNear);
   }));
   Report("bar labels", Time([&] {
-    DrawLabel(graphics, L"Arquivo", true, layout.fileLabel, ColorLight, StringAlignmentNear);
-    DrawLabel(graphics, L"Total", true, layout.totalLabel, ColorLight, StringAlignmentNear);
+    DrawLabel(graphics, WinText(kTextFileBar), true, layout.fileLabel, ColorLight, StringAlignmentNear);
+    DrawLabel(graphics, WinText(kTextTotalBar), true, layout.totalLabel, ColorLight, StringAlignmentNear);
   }));
   Report("bars", Time([&] {
     DrawProgressBar(graphics, layout.fileBar, 420, ColorGold, ColorFileBarBottom);
@@ -207,10 +209,10 @@ int wmain(int argc, wchar_t** argv) {
   }));
   for (bool kept : {true, false}) {
     Report(kept ? "buttons, kept looks" : "buttons, every step", Time([&] {
-      DrawButton(graphics, ButtonClient0, L"OTClient", L"Instalar e jogar", ButtonLook::Disabled, kept);
-      DrawButton(graphics, ButtonClient1, L"Tibia 8.60", L"Jogar", ButtonLook::Disabled, kept);
-      DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, ButtonLook::Disabled, kept);
-      DrawButton(graphics, ButtonExit, L"Cancelar", nullptr, ButtonLook::Hover, kept);
+      DrawButton(graphics, ButtonClient0, L"OTClient", WinText(kTextInstallAndPlay), ButtonLook::Disabled, kept);
+      DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(kTextPlay), ButtonLook::Disabled, kept);
+      DrawButton(graphics, ButtonVerify, WinText(kTextVerifyFiles), nullptr, ButtonLook::Disabled, kept);
+      DrawButton(graphics, ButtonExit, WinText(kTextCancel), nullptr, ButtonLook::Hover, kept);
     }));
   }
   Report("reading the inputs", Time([&] { CurrentFrameInputs(widgets); }));
@@ -234,7 +236,7 @@ int wmain(int argc, wchar_t** argv) {
   }));
   Report("  one button's labels", Time([&] {
     DrawLabel(graphics, L"OTClient", true, layout.captions[0], ColorGold, StringAlignmentCenter);
-    DrawLabel(graphics, L"Jogar", false, layout.secondLines[0], ColorLight, StringAlignmentCenter);
+    DrawLabel(graphics, WinText(kTextPlay), false, layout.secondLines[0], ColorLight, StringAlignmentCenter);
   }));
   Report("  dim layer", Time([&] {
     GdipSolidBrush brush;

@@ -3,6 +3,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/process.h"
+#include "app/texts.h"
 #include "clients/automap.h"
 
 bool LaunchClient(ClientKind client) {
@@ -11,6 +12,6 @@ bool LaunchClient(ClientKind client) {
 
   const WideString exe = ClientExePath(client);
   if (StartProcess(exe, u"\"" + exe + u"\"", ClientDir(client))) return true;
-  SetStatus(u"Não foi possível abrir o client.", u"O antivírus pode ter bloqueado. Use Verificar arquivos.", true);
+  SetStatus(kTextClientNotOpened, kTextAntivirusHint, true);
   return false;
 }

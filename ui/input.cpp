@@ -1,6 +1,7 @@
 #include "ui/input.h"
 
 #include "app/launcher_state.h"
+#include "app/texts.h"
 #include "ui/layout.h"
 
 WidgetState g_widgets;
@@ -30,11 +31,11 @@ WideString RestartCommandLine(const WideString& exePath) {
   return u"\"" + exePath + u"\" --atualizado";
 }
 
-const char16_t* ClientSecondLine(bool installed) { return installed ? u"Jogar" : u"Instalar e jogar"; }
+const char16_t* ClientSecondLine(bool installed) { return installed ? kTextPlay : kTextInstallAndPlay; }
 
-const char16_t* ExitCaption(bool busy) { return busy ? u"Cancelar" : u"Sair"; }
+const char16_t* ExitCaption(bool busy) { return busy ? kTextCancel : kTextExit; }
 
 void CancelRunningTask() {
   g_state.cancel_requested.exchange(true);
-  SetStatus(u"Cancelando...", u"", false);
+  SetStatus(kTextCancelling, u"", false);
 }

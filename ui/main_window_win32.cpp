@@ -7,6 +7,7 @@
 #include "app/process.h"
 #include "app/scoped_win32.h"
 #include "app/task_handoff_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "ui/assets_win32.h"
 #include "ui/input.h"
@@ -174,7 +175,7 @@ HWND CreateMainWindow(HINSTANCE instance, int show_command) {
   // At the system's scale first; the monitor the window lands on may have another.
   if (const int dpi = SystemDpi(); dpi != g_assets.layout.dpi) UseDpi(dpi);
   const RECT place = CentredPlace();
-  HWND window = CreateWindowExW(0, kClassName, L"Morvel Global Launcher", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX,
+  HWND window = CreateWindowExW(0, kClassName, WinText(kTextLauncherName), WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX,
                                 place.left, place.top, place.right - place.left, place.bottom - place.top, nullptr,
                                 nullptr, instance, nullptr);
   g_state.main_window = window;

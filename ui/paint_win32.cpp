@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/client_table.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "ui/assets_win32.h"
 #include "ui/layout.h"
@@ -281,18 +283,18 @@ void DrawStateLayers(GpGraphics* graphics, const FrameInputs& in, bool overStati
             StringAlignmentNear);
   DrawLabel(graphics, WinText(in.detail), false, layout.detail, in.statusIsError ? ColorError : ColorMuted,
             StringAlignmentNear);
-  DrawLabel(graphics, L"Arquivo", true, layout.fileLabel, ColorLight, StringAlignmentNear);
+  DrawLabel(graphics, WinText(kTextFileBar), true, layout.fileLabel, ColorLight, StringAlignmentNear);
   DrawProgressBar(graphics, layout.fileBar, in.filePermille, ColorGold, ColorFileBarBottom);
-  DrawLabel(graphics, L"Total", true, layout.totalLabel, ColorLight, StringAlignmentNear);
+  DrawLabel(graphics, WinText(kTextTotalBar), true, layout.totalLabel, ColorLight, StringAlignmentNear);
   DrawProgressBar(graphics, layout.totalBar, in.totalPermille, ColorTotalBarTop, ColorTotalBarBottom);
   auto look = [&](int button) {
     return LookOfButton(button, in.busy, in.widgets.hoverButton, in.widgets.pressedButton);
   };
-  DrawButton(graphics, ButtonClient0, L"OTClient", WinText(ClientSecondLine(in.installed[0])), look(ButtonClient0),
-             overStaticLayer);
-  DrawButton(graphics, ButtonClient1, L"Tibia 8.60", WinText(ClientSecondLine(in.installed[1])),
-             look(ButtonClient1), overStaticLayer);
-  DrawButton(graphics, ButtonVerify, L"Verificar arquivos", nullptr, look(ButtonVerify), overStaticLayer);
+  DrawButton(graphics, ButtonClient0, WinText(InfoOf(ClientKind::OTClient).label),
+             WinText(ClientSecondLine(in.installed[0])), look(ButtonClient0), overStaticLayer);
+  DrawButton(graphics, ButtonClient1, WinText(InfoOf(ClientKind::Classic).label),
+             WinText(ClientSecondLine(in.installed[1])), look(ButtonClient1), overStaticLayer);
+  DrawButton(graphics, ButtonVerify, WinText(kTextVerifyFiles), nullptr, look(ButtonVerify), overStaticLayer);
   DrawButton(graphics, ButtonExit, WinText(ExitCaption(in.busy)), nullptr, look(ButtonExit), overStaticLayer);
   DrawWindowBox(graphics, ButtonMinimize, in.widgets);
   DrawWindowBox(graphics, ButtonClose, in.widgets);

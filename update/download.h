@@ -70,8 +70,8 @@ DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& 
 // player cancels.
 void PauseBeforeRetry();
 
-// Progress of one transfer: the "Arquivo" bar from received of download_size,
-// the "Total" bar and the "MB de MB" detail from done + received of total_transfer.
+// Progress of one transfer: the file bar from received of download_size, the
+// total bar and the amounts under them from done + received of total_transfer.
 void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer);
 
 // ClientDir of the entry's client + "\" + its path, without normalisation.

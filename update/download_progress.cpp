@@ -4,22 +4,11 @@
 #include <limits>
 #include <string>
 
+#include "app/texts.h"
 
 namespace {
 
 constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
-
-WideString Decimal(uint64_t value) {
-  char16_t digits[24];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char16_t>(u'0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  WideString out;
-  while (n > 0) out.push_back(digits[--n]);
-  return out;
-}
 
 }  // namespace
 
@@ -70,16 +59,16 @@ WideString FormatMegabytes(uint64_t bytes) {
   const uint64_t rest = scaled & 0xFFFFF;
   if (rest > 0x80000 || (rest == 0x80000 && (digit & 1) != 0)) ++digit;
   tenths += digit;
-  return Decimal(tenths / 10) + u"," + static_cast<char16_t>(u'0' + tenths % 10) + u" MB";
+  return DecimalText(tenths / 10) + u"," + static_cast<char16_t>(u'0' + tenths % 10) + u" MB";
 }
 
 WideString TransferDetail(uint64_t current, uint64_t total_transfer) {
-  return FormatMegabytes(current) + u" de " + FormatMegabytes(total_transfer);
+  return TextAmountOfTotal(FormatMegabytes(current), FormatMegabytes(total_transfer));
 }
 
 WideString CheckPassTitle(size_t index, size_t count) {
   if (index % 8 != 0) return WideString();
-  return u"Conferindo arquivos (" + Decimal(index + 1) + u" de " + Decimal(count) + u")...";
+  return TextCheckingFiles(index + 1, count);
 }
 
 bool EnoughFreeSpace(uint64_t free_bytes, uint64_t total_size) {

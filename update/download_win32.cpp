@@ -10,6 +10,7 @@
 #include "app/launcher_state.h"
 #include "app/move_file_win32.h"
 #include "app/paths.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "update/body_requests_win32.h"
 #include "update/download.h"
@@ -83,21 +84,21 @@ bool EntryIsInPlace(const FileEntry& entry, const WideString& target, bool patch
   return valid;
 }
 
-void ReportCheckCancelled() { SetStatus(u"Cancelado.", u"", false); }
+void ReportCheckCancelled() { SetStatus(kTextCancelled, u"", false); }
 
 void ReportFailure(DownloadResult result, const FileEntry& entry) {
   switch (result) {
     case DownloadResult::Cancelled:
-      SetStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+      SetStatus(kTextCancelledResumable, u"", false);
       break;
     case DownloadResult::WriteError:
-      SetStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+      SetStatus(kTextWriteFailed, kTextCheckDiskAndAntivirus, true);
       break;
     case DownloadResult::ReplaceError:
-      SetStatus(u"Feche o client aberto e tente de novo.", entry.path, true);
+      SetStatus(kTextCloseOpenClient, entry.path, true);
       break;
     default:
-      SetStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+      SetStatus(kTextDownloadFailed, kTextCheckConnection, true);
       break;
   }
 }
@@ -383,7 +384,7 @@ bool HasRoomFor(uint64_t total_size) {
       EnoughFreeSpace(free_bytes.QuadPart, total_size)) {
     return true;
   }
-  SetStatus(u"Sem espaço em disco.", u"São necessários " + FormatMegabytes(total_size) + u".", true);
+  SetStatus(kTextNoDiskSpace, TextSpaceNeeded(FormatMegabytes(total_size)), true);
   return false;
 }
 
@@ -413,7 +414,7 @@ DownloadResult FetchPackUnit(Transfer& transfer, const FetchUnit& unit, const Bo
   uint64_t& total_transfer = transfer.plan.total_transfer;
   const PackItem* failed = nullptr;
   const DownloadResult result = FetchPack(hosts, first, pack, items, done, total_transfer, [&](const PackItem& item) {
-    SetStatus(u"Baixando " + item.entry->path, u"", false);
+    SetStatus(TextDownloading(item.entry->path), u"", false);
     return FetchEntry(hosts, WholeBody(hosts, *item.entry), *item.entry, nullptr, item.target, item.part_path,
                       transfer.files.StatePath(item.part_path), done, total_transfer);
   }, failed);
@@ -428,7 +429,7 @@ DownloadResult FetchPackUnit(Transfer& transfer, const FetchUnit& unit, const Bo
 // One file, by its patch or its whole body.
 DownloadResult FetchFileUnit(Transfer& transfer, const FetchUnit& unit, const BodyFetch& first) {
   const FileEntry& entry = transfer.files.manifest.files[transfer.fetch.entries[unit.item]];
-  SetStatus(u"Baixando " + entry.path, u"", false);
+  SetStatus(TextDownloading(entry.path), u"", false);
   const WideString target = transfer.files.target_of(entry);
   const WideString part_path = transfer.files.PartPath(target);
   const DownloadResult result =

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/launcher_state.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "update/download_progress.h"
 #include "update/inflate_verify.h"
@@ -17,8 +18,8 @@ constexpr DWORD kRetryPauseMs = 1500;
 
 bool CancelRequested() { return g_state.cancel_requested.load(); }
 
-// The "Arquivo" bar follows the member being written, the "Total" bar and the
-// amount the pack's bytes as they come, skipped members' included.
+// The file bar follows the member being written, the total bar and the amount
+// the pack's bytes as they come, skipped members' included.
 void ShowPackTransfer(uint64_t member_received, uint64_t member_length, uint64_t pack_received, uint64_t pack_size,
                       uint64_t done, uint64_t total_transfer) {
   g_state.file_permille.exchange(FilePermille(member_received, member_length));
@@ -64,7 +65,7 @@ DownloadResult PackAttempt(const BodyFetch& fetch, const PackEntry& pack, std::v
   const auto take = [&](size_t m, const uint8_t* data, uint32_t length, bool last) -> PackCutter::Take {
     PackItem& item = *which[m];
     if (now.item != &item) {
-      SetStatus(u"Baixando " + item.entry->path, u"", false);
+      SetStatus(TextDownloading(item.entry->path), u"", false);
       now.item = &item;
       now.received = 0;
       now.part = CreatePartFile(*item.entry, item.target, item.part_path);

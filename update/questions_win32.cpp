@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "app/launcher_state.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 
 namespace {
@@ -21,5 +22,5 @@ bool AskPlayer(const char16_t* text, UINT icon) {
   // Once the window is gone the player has closed the launcher: an ownerless box
   // would pop up after it vanished, and a Yes would act on a closed launcher.
   if (!IsWindow(owner)) return false;
-  return g_question_box(owner, WinText(text), L"Morvel Global Launcher", MB_YESNO | icon) == IDYES;
+  return g_question_box(owner, WinText(text), WinText(kTextLauncherName), MB_YESNO | icon) == IDYES;
 }

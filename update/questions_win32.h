@@ -12,6 +12,6 @@ extern QuestionBoxFn g_question_box;  // MessageBoxW
 using OpenPageFn = void (*)(const WideString& url);
 extern OpenPageFn g_open_page;  // ShellExecuteW "open"
 
-// Yes/No box owned by the main window, caption "Morvel Global Launcher"; `icon`
+// Yes/No box owned by the main window, caption kTextLauncherName; `icon`
 // is MB_ICONWARNING or MB_ICONINFORMATION. True only for Yes.
 bool AskPlayer(const char16_t* text, UINT icon);

@@ -6,6 +6,7 @@
 
 #include "app/file_win32.h"
 #include "app/paths.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "update/download_progress.h"
 #include "update/file_hosts_win32.h"
@@ -112,16 +113,16 @@ bool RunningLauncherIsAnnounced(const Manifest& manifest) {
 
 FinishAction UpdateLauncherOrOfferDownload(FileHosts& hosts, const Manifest& manifest) {
   if (RunningLauncherIsAnnounced(manifest)) {
-    SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+    SetStatus(kTextReady, u"", false);
     return FinishKeepOpen;
   }
-  SetStatus(u"Atualizando o launcher...", u"", false);
+  SetStatus(kTextUpdatingLauncher, u"", false);
   if (SelfUpdate(hosts, manifest)) {
-    SetStatus(u"Launcher atualizado. Reabrindo...", u"", false);
+    SetStatus(kTextLauncherUpdated, u"", false);
     return FinishRestartLauncher;
   }
-  SetStatus(u"Há uma nova versão do launcher.", u"", false);
-  if (AskPlayer(u"Há uma nova versão do launcher. Abrir a página de download?", MB_ICONINFORMATION)) {
+  SetStatus(kTextNewLauncherVersion, u"", false);
+  if (AskPlayer(kTextAskOpenDownloadPage, MB_ICONINFORMATION)) {
     g_open_page(DownloadPageUrl(hosts.primary()));
   }
   return FinishKeepOpen;

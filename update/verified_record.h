@@ -1,12 +1,12 @@
 // The record of verified files, one per client, kept in the install folder so
-// that "Jogar" need not read a file that cannot have changed since the launcher
+// that the play task need not read a file that cannot have changed since the launcher
 // last verified it. For each file it holds the facts that a change of content
 // moves (size, last-write time, and the file's identity: volume serial and file
 // index) with the SHA-256 the file had. A file counts as valid without being
 // read only while all of them are unchanged and that digest is the manifest's;
 // a record that is not whole and consistent counts as no record. Someone who
-// rewrites a file and sets its time back deceives it: "Verificar arquivos"
-// trusts no record. No Windows header.
+// rewrites a file and sets its time back deceives it: the verify task
+// (kTextVerifyFiles) trusts no record. No Windows header.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "app/client_table.h"
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "clients/launch.h"
 #include "update/download.h"
@@ -17,11 +18,11 @@ namespace {
 
 FinishAction CheckUpdatesJob(FileHosts& hosts, const Manifest& manifest, bool obtained) {
   if (!obtained) {
-    SetStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
+    SetStatus(kTextNoConnection, kTextInstalledStillOpen, true);
     return FinishKeepOpen;
   }
   if (manifest.launcher_version <= g_worker_settings.launcher_version) {
-    SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+    SetStatus(kTextReady, u"", false);
     return FinishKeepOpen;
   }
   return UpdateLauncherOrOfferDownload(hosts, manifest);
@@ -31,17 +32,17 @@ FinishAction PlayJob(FileHosts& hosts, const Manifest& manifest, bool obtained, 
   const bool selection[2] = {client == ClientKind::OTClient, client == ClientKind::Classic};
   if (!obtained) {
     if (!IsExistingFile(ClientExePath(client))) {
-      SetStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+      SetStatus(kTextNoConnection, kTextCheckInternet, true);
       return FinishKeepOpen;
     }
-    if (AskPlayer(u"Não foi possível conferir atualizações. Abrir o client mesmo assim?", MB_ICONWARNING)) {
+    if (AskPlayer(kTextAskOpenClientAnyway, MB_ICONWARNING)) {
       return LaunchClient(client) ? FinishCloseLauncher : FinishKeepOpen;
     }
-    SetStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+    SetStatus(kTextReady, u"", false);
     return FinishKeepOpen;
   }
   if (!UpdateClientFiles(hosts, manifest, selection, TaskKind::Play, kBodiesInFlight)) return FinishKeepOpen;
-  SetStatus(u"Abrindo " + WideString(InfoOf(client).label) + u"...", u"", false);
+  SetStatus(TextOpening(InfoOf(client).label), u"", false);
   return LaunchClient(client) ? FinishCloseLauncher : FinishKeepOpen;
 }
 
@@ -49,15 +50,15 @@ FinishAction VerifyFilesJob(FileHosts& hosts, const Manifest& manifest, bool obt
   RefreshInstalledClients();
   const bool selection[2] = {g_state.installed[0].load(), g_state.installed[1].load()};
   if (!obtained) {
-    SetStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+    SetStatus(kTextNoConnection, kTextCheckInternet, true);
     return FinishKeepOpen;
   }
   if (!selection[0] && !selection[1]) {
-    SetStatus(u"Nenhum client instalado. Escolha um para instalar.", u"", false);
+    SetStatus(kTextNoClientInstalled, u"", false);
     return FinishKeepOpen;
   }
   if (!UpdateClientFiles(hosts, manifest, selection, TaskKind::VerifyFiles, kBodiesInFlight)) return FinishKeepOpen;
-  SetStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  SetStatus(kTextAllFilesCurrent, u"", false);
   return FinishKeepOpen;
 }
 
@@ -76,7 +77,7 @@ DWORD WINAPI WorkerMain(LPVOID param) {
   {
     FileHosts hosts(g_worker_settings.file_hosts);
     Manifest manifest;
-    if (kind != TaskKind::CheckUpdates) SetStatus(u"Conectando ao servidor...", u"", false);
+    if (kind != TaskKind::CheckUpdates) SetStatus(kTextConnecting, u"", false);
     const bool obtained = FetchTaskManifest(hosts, manifest);
 
     switch (kind) {

@@ -8,6 +8,7 @@
 #include "app/file_win32.h"
 #include "app/move_file_win32.h"
 #include "app/paths.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 
 namespace {
@@ -63,7 +64,7 @@ void CreateDesktopShortcut(const WideString& target, const WideString& dir) {
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, ComSlot(link)))) return;
   link.get()->SetPath(WinText(target));
   link.get()->SetWorkingDirectory(WinText(dir));
-  link.get()->SetDescription(L"Morvel Global Launcher");
+  link.get()->SetDescription(WinText(kTextLauncherName));
 
   ComOwner<IPersistFile> file;
   if (SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile, ComSlot(file)))) file.get()->Save(WinText(link_path), TRUE);

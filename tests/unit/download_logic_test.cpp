@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "app/texts.h"
 #include "update/download_plan.h"
 #include "update/download_progress.h"
 
@@ -123,11 +124,10 @@ TEST(DownloadProgress, CheckTitleEveryEighthFile) {
     const WideString title = CheckPassTitle(i, 17);
     if (!title.empty()) shown += title + u"|";
   }
-  EXPECT_EQ(shown, u"Conferindo arquivos (1 de 17)...|Conferindo arquivos (9 de 17)...|"
-                   u"Conferindo arquivos (17 de 17)...|");
-  EXPECT_EQ(CheckPassTitle(0, 1), u"Conferindo arquivos (1 de 1)...");
+  EXPECT_EQ(shown, TextCheckingFiles(1, 17) + u"|" + TextCheckingFiles(9, 17) + u"|" + TextCheckingFiles(17, 17) + u"|");
+  EXPECT_EQ(CheckPassTitle(0, 1), TextCheckingFiles(1, 1));
   EXPECT_EQ(CheckPassTitle(7, 8), u"");
-  EXPECT_EQ(CheckPassTitle(100000, 123456), u"Conferindo arquivos (100001 de 123456)...");
+  EXPECT_EQ(CheckPassTitle(100000, 123456), TextCheckingFiles(100001, 123456));
 }
 
 TEST(DownloadProgress, FreeSpaceNeedsTheFilesPlusFiftyMebibytes) {

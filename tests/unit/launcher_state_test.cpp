@@ -1,4 +1,5 @@
 #include "app/launcher_state.h"
+#include "app/texts.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@ namespace {
 
 TEST(LauncherState, StartsWithTheConnectingTextAndNothingSet) {
   LauncherState fresh;
-  EXPECT_EQ(fresh.headline, u"Conectando ao servidor...");
+  EXPECT_EQ(fresh.headline, kTextConnecting);
   EXPECT_TRUE(fresh.detail.empty());
   EXPECT_FALSE(fresh.busy || fresh.cancel_requested || fresh.status_is_error);
   EXPECT_EQ(fresh.total_permille + fresh.file_permille, 0u);

@@ -11,6 +11,7 @@ set(MORVEL_LOGIC_TESTS
   ${CMAKE_CURRENT_LIST_DIR}/resume_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sha256_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/text_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/texts_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui_logic_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/verified_record_test.cpp
 )

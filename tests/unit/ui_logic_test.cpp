@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/launcher_state.h"
+#include "app/texts.h"
 #include "ui/frame_inputs.h"
 #include "ui/input.h"
 #include "ui/layout.h"
@@ -226,10 +227,10 @@ TEST(UiInput, FinishActionsAndTexts) {
   EXPECT_EQ(RestartCommandLine(u"C:\\Jogos\\Morvel Global\\Morvel-Global-Launcher.exe"),
             u"\"C:\\Jogos\\Morvel Global\\Morvel-Global-Launcher.exe\" --atualizado");
   EXPECT_EQ(RestartCommandLine(u""), u"\"\" --atualizado");
-  EXPECT_EQ(WideString(ClientSecondLine(true)), u"Jogar");
-  EXPECT_EQ(WideString(ClientSecondLine(false)), u"Instalar e jogar");
-  EXPECT_EQ(WideString(ExitCaption(true)), u"Cancelar");
-  EXPECT_EQ(WideString(ExitCaption(false)), u"Sair");
+  EXPECT_EQ(WideString(ClientSecondLine(true)), kTextPlay);
+  EXPECT_EQ(WideString(ClientSecondLine(false)), kTextInstallAndPlay);
+  EXPECT_EQ(WideString(ExitCaption(true)), kTextCancel);
+  EXPECT_EQ(WideString(ExitCaption(false)), kTextExit);
 }
 
 TEST(UiInput, CancelAsksTheWorkerAndClearsTheErrorLook) {
@@ -239,7 +240,7 @@ TEST(UiInput, CancelAsksTheWorkerAndClearsTheErrorLook) {
   const StatusTexts texts = CopyStatus();
   EXPECT_TRUE(g_state.cancel_requested);
   EXPECT_FALSE(g_state.status_is_error);
-  EXPECT_EQ(texts.headline, u"Cancelando...");
+  EXPECT_EQ(texts.headline, kTextCancelling);
   EXPECT_EQ(texts.detail, u"");
   g_state.cancel_requested = false;
 }
@@ -264,7 +265,7 @@ TEST(UiFrameInputs, ReadsEveryValueAPaintDrawsFrom) {
   // A value past the signed range reads as negative, as the bar takes it.
   g_state.file_permille = 0xFFFFFFFBu;
   EXPECT_EQ(ReadFrameInputs(WidgetState{}, FontPick::Display, FontPick::Display).filePermille, -5);
-  SetStatus(u"Conectando ao servidor...", u"", false);
+  SetStatus(kTextConnecting, u"", false);
   g_state.busy = false;
   g_state.installed[1] = false;
   g_state.file_permille = g_state.total_permille = 0;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "clients/automap.h"
 #include "clients/launch.h"
@@ -73,6 +75,25 @@ class AutomapTest : public ::testing::Test {
   WideString source_, dest_, backup_, marker_, staging_;
 };
 
+// A file as a step should leave it: its bytes, or kNone where nothing (no file,
+// no folder) may be; `why` says what a mismatch means.
+constexpr const char* kNone = nullptr;
+struct Holds {
+  WideString path;
+  const char* bytes;
+  const char* why = "";
+};
+void ExpectFiles(std::initializer_list<Holds> files) {
+  for (const Holds& f : files) {
+    SCOPED_TRACE(WideToUtf8(f.path));
+    if (f.bytes == kNone) {
+      EXPECT_FALSE(Exists(f.path)) << f.why;
+    } else {
+      EXPECT_EQ(ReadBytes(f.path), f.bytes) << f.why;
+    }
+  }
+}
+
 TEST_F(AutomapTest, FirstInstallCreatesTheTibiaFolderAndWritesTheBareVersion) {
   ASSERT_FALSE(Exists(TibiaFolder()));
   Ship("7.1\r\n", "map one", "map two");
@@ -81,12 +102,9 @@ TEST_F(AutomapTest, FirstInstallCreatesTheTibiaFolderAndWritesTheBareVersion) {
 
   InstallAutomap(kClassic);
 
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "map one");
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "map two");
-  EXPECT_FALSE(Exists(dest_ + u"\\leia-me.txt"));
-  EXPECT_FALSE(Exists(dest_ + u"\\pasta.map"));
-  EXPECT_EQ(ReadBytes(marker_), "7.1");
-  EXPECT_FALSE(Exists(backup_)) << "nothing of the player's to back up";
+  ExpectFiles({{dest_ + u"\\00000001.map", "map one"}, {dest_ + u"\\00000002.map", "map two"},
+               {dest_ + u"\\leia-me.txt", kNone}, {dest_ + u"\\pasta.map", kNone}, {marker_, "7.1"},
+               {backup_, kNone, "nothing of the player's to back up"}});
 }
 
 TEST_F(AutomapTest, PlayerMapsAreBackedUpOnceAndTheBackupIsNeverRewritten) {
@@ -94,25 +112,20 @@ TEST_F(AutomapTest, PlayerMapsAreBackedUpOnceAndTheBackupIsNeverRewritten) {
   Ship("1", "server one v1", "server two v1");
   InstallAutomap(kClassic);
 
-  EXPECT_EQ(ReadBytes(backup_ + u"\\00000001.map"), "player one");
-  EXPECT_EQ(ReadBytes(backup_ + u"\\00000099.map"), "player own");
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one v1");
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "player own") << "maps of other names stay";
-  EXPECT_EQ(ReadBytes(marker_), "1");
+  ExpectFiles({{backup_ + u"\\00000001.map", "player one"}, {backup_ + u"\\00000099.map", "player own"},
+               {dest_ + u"\\00000001.map", "server one v1"},
+               {dest_ + u"\\00000099.map", "player own", "maps of other names stay"}, {marker_, "1"}});
 
   // A new set: copied over, no second backup of what is now the server's map.
   Ship("2", "server one v2", "server two v2");
   InstallAutomap(kClassic);
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one v2");
-  EXPECT_EQ(ReadBytes(backup_ + u"\\00000001.map"), "player one");
-  EXPECT_FALSE(Exists(backup_ + u"\\00000002.map"));
-  EXPECT_EQ(ReadBytes(marker_), "2");
+  ExpectFiles({{dest_ + u"\\00000001.map", "server one v2"}, {backup_ + u"\\00000001.map", "player one"},
+               {backup_ + u"\\00000002.map", kNone}, {marker_, "2"}});
 
   // A step back is a change too.
   Ship("1", "server one v1", "server two v1");
   InstallAutomap(kClassic);
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one v1");
-  EXPECT_EQ(ReadBytes(marker_), "1");
+  ExpectFiles({{dest_ + u"\\00000001.map", "server one v1"}, {marker_, "1"}});
 }
 
 TEST_F(AutomapTest, TheSameVersionWithALineBreakCopiesNothing) {
@@ -122,10 +135,8 @@ TEST_F(AutomapTest, TheSameVersionWithALineBreakCopiesNothing) {
   ASSERT_TRUE(WriteBytes(dest_ + u"\\00000001.map", "player edited"));
 
   InstallAutomap(kClassic);
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "player edited");
-  EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
-  EXPECT_FALSE(Exists(backup_));
-  EXPECT_EQ(ReadBytes(marker_), "v9");
+  ExpectFiles({{dest_ + u"\\00000001.map", "player edited"}, {dest_ + u"\\00000002.map", kNone}, {backup_, kNone},
+               {marker_, "v9"}});
 }
 
 TEST_F(AutomapTest, NoVersionTextOrNoMapsInstallsNothing) {
@@ -155,13 +166,11 @@ TEST_F(AutomapTest, AFailedCopyLeavesNoMarkerAndTheNextRunCompletesIt) {
   InstallAutomap(kClassic);
   held.reset();
 
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "player one");
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "server two") << "the other files are still copied";
-  EXPECT_FALSE(Exists(marker_));
+  ExpectFiles({{dest_ + u"\\00000001.map", "player one"},
+               {dest_ + u"\\00000002.map", "server two", "the other files are still copied"}, {marker_, kNone}});
 
   InstallAutomap(kClassic);
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one");
-  EXPECT_EQ(ReadBytes(marker_), "4");
+  ExpectFiles({{dest_ + u"\\00000001.map", "server one"}, {marker_, "4"}});
 }
 
 TEST_F(AutomapTest, MapsThatCannotBeBackedUpAreNotOverwritten) {
@@ -175,18 +184,14 @@ TEST_F(AutomapTest, MapsThatCannotBeBackedUpAreNotOverwritten) {
   InstallAutomap(kClassic);
   held.reset();
 
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "player own");
-  EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
-  EXPECT_FALSE(Exists(backup_)) << "an incomplete backup must not pass for a complete one";
-  EXPECT_FALSE(Exists(staging_));
-  EXPECT_FALSE(Exists(marker_));
+  ExpectFiles({{dest_ + u"\\00000099.map", "player own"}, {dest_ + u"\\00000002.map", kNone},
+               {backup_, kNone, "an incomplete backup must not pass for a complete one"}, {staging_, kNone},
+               {marker_, kNone}});
 
   // Released: the backup is taken in full, then the set is installed.
   InstallAutomap(kClassic);
-  EXPECT_EQ(ReadBytes(backup_ + u"\\00000001.map"), "player one");
-  EXPECT_EQ(ReadBytes(backup_ + u"\\00000099.map"), "player own");
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000099.map"), "server ninety-nine");
-  EXPECT_EQ(ReadBytes(marker_), "5");
+  ExpectFiles({{backup_ + u"\\00000001.map", "player one"}, {backup_ + u"\\00000099.map", "player own"},
+               {dest_ + u"\\00000099.map", "server ninety-nine"}, {marker_, "5"}});
 }
 
 TEST_F(AutomapTest, AFileWhereTheBackupBelongsIsNoBackup) {
@@ -195,10 +200,8 @@ TEST_F(AutomapTest, AFileWhereTheBackupBelongsIsNoBackup) {
   ASSERT_TRUE(WriteBytes(backup_, "stray"));
 
   InstallAutomap(kClassic);
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "player one") << "no copy of it exists anywhere";
-  EXPECT_FALSE(Exists(dest_ + u"\\00000002.map"));
-  EXPECT_FALSE(Exists(marker_));
-  EXPECT_EQ(ReadBytes(backup_), "stray");
+  ExpectFiles({{dest_ + u"\\00000001.map", "player one", "no copy of it exists anywhere"},
+               {dest_ + u"\\00000002.map", kNone}, {marker_, kNone}, {backup_, "stray"}});
 }
 
 TEST_F(AutomapTest, AKilledRunsPartialBackupIsTakenAgainInFull) {
@@ -209,12 +212,9 @@ TEST_F(AutomapTest, AKilledRunsPartialBackupIsTakenAgainInFull) {
   ASSERT_TRUE(WriteBytes(staging_ + u"\\00000042.map", "since deleted by the player"));
 
   InstallAutomap(kClassic);
-  EXPECT_EQ(ReadBytes(backup_ + u"\\00000001.map"), "player one");
-  EXPECT_EQ(ReadBytes(backup_ + u"\\00000099.map"), "player own");
-  EXPECT_FALSE(Exists(backup_ + u"\\00000042.map"));
-  EXPECT_FALSE(Exists(staging_));
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000001.map"), "server one");
-  EXPECT_EQ(ReadBytes(marker_), "9");
+  ExpectFiles({{backup_ + u"\\00000001.map", "player one"}, {backup_ + u"\\00000099.map", "player own"},
+               {backup_ + u"\\00000042.map", kNone}, {staging_, kNone}, {dest_ + u"\\00000001.map", "server one"},
+               {marker_, "9"}});
 }
 
 // Holds the installation's mutex on a thread of its own (a mutex is recursive
@@ -248,8 +248,7 @@ TEST_F(AutomapTest, AnInstallationThatCannotGetTheMutexSkipsUntilTheNextRun) {
   SetEvent(holder.done.get());
   EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
   InstallAutomap(kClassic);
-  EXPECT_EQ(ReadBytes(dest_ + u"\\00000002.map"), "server two");
-  EXPECT_EQ(ReadBytes(marker_), "7");
+  ExpectFiles({{dest_ + u"\\00000002.map", "server two"}, {marker_, "7"}});
 }
 
 // A copy of this program in its "--instalar-mapa" run, suspended: process, main thread.
@@ -391,8 +390,8 @@ TEST_F(LaunchTest, TheClassicClientGetsItsAutomapFirst) {
   ShipMaps(ClientKind::Classic);
   EXPECT_TRUE(LaunchClient(ClientKind::Classic));
   // Installed before the process was created: already there when LaunchClient returns.
-  EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\Automap\\00000001.map"), "server map");
-  EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\morvel_automap.txt"), "1");
+  ExpectFiles({{TibiaFolder() + u"\\Automap\\00000001.map", "server map"},
+               {TibiaFolder() + u"\\morvel_automap.txt", "1"}});
   const auto [command_line, folder] = Record(ClientKind::Classic);
   EXPECT_EQ(command_line, u"\"" + ClientExePath(ClientKind::Classic) + u"\"");
   EXPECT_EQ(folder, ClientDir(ClientKind::Classic));
@@ -403,8 +402,8 @@ TEST_F(LaunchTest, AMissingExecutableReportsTheFailureInErrorColours) {
   ShipMaps(ClientKind::Classic);
   EXPECT_FALSE(LaunchClient(ClientKind::Classic));
   const StatusTexts texts = CopyStatus();
-  EXPECT_EQ(texts.headline, u"Não foi possível abrir o client.");
-  EXPECT_EQ(texts.detail, u"O antivírus pode ter bloqueado. Use Verificar arquivos.");
+  EXPECT_EQ(texts.headline, kTextClientNotOpened);
+  EXPECT_EQ(texts.detail, kTextAntivirusHint);
   EXPECT_TRUE(g_state.status_is_error);
   EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\morvel_automap.txt"), "1") << "the maps are installed all the same";
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/texts.h"
 #include "tests/win32/download_test_util.h"
 #include "update/verified_record.h"
 
@@ -71,7 +72,7 @@ TEST_F(DownloadRecord, ASecondPlayReadsNoFileAndVerifyCatchesAForgery) {
   EXPECT_TRUE(Play());
   EXPECT_TRUE(FetchedBodies().empty());
   // The pass looks as it always did.
-  ExpectStatus(u"Conferindo arquivos (9 de 11)...", u"", false);
+  ExpectStatus(TextCheckingFiles(9, 11), u"", false);
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
 
@@ -142,7 +143,7 @@ TEST_F(DownloadRecord, TheRecordIsWrittenRightAfterAFailedDownload) {
     ScopedFaultRules rules({BodyPath(things) + " status 500"});
     ASSERT_TRUE(rules.ok);
     EXPECT_FALSE(Play());
-    ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+    ExpectStatus(kTextDownloadFailed, kTextCheckConnection, true);
   }
   ASSERT_TRUE(ForgeInPlace(ClientFilePath(before)));
   ClearRequestLog();
@@ -160,7 +161,7 @@ TEST_F(DownloadRecord, TheRecordIsWrittenRightAfterACancelledDownload) {
   std::thread player([] {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-      if (CopyStatus().headline == u"Baixando pack\\02.dat" && g_state.file_permille.load() > 0) {
+      if (CopyStatus().headline == TextDownloading(u"pack\\02.dat") && g_state.file_permille.load() > 0) {
         g_state.cancel_requested = true;
         return;
       }
@@ -169,7 +170,7 @@ TEST_F(DownloadRecord, TheRecordIsWrittenRightAfterACancelledDownload) {
   });
   EXPECT_FALSE(Play());
   player.join();
-  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  ExpectStatus(kTextCancelledResumable, u"", false);
 
   // The first file is in the record: forged, it is not read again.
   ASSERT_EQ(Recorded().size(), 1u);

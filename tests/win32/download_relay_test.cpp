@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "app/texts.h"
 #include "tests/win32/download_test_util.h"
 
 using namespace download_test;
@@ -126,7 +127,7 @@ TEST_F(DownloadRelay, ACancelWhileSeveralBodiesAreUnderWayLeavesNoPartialFile) {
   std::thread player([&] {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < 30000) {
-      if (CopyStatus().headline == u"Baixando " + cut.path && g_state.file_permille.load() > 0) {
+      if (CopyStatus().headline == TextDownloading(cut.path) && g_state.file_permille.load() > 0) {
         g_state.cancel_requested = true;  // the Cancel button
         cancelled = true;
         return;
@@ -139,7 +140,7 @@ TEST_F(DownloadRelay, ACancelWhileSeveralBodiesAreUnderWayLeavesNoPartialFile) {
 
   ASSERT_TRUE(cancelled) << "the cut file's transfer was never seen under way";
   EXPECT_FALSE(ok);
-  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  ExpectStatus(kTextCancelledResumable, u"", false);
   const std::vector<std::string> bodies = FetchedBodies();
   EXPECT_EQ(std::count(bodies.begin(), bodies.end(), cut.sha256), 1) << "a cancel is no failure to try again";
   EXPECT_GT(LaterRequests(bodies, cut_at), 0u) << "no later body was under way at the cancel";

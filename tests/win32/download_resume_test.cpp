@@ -13,6 +13,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/texts.h"
 #include "tests/win32/download_test_util.h"
 #include "update/resume_state.h"
 
@@ -65,7 +66,7 @@ class Resume : public ::testing::Test {
     });
     EXPECT_FALSE(Update(manifest_, true, false));
     player.join();
-    ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+    ExpectStatus(kTextCancelledResumable, u"", false);
     ASSERT_TRUE(Exists(part()));
     ASSERT_TRUE(Exists(state()));
     ClearRequestLog();
@@ -209,11 +210,11 @@ TEST_F(Resume, ACancelDuringAnyStallEndsTheTaskAtOnce) {
     std::atomic<DWORD> clicked{0}, shown{0};
     std::atomic<bool> running{true};
     std::thread player([&] {
-      while (running && CopyStatus().headline != u"Baixando big.bin") Sleep(1);
+      while (running && CopyStatus().headline != TextDownloading(u"big.bin")) Sleep(1);
       Sleep(1500);  // well into the stall
       clicked = GetTickCount();
       g_state.cancel_requested = true;
-      while (running && CopyStatus().headline != u"Cancelado. O download continua de onde parou.") Sleep(1);
+      while (running && CopyStatus().headline != kTextCancelledResumable) Sleep(1);
       shown = GetTickCount();
     });
     const bool ok = Update(manifest_, true, false);
@@ -221,7 +222,7 @@ TEST_F(Resume, ACancelDuringAnyStallEndsTheTaskAtOnce) {
     running = false;
     player.join();
     EXPECT_FALSE(ok);
-    ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+    ExpectStatus(kTextCancelledResumable, u"", false);
     ASSERT_NE(clicked.load(), 0u);
     EXPECT_LT(shown - clicked, 250u) << "to the text";
     EXPECT_LT(ended - clicked, 500u) << "to the end of the task";

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/texts.h"
 #include "tests/win32/download_test_util.h"
 
 using namespace download_test;
@@ -31,7 +32,7 @@ TEST_F(DownloadSpace, TooLittleRoomStopsBeforeAnyDownload) {
   // 20 MiB of files plus the 50 MiB margin do not fit on 64 MiB.
   const Manifest manifest = LoadScenario(u"space");
   EXPECT_FALSE(Update(manifest, true, false));
-  ExpectStatus(u"Sem espaço em disco.", u"São necessários 20,0 MB.", true);
+  ExpectStatus(kTextNoDiskSpace, TextSpaceNeeded(u"20,0 MB"), true);
   EXPECT_TRUE(FetchedBodies().empty());
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 }

@@ -15,6 +15,7 @@
 #include "app/file_win32.h"
 #include "app/move_file_win32.h"
 #include "app/scoped_win32.h"
+#include "app/texts.h"
 #include "tests/win32/download_test_util.h"
 #include "update/download_plan.h"
 #include "update/resume_state.h"
@@ -83,7 +84,7 @@ TEST_F(Download, FirstInstallOfOneClientFromNginx) {
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
   // The last title and amount stay for the task flow to replace.
   const uint64_t total = TotalTransfer(manifest, true, false);
-  ExpectStatus(u"Baixando modules\\game\\ui\\b.otui", TransferDetail(total, total), false);
+  ExpectStatus(TextDownloading(u"modules\\game\\ui\\b.otui"), TransferDetail(total, total), false);
 
   ASSERT_FALSE(bars.empty());
   size_t amounts = 0;
@@ -105,7 +106,7 @@ TEST_F(Download, FirstInstallOfOneClientFromNginx) {
   ResetState();
   EXPECT_TRUE(Update(manifest, true, false));
   EXPECT_TRUE(FetchedBodies().empty());
-  ExpectStatus(u"Conferindo arquivos (9 de 11)...", u"", false);
+  ExpectStatus(TextCheckingFiles(9, 11), u"", false);
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
 }
@@ -162,7 +163,7 @@ TEST_F(Download, CancelDuringTheSecondOfFiveKeepsTheFirstAndResumesWithTheRest) 
   std::thread player([&] {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-      if (CopyStatus().headline == u"Baixando pack\\02.dat" && g_state.file_permille.load() > 0) {
+      if (CopyStatus().headline == TextDownloading(u"pack\\02.dat") && g_state.file_permille.load() > 0) {
         g_state.cancel_requested = true;  // the Cancel button
         cancelled_under_way = true;
         return;
@@ -175,7 +176,7 @@ TEST_F(Download, CancelDuringTheSecondOfFiveKeepsTheFirstAndResumesWithTheRest) 
 
   ASSERT_TRUE(cancelled_under_way) << "the second file's transfer was never seen under way";
   EXPECT_FALSE(ok);
-  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  ExpectStatus(kTextCancelledResumable, u"", false);
   EXPECT_TRUE(ReadBytes(ClientFilePath(manifest.files[0])) == SourceBytes(u"five", manifest.files[0]));
   for (size_t i = 1; i < 5; ++i) EXPECT_FALSE(Exists(ClientFilePath(manifest.files[i]))) << i;
   EXPECT_TRUE(PartFiles().empty());
@@ -219,7 +220,7 @@ TEST_F(Download, ThreeFailedAttemptsStopTheUpdateAndKeepTheOldFile) {
   const DWORD start = GetTickCount();
   EXPECT_FALSE(Update(manifest, true, false));
   EXPECT_GE(GetTickCount() - start, 3000u);
-  ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+  ExpectStatus(kTextDownloadFailed, kTextCheckConnection, true);
 
   // The files before it stay in place, the ones after it are never written
   // (those already asked for ahead of it are never read).
@@ -259,7 +260,7 @@ TEST_F(Download, BodiesThatAreNotTheirFileFailAfterThreeAttempts) {
     const FileEntry& bad = manifest.files[1];
 
     EXPECT_FALSE(Update(manifest, true, false));
-    ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+    ExpectStatus(kTextDownloadFailed, kTextCheckConnection, true);
     EXPECT_EQ(Sorted(WithoutRequestsAhead(FetchedBodies(), {&manifest.files[2]})),
               Sorted(Digests({&good, &bad, &bad, &bad})));
     EXPECT_TRUE(ReadBytes(ClientFilePath(good)) == SourceBytes(u"install", good));
@@ -287,7 +288,7 @@ TEST_F(Download, ATargetHeldOpenAsksToCloseTheClient) {
   held.reset();
 
   EXPECT_FALSE(ok);
-  ExpectStatus(u"Feche o client aberto e tente de novo.", u"modules\\game\\game.otmod", true);
+  ExpectStatus(kTextCloseOpenClient, u"modules\\game\\game.otmod", true);
   EXPECT_EQ(FetchedBodies(), Digests({&module}));  // not tried again
   EXPECT_LT(elapsed, 1500u);
   EXPECT_EQ(ReadBytes(ClientFilePath(module)), "an open, changed module");
@@ -306,7 +307,7 @@ TEST_F(Download, ATargetThatIsAFolderIsNeverReplaced) {
   ASSERT_TRUE(WriteBytes(ClientFilePath(font) + u"\\inside.txt", "player data"));
 
   EXPECT_FALSE(Update(manifest, true, false));
-  ExpectStatus(u"Feche o client aberto e tente de novo.", u"data\\fonts\\verdana.otfont", true);
+  ExpectStatus(kTextCloseOpenClient, u"data\\fonts\\verdana.otfont", true);
   EXPECT_TRUE(IsFolder(ClientFilePath(font)));
   EXPECT_EQ(ReadBytes(ClientFilePath(font) + u"\\inside.txt"), "player data");
   EXPECT_TRUE(PartFiles().empty());
@@ -331,7 +332,7 @@ TEST_F(Download, APartFileThatCannotBeMadeIsAWriteFailure) {
   const DWORD start = GetTickCount();
   EXPECT_FALSE(Update(manifest, true, false));
   EXPECT_LT(GetTickCount() - start, 1500u);  // not tried again
-  ExpectStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+  ExpectStatus(kTextWriteFailed, kTextCheckDiskAndAntivirus, true);
   EXPECT_TRUE(FetchedBodies().empty());
   EXPECT_FALSE(Exists(ClientFilePath(font)));
 }
@@ -382,12 +383,12 @@ TEST_F(Download, NothingSelectedOrAnEarlyCancel) {
 
   g_state.cancel_requested = true;
   EXPECT_FALSE(Update(manifest, false, false));
-  ExpectStatus(u"Cancelado.", u"", false);
+  ExpectStatus(kTextCancelled, u"", false);
 
   ResetState();
   g_state.cancel_requested = true;
   EXPECT_FALSE(Update(manifest, true, true));
-  ExpectStatus(u"Cancelado.", u"", false);
+  ExpectStatus(kTextCancelled, u"", false);
   EXPECT_TRUE(FetchedBodies().empty());
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
 }
@@ -398,7 +399,7 @@ TEST_F(Download, ZeroDownloadSizesShowFullFileBarsAndCountNothing) {
   ExpectInstalled(u"install", manifest, true, true);
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
-  ExpectStatus(u"Baixando Tibia.spr", u"0,0 MB de 0,0 MB", false);
+  ExpectStatus(TextDownloading(u"Tibia.spr"), TransferDetail(0, 0), false);
 }
 
 TEST_F(Download, SingleAttemptMakesAndMovesItsPartFile) {
@@ -511,7 +512,7 @@ TEST_F(Download, AFolderLinkBelowTheClientFolderIsAWriteFailure) {
     ASSERT_TRUE(link.ok);
     ASSERT_NE(GetFileAttributesW(WinText(ClientDir(ClientKind::OTClient) + u"\\data")) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_FALSE(Update(manifest, true, false));
-    ExpectStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+    ExpectStatus(kTextWriteFailed, kTextCheckDiskAndAntivirus, true);
   }
   int written = 0;
   Walk(outside, [&written](const WideString&, bool is_folder) { written += is_folder ? 0 : 1; });
@@ -621,7 +622,7 @@ class PatchDownload : public Download {
   void ExpectVersion2(uint64_t total) {
     ExpectInstalled(u"patch2", v2_, true, false);
     EXPECT_TRUE(PartFiles().empty());
-    if (total != 0) ExpectStatus(u"Baixando leia-me.txt", TransferDetail(total, total), false);
+    if (total != 0) ExpectStatus(TextDownloading(u"leia-me.txt"), TransferDetail(total, total), false);
     EXPECT_EQ(g_state.total_permille.load(), 1000u);
   }
   std::string PatchPath(const char16_t* path) { return WideToUtf8(PatchOf(v2_, EntryAt(v2_, path)).path); }
@@ -715,7 +716,7 @@ TEST_F(PatchDownload, AFileThatIsNotThePatchBaseComesWhole) {
 
 TEST_F(PatchDownload, ACancelDuringAPatchStopsTheTaskAndTheNextGoesOn) {
   CancelAfter(100);
-  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  ExpectStatus(kTextCancelledResumable, u"", false);
   EXPECT_TRUE(PartFiles().empty());
   const std::vector<std::string> bodies = FetchedBodies();
   EXPECT_EQ(std::count(bodies.begin(), bodies.end(), EntryAt(v2_, u"data\\a.spr").sha256), 0) << "no fall-back after a cancel";
@@ -890,7 +891,7 @@ TEST_F(PackDownload, AFreshInstallFetchesThePackAndNoBodyOfAPackedFile) {
   EXPECT_EQ(FetchedBodies(), std::vector<std::string>{EntryAt(v1_, u"data\\big.spr").sha256});
   // The pack's bytes count, not its members' bodies.
   const uint64_t total = v1_.packs[0].size + EntryAt(v1_, u"data\\big.spr").download_size;
-  ExpectStatus(u"Baixando ui\\p16.png", TransferDetail(total, total), false);
+  ExpectStatus(TextDownloading(u"ui\\p16.png"), TransferDetail(total, total), false);
   EXPECT_EQ(g_state.file_permille.load(), 1000u);
   EXPECT_EQ(g_state.total_permille.load(), 1000u);
 }
@@ -957,7 +958,7 @@ TEST_F(PackDownload, ACancelDuringAPackLeavesNoPartialFile) {
   });
   EXPECT_FALSE(Update(v1_, true, false));
   canceller.join();
-  ExpectStatus(u"Cancelado. O download continua de onde parou.", u"", false);
+  ExpectStatus(kTextCancelledResumable, u"", false);
   ExpectWholeOrAbsent();
   EXPECT_TRUE(Exists(ClientFilePath(Member(0)))) << "the members before the stall stay";
   EXPECT_FALSE(Exists(ClientFilePath(Member(15))));

@@ -16,6 +16,7 @@
 #include "shell/installed_copy.h"
 #include "app/paths.h"
 #include "app/scoped_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "tests/win32/support/shortcut_win32.h"
 #include "tests/win32/support/test_disk.h"
@@ -60,7 +61,7 @@ class InstalledCopyTest : public ::testing::Test {
     EXPECT_TRUE(link.read);
     EXPECT_EQ(link.target, WideToUtf8(Target()));
     EXPECT_EQ(link.dir, WideToUtf8(InstallDir()));
-    EXPECT_EQ(link.description, "Morvel Global Launcher");
+    EXPECT_EQ(link.description, WideToUtf8(kTextLauncherName));
   }
   std::string self_;
 };

@@ -15,6 +15,7 @@
 #include "app/file_win32.h"
 #include "app/launcher_state.h"
 #include "app/scoped_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
 #include "task_runner.h"
@@ -120,6 +121,13 @@ int RunAsLauncher(const std::string& scenario) {
 
 // --- The tests ----------------------------------------------------------------------
 
+// The copy's result.txt, field by field; a field it did not write reads as "".
+using Fields = std::map<std::string, std::string>;
+
+void ExpectFields(Fields& result, const Fields& expected) {
+  for (const auto& [field, value] : expected) EXPECT_EQ(result[field], value) << field;
+}
+
 class SelfUpdateTest : public TasksTest {
  protected:
   void SetUp() override {
@@ -139,8 +147,8 @@ class SelfUpdateTest : public TasksTest {
   void TearDown() override { RemoveTree(folder_); }
 
   // Serves the scenario's manifest, runs the copy and reads its result.
-  std::map<std::string, std::string> Run(const char16_t* manifest, const char* scenario) {
-    std::map<std::string, std::string> result;
+  Fields Run(const char16_t* manifest, const char* scenario) {
+    Fields result;
     EXPECT_TRUE(ServeTasksManifest(manifest));
     std::wstring line = L"\"" + std::wstring(WinText(launcher_)) + L"\" --as-launcher ";
     line += std::wstring(scenario, scenario + std::strlen(scenario));
@@ -189,12 +197,8 @@ TEST_F(SelfUpdateTest, ANewerLauncherReplacesTheRunningOneAndAsksForARestart) {
   ASSERT_TRUE(WriteBytes(launcher_ + u".old", "previous"));
 
   auto r = Run(u"update", "update");
-  EXPECT_EQ(r["action"], "2");
-  EXPECT_EQ(r["headline"], "Launcher atualizado. Reabrindo...");
-  EXPECT_EQ(r["detail"], "");
-  EXPECT_EQ(r["error"], "0");
-  EXPECT_EQ(r["total"], "1000");
-  EXPECT_EQ(r["questions"], "0");
+  ExpectFields(r, {{"action", "2"}, {"headline", WideToUtf8(kTextLauncherUpdated)}, {"detail", ""}, {"error", "0"},
+                   {"total", "1000"}, {"questions", "0"}});
   EXPECT_EQ(r["calls"], "flush " + std::to_string(published_.size()) + ";move;move;")
       << "the whole verified file reaches the disk before the swap";
 
@@ -203,27 +207,25 @@ TEST_F(SelfUpdateTest, ANewerLauncherReplacesTheRunningOneAndAsksForARestart) {
   EXPECT_FALSE(Exists(launcher_ + u".novo"));
 }
 
-TEST_F(SelfUpdateTest, ABodyLongerThanAnnouncedIsRefusedAndTheDownloadPageOffered) {
-  auto r = Run(u"longer", "longer");
-  EXPECT_EQ(r["action"], "0");
-  EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.");
-  EXPECT_EQ(r["error"], "0");
-  EXPECT_EQ(r["questions"], "1");
-  EXPECT_EQ(r["question"], "Há uma nova versão do launcher. Abrir a página de download?");
-  EXPECT_EQ(r["type"], std::to_string(MB_YESNO | MB_ICONINFORMATION));
-  EXPECT_EQ(r["pages"], "1") << "answered Yes";
-  EXPECT_EQ(r["page"], WideToUtf8(DownloadPageUrl(TestFileHost())));
-  ExpectUntouched();
-}
-
-TEST_F(SelfUpdateTest, AWrongDigestLeavesTheRunningFileUntouched) {
-  auto r = Run(u"digest", "digest");
-  EXPECT_EQ(r["action"], "0");
-  EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.");
-  EXPECT_EQ(r["questions"], "1");
-  EXPECT_EQ(r["pages"], "0") << "answered No";
-  EXPECT_EQ(r["calls"], "") << "an unverified file is neither flushed nor swapped in";
-  ExpectUntouched();
+// A body longer than announced, answered Yes; a wrong digest, answered No: the
+// unverified file is neither flushed nor swapped in, and the page is offered.
+TEST_F(SelfUpdateTest, ARefusedExeLeavesTheRunningFileUntouchedAndOffersTheDownloadPage) {
+  const struct {
+    const char* scenario;  // also the manifest's name
+    Fields expected;
+  } cases[] = {
+      {"longer", {{"pages", "1"}, {"page", WideToUtf8(DownloadPageUrl(TestFileHost()))}}},
+      {"digest", {{"pages", "0"}, {"calls", ""}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    auto r = Run(Utf8ToWide(c.scenario).c_str(), c.scenario);
+    ExpectFields(r, {{"action", "0"}, {"headline", WideToUtf8(kTextNewLauncherVersion)}, {"error", "0"},
+                     {"questions", "1"}, {"question", WideToUtf8(kTextAskOpenDownloadPage)},
+                     {"type", std::to_string(MB_YESNO | MB_ICONINFORMATION)}});
+    ExpectFields(r, c.expected);
+    ExpectUntouched();
+  }
 }
 
 TEST_F(SelfUpdateTest, AFailedSwapFlushOrCloseLeavesTheRunningFileInPlace) {
@@ -236,10 +238,9 @@ TEST_F(SelfUpdateTest, AFailedSwapFlushOrCloseLeavesTheRunningFileInPlace) {
       {"close-fails", "flush " + std::to_string(published_.size()) + ";close fails;"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.scenario);
     auto r = Run(u"update", c.scenario);
-    EXPECT_EQ(r["action"], "0") << c.scenario;
-    EXPECT_EQ(r["headline"], "Há uma nova versão do launcher.") << c.scenario;
-    EXPECT_EQ(r["calls"], c.calls) << c.scenario;
+    ExpectFields(r, {{"action", "0"}, {"headline", WideToUtf8(kTextNewLauncherVersion)}, {"calls", c.calls}});
     ExpectUntouched();
   }
 }
@@ -254,8 +255,7 @@ TEST_F(SelfUpdateTest, TheExeIsCheckedAgainstTheSignedManifestWhicheverHostServe
   ASSERT_TRUE(rules.ok);
   ClearRequestLog();
   auto r = Run(u"update", "mirror");
-  EXPECT_EQ(r["action"], "2");
-  EXPECT_EQ(r["headline"], "Launcher atualizado. Reabrindo...");
+  ExpectFields(r, {{"action", "2"}, {"headline", WideToUtf8(kTextLauncherUpdated)}});
   EXPECT_EQ(ReadBytes(launcher_), published_) << "the mirror's exe, exactly";
   size_t asked = 0;
   for (const LoggedRequest& request : ReadRequestLog()) asked += request.target.rfind(exe + "?t=", 0) == 0;
@@ -273,10 +273,7 @@ TEST_F(SelfUpdateTest, AnAnnouncedExeThatIsTheRunningOneLeavesNothingToUpdate) {
                            std::string(64, 'a') + "\t1\t1\t0\tx.dat\n";
   ASSERT_TRUE(WriteBytes(ManifestFolder() + u"\\manifest-tasks-same.txt", text));
   auto r = Run(u"same", "same");
-  EXPECT_EQ(r["action"], "0");
-  EXPECT_EQ(r["headline"], "Pronto. Escolha o client para jogar.");
-  EXPECT_EQ(r["error"], "0");
-  EXPECT_EQ(r["questions"], "0");
+  ExpectFields(r, {{"action", "0"}, {"headline", WideToUtf8(kTextReady)}, {"error", "0"}, {"questions", "0"}});
   EXPECT_EQ(r["calls"], "") << "nothing downloaded, flushed or swapped";
   ExpectUntouched();
 }

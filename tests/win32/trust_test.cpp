@@ -14,6 +14,7 @@
 
 #include "app/launcher_state.h"
 #include "app/paths.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
 #include "task_runner.h"
@@ -95,14 +96,13 @@ class TrustTest : public TasksTest {
   }
   static void ExpectOffline(TaskKind kind) {
     if (kind == TaskKind::CheckUpdates) {
-      ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
+      ExpectStatus(kTextNoConnection, kTextInstalledStillOpen, true);
     } else if (kind == TaskKind::VerifyFiles) {
-      ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
+      ExpectStatus(kTextNoConnection, kTextCheckInternet, true);
     } else {
       ASSERT_EQ(ThePlayer().questions.size(), 1u) << "an installed client: the player is asked";
-      EXPECT_EQ(WideToUtf8(ThePlayer().questions[0].text),
-                "Não foi possível conferir atualizações. Abrir o client mesmo assim?");
-      ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+      EXPECT_EQ(ThePlayer().questions[0].text, kTextAskOpenClientAnyway);
+      ExpectStatus(kTextReady, u"", false);
     }
   }
   static void Install(const char16_t* version) {
@@ -146,7 +146,7 @@ TEST_F(TrustTest, TheRecordOnDiskOutlivesTheProcessAndAnEqualSerialPasses) {
   Serve(u"new");
   for (int again = 0; again < 2; ++again) {
     Task(TaskKind::CheckUpdates);
-    ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+    ExpectStatus(kTextReady, u"", false);
   }
   EXPECT_EQ(ReadSerialRecord(), Published(u"new").serial);
 }
@@ -165,7 +165,7 @@ TEST_F(TrustTest, AForgedOrMissingRecordLetsNoOlderManifestInOnceRewritten) {
     }
     Serve(u"new");
     Task(TaskKind::CheckUpdates);
-    ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+    ExpectStatus(kTextReady, u"", false);
     EXPECT_EQ(ReadSerialRecord(), Published(u"new").serial);
     EXPECT_FALSE(Exists(SerialRecordPath() + u".part"));
     Serve(u"old");
@@ -181,7 +181,7 @@ TEST_F(TrustTest, AnUnsignedBuildKeepsNoRecordAndTakesAnyManifest) {
   Install(u"new");
   Serve(u"old");
   Task(TaskKind::VerifyFiles);
-  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  ExpectStatus(kTextAllFilesCurrent, u"", false);
   ExpectInstalled(u"old");
   EXPECT_FALSE(Exists(SerialRecordPath()));
 }

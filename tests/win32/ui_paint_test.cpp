@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/launcher_state.h"
+#include "app/texts.h"
 #include "ui/assets_win32.h"
 #include "ui/paint_win32.h"
 
@@ -394,8 +395,8 @@ TEST_F(Paint, StatesAsPicturesForTheEye) {
   struct Shot { const char* name; Scene scene; };
   const Shot shots[] = {
       {"idle", {false, false, true, false, 0, 0, -1, -1, u"Tudo pronto.", u"Escolha um cliente para jogar."}},
-      {"busy", {true, false, false, false, 0, 0, 3, -1, u"Conectando ao servidor...", u""}},
-      {"error", {false, true, false, false, 0, 0, -1, -1, u"Não foi possível iniciar a tarefa.",
+      {"busy", {true, false, false, false, 0, 0, 3, -1, kTextConnecting, u""}},
+      {"error", {false, true, false, false, 0, 0, -1, -1, kTextTaskNotStarted,
                  u"Verificação de arquivos: conexão recusada (ação necessária)"}},
       {"downloading", {true, false, false, false, 420, 135, -1, -1, u"Baixando atualização do OTClient...",
                        u"12,5 de 40,0 MB"}},

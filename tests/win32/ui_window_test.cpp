@@ -13,6 +13,7 @@
 #include "app/launcher_state.h"
 #include "app/paths.h"
 #include "app/task_handoff_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "ui/assets_win32.h"
 #include "ui/input.h"
@@ -63,7 +64,7 @@ class Window : public ::testing::Test {
     g_releaseTick = g_destroyTick = 0;
     g_state.busy = false;
     g_state.cancel_requested = false;
-    SetStatus(u"Conectando ao servidor...", u"", false);
+    SetStatus(kTextConnecting, u"", false);
     window_ = CreateMainWindow(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
     ASSERT_TRUE(window_);
     Pump(200);
@@ -206,7 +207,7 @@ TEST_F(Window, ClicksWhileBusyAreIgnoredAndCancelarCancels) {
 
   Click(ButtonExit);  // "Cancelar": the worker ends the task
   const StatusTexts texts = CopyStatus();
-  EXPECT_EQ(texts.headline, u"Cancelando...");
+  EXPECT_EQ(texts.headline, kTextCancelling);
   EXPECT_EQ(texts.detail, u"");
   EXPECT_FALSE(g_state.status_is_error);
   EXPECT_TRUE(g_state.busy);  // until the worker's end
@@ -308,7 +309,7 @@ TEST_F(Window, FinishCloseLauncherDestroysTheWindow) {
 
 TEST_F(Window, EveryPortugueseTextOnScreen) {
   g_state.installed[1] = true;
-  SetStatus(u"Não foi possível iniciar a tarefa.", u"Atenção: verificação e instalação concluídas à tarde", true);
+  SetStatus(kTextTaskNotStarted, u"Atenção: verificação e instalação concluídas à tarde", true);
   const std::string crop = "-crop 688x506+" + std::to_string(left_) + "+" + std::to_string(top_);
   Shell("xdotool mousemove 5 5 sleep 0.2; " + Artefact(crop.c_str()) + "window_texts.png");
   EXPECT_TRUE(IsWindow(window_));
@@ -328,7 +329,7 @@ DWORD WINAPI StandInWorker(LPVOID param) {
   } else {
     for (int i = 0; i < 2000 && !g_state.cancel_requested; ++i) Sleep(10);
     for (int i = 0; i < 2000 && !g_workerMayEnd; ++i) Sleep(10);
-    SetStatus(u"Cancelado.", u"", false);
+    SetStatus(kTextCancelled, u"", false);
   }
   PostMessageW(static_cast<HWND>(g_state.main_window), MsgTaskFinished, FinishKeepOpen, 0);
   return 0;

@@ -13,6 +13,7 @@
 #include "app/paths.h"
 #include "app/scoped_win32.h"
 #include "app/task_handoff_win32.h"
+#include "app/texts.h"
 #include "app/win32_text.h"
 #include "tasks_test_util.h"
 #include "tests/win32/support/expect_status.h"
@@ -34,15 +35,7 @@ class WorkerTest : public TasksTest {
   void SetUp() override {
     TasksTest::SetUp();
     if (HasFatalFailure()) return;
-    ClearFaultRules();
-    RemoveTree(InstallDir());
-    RemoveTree(TibiaFolder());
-    ResetPlayer(IDNO);
-    g_state.busy = false;
-    g_state.status_is_error = false;
-    g_state.total_permille = 7;
-    g_state.file_permille = 7;
-    SetStatus(u"Conectando ao servidor...", u"");
+    Fresh();
     window_ = MakeMainWindow();
     ASSERT_NE(window_, nullptr);
   }
@@ -53,6 +46,18 @@ class WorkerTest : public TasksTest {
     RemoveTree(TibiaFolder());
   }
 
+  // No client, no faults, no answers, stale progress and texts: as before each test and each case of a table.
+  static void Fresh() {
+    ClearFaultRules();
+    RemoveTree(InstallDir());
+    RemoveTree(TibiaFolder());
+    ResetPlayer(IDNO);
+    g_state.busy = false;
+    g_state.status_is_error = false;
+    g_state.total_permille = 7;
+    g_state.file_permille = 7;
+    SetStatus(kTextConnecting, u"");
+  }
   static void UseManifest(const char16_t* name) {
     ASSERT_TRUE(ServeTasksManifest(name));
   }
@@ -75,6 +80,15 @@ class WorkerTest : public TasksTest {
   }
   static void ExpectNoQuestion() { EXPECT_TRUE(ThePlayer().questions.empty()); }
   static bool Launched(ClientKind client) { return WaitForFile(ClientDir(client) + u"\\launch-record.txt", 15000); }
+  // Closing while the worker is held waits for it about three seconds, then the window goes.
+  void ExpectCloseWaitsAboutThreeSeconds() {
+    const DWORD start = GetTickCount();
+    RequestClose(window_);
+    const DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 2900u);
+    EXPECT_LT(waited, 4500u);
+    EXPECT_FALSE(IsWindow(window_));
+  }
 
   HWND window_ = nullptr;
 };
@@ -85,25 +99,44 @@ TEST_F(WorkerTest, StartUpOnlineIsReadyAndKeepsTheWindowOpen) {
   UseManifest(u"ready");
   const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
   ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
   EXPECT_EQ(g_state.total_permille, 0u) << "progress starts at 0 and start-up moves nothing";
   EXPECT_EQ(g_state.file_permille, 0u);
   EXPECT_FALSE(Exists(InstallDir())) << "start-up checks no client file";
   ExpectNoQuestion();
 }
 
-TEST_F(WorkerTest, StartUpOfflineSaysSoInErrorColours) {
-  GoOffline();
-  const Finished f = RunTask(TaskKind::CheckUpdates, ClientKind::None);
-  ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
-  ExpectNoQuestion();
+// Offline, a task that cannot go on without the file host says so in the error
+// colours, and asks nothing even of a player who would answer Yes.
+TEST_F(WorkerTest, OfflineATaskThatNeedsTheHostSaysSoWithoutAsking) {
+  const struct {
+    TaskKind kind;
+    ClientKind client;
+    void (*prepare)();
+    const char16_t* detail;
+  } cases[] = {
+      {TaskKind::CheckUpdates, ClientKind::None, [] {}, kTextInstalledStillOpen},
+      {TaskKind::VerifyFiles, ClientKind::None, [] { Install(ClientKind::OTClient); }, kTextCheckInternet},
+      // A folder named like the executable is not an installed client.
+      {TaskKind::Play, ClientKind::OTClient,
+       [] { ASSERT_TRUE(CreateDirectoryTree(ClientExePath(ClientKind::OTClient))); }, kTextCheckInternet},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    Fresh();
+    c.prepare();
+    GoOffline();
+    ResetPlayer(IDYES);
+    ExpectOneFinish(RunTask(c.kind, c.client), FinishKeepOpen);
+    ExpectStatus(kTextNoConnection, c.detail, true);
+    ExpectNoQuestion();
+  }
 }
 
 TEST_F(WorkerTest, AManifestWithoutFilesCountsAsOffline) {
   UseManifest(u"nofiles");
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Você ainda pode abrir um client já instalado.", true);
+  ExpectStatus(kTextNoConnection, kTextInstalledStillOpen, true);
 
   Install(ClientKind::OTClient);
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
@@ -115,12 +148,12 @@ TEST_F(WorkerTest, ANewerLauncherThatCannotBeFetchedOffersTheDownloadPage) {
   UseManifest(u"newer-noself");
   ResetPlayer(IDNO);
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+  ExpectStatus(kTextNewLauncherVersion, u"", false);
   ASSERT_EQ(ThePlayer().questions.size(), 1u);
   const Question& q = ThePlayer().questions[0];
   EXPECT_EQ(q.owner, window_);
-  EXPECT_EQ(WideToUtf8(q.text), "Há uma nova versão do launcher. Abrir a página de download?");
-  EXPECT_EQ(WideToUtf8(q.caption), "Morvel Global Launcher");
+  EXPECT_EQ(q.text, kTextAskOpenDownloadPage);
+  EXPECT_EQ(q.caption, kTextLauncherName);
   EXPECT_EQ(q.type, static_cast<UINT>(MB_YESNO | MB_ICONINFORMATION));
   EXPECT_TRUE(ThePlayer().pages.empty()) << "No opens nothing";
 
@@ -128,7 +161,7 @@ TEST_F(WorkerTest, ANewerLauncherThatCannotBeFetchedOffersTheDownloadPage) {
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
   ASSERT_EQ(ThePlayer().pages.size(), 1u);
   EXPECT_EQ(ThePlayer().pages[0], DownloadPageUrl(TestFileHost()));
-  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+  ExpectStatus(kTextNewLauncherVersion, u"", false);
 }
 
 TEST_F(WorkerTest, AnAnnouncedLauncherOfAbsurdSizeIsNotDownloaded) {
@@ -136,7 +169,7 @@ TEST_F(WorkerTest, AnAnnouncedLauncherOfAbsurdSizeIsNotDownloaded) {
   ASSERT_TRUE(UseFaultServer());  // same tree, but its request log shows what was fetched
   ClearRequestLog();
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Há uma nova versão do launcher.", u"", false);
+  ExpectStatus(kTextNewLauncherVersion, u"", false);
   for (const LoggedRequest& r : ReadRequestLog()) {
     EXPECT_EQ(r.target.find("/arquivos/launcher/tasks/"), std::string::npos) << r.target;
   }
@@ -148,32 +181,39 @@ TEST_F(WorkerTest, AnAnnouncedLauncherOfAbsurdSizeIsNotDownloaded) {
 
 // --- "Jogar" ---------------------------------------------------------------------
 
-TEST_F(WorkerTest, PlayWithUpToDateFilesOpensTheClientAndClosesTheLauncher) {
-  UseManifest(u"ready");
-  Install(ClientKind::OTClient);
-  const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
-  ExpectOneFinish(f, FinishCloseLauncher);
-  ExpectStatus(u"Abrindo OTClient...", u"", false);
-  EXPECT_EQ(g_state.total_permille, 1000u);
-  EXPECT_EQ(g_state.file_permille, 1000u);
-  EXPECT_TRUE(Launched(ClientKind::OTClient));
-  EXPECT_FALSE(Exists(ClientDir(ClientKind::Classic))) << "only the chosen client is checked";
-  EXPECT_FALSE(Exists(TibiaFolder()));
-  ExpectNoQuestion();
-}
-
-TEST_F(WorkerTest, PlayDownloadsWhatIsMissingThenOpensTheClassicClientWithItsMaps) {
-  UseManifest(u"ready");
-  const Finished f = RunTask(TaskKind::Play, ClientKind::Classic);
-  ExpectOneFinish(f, FinishCloseLauncher);
-  ExpectStatus(u"Abrindo Tibia 8.60...", u"", false);
-  EXPECT_EQ(g_state.total_permille, 1000u);
-  EXPECT_EQ(ReadBytes(ClientDir(ClientKind::Classic) + u"\\Tibia.spr"),
-            ReadBytes(SourceFolder(ClientKind::Classic) + u"\\Tibia.spr"));
-  EXPECT_EQ(ReadBytes(TibiaFolder() + u"\\Automap\\00000001.map"),
-            ReadBytes(SourceFolder(ClientKind::Classic) + u"\\Automap\\00000001.map"));
-  EXPECT_TRUE(Launched(ClientKind::Classic));
-  EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient)));
+// Online, "Jogar" brings the chosen client's files up to date (those of an
+// installed OTClient, or all of a missing classic client), opens it (the classic
+// one with its maps) and closes the launcher; the other client is not checked.
+TEST_F(WorkerTest, PlayOnlineOpensTheClientAndClosesTheLauncher) {
+  const struct {
+    ClientKind client, other;
+    bool installed;
+    const char16_t* label;
+    const char16_t* file;  // one of its files, as published
+  } cases[] = {
+      {ClientKind::OTClient, ClientKind::Classic, true, u"OTClient", u"\\data\\things.dat"},
+      {ClientKind::Classic, ClientKind::OTClient, false, u"Tibia 8.60", u"\\Tibia.spr"},
+  };
+  const WideString map = u"\\Automap\\00000001.map";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.label));
+    Fresh();
+    UseManifest(u"ready");
+    if (c.installed) Install(c.client);
+    ExpectOneFinish(RunTask(TaskKind::Play, c.client), FinishCloseLauncher);
+    ExpectStatus(TextOpening(c.label), u"", false);
+    EXPECT_EQ(g_state.total_permille, 1000u);
+    EXPECT_EQ(g_state.file_permille, 1000u);
+    EXPECT_EQ(ReadBytes(ClientDir(c.client) + c.file), ReadBytes(SourceFolder(c.client) + c.file));
+    if (c.client == ClientKind::Classic) {
+      EXPECT_EQ(ReadBytes(TibiaFolder() + map), ReadBytes(SourceFolder(c.client) + map));
+    } else {
+      EXPECT_FALSE(Exists(TibiaFolder())) << "only the classic client gets the maps";
+    }
+    EXPECT_TRUE(Launched(c.client));
+    EXPECT_FALSE(Exists(ClientDir(c.other))) << "only the chosen client is checked";
+    ExpectNoQuestion();
+  }
 }
 
 TEST_F(WorkerTest, ASecondPlayReadsNoFileItsRecordVouchesForAndVerifyReadsThemAll) {
@@ -187,12 +227,12 @@ TEST_F(WorkerTest, ASecondPlayReadsNoFileItsRecordVouchesForAndVerifyReadsThemAl
   ASSERT_TRUE(ForgeInPlace(things));
 
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishCloseLauncher);
-  ExpectStatus(u"Abrindo OTClient...", u"", false);
+  ExpectStatus(TextOpening(u"OTClient"), u"", false);
   EXPECT_TRUE(Launched(ClientKind::OTClient));
   EXPECT_NE(ReadBytes(things), published);
 
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  ExpectStatus(kTextAllFilesCurrent, u"", false);
   EXPECT_EQ(ReadBytes(things), published);
 }
 
@@ -212,7 +252,7 @@ TEST_F(WorkerTest, PlayWhenADownloadFailsKeepsItsTextsAndStartsNothing) {
 
   const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
   ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(u"Falha ao baixar os arquivos.", u"Confira sua conexão e tente de novo.", true);
+  ExpectStatus(kTextDownloadFailed, kTextCheckConnection, true);
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"));
 }
 
@@ -222,12 +262,12 @@ TEST_F(WorkerTest, PlayOfflineAsksAndNoLeavesTheLauncherReady) {
   ResetPlayer(IDNO);
   const Finished f = RunTask(TaskKind::Play, ClientKind::OTClient);
   ExpectOneFinish(f, FinishKeepOpen);
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
   ASSERT_EQ(ThePlayer().questions.size(), 1u);
   const Question& q = ThePlayer().questions[0];
   EXPECT_EQ(q.owner, window_);
-  EXPECT_EQ(WideToUtf8(q.text), "Não foi possível conferir atualizações. Abrir o client mesmo assim?");
-  EXPECT_EQ(WideToUtf8(q.caption), "Morvel Global Launcher");
+  EXPECT_EQ(q.text, kTextAskOpenClientAnyway);
+  EXPECT_EQ(q.caption, kTextLauncherName);
   EXPECT_EQ(q.type, static_cast<UINT>(MB_YESNO | MB_ICONWARNING));
   Sleep(300);
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"));
@@ -250,17 +290,7 @@ TEST_F(WorkerTest, PlayOfflineYesWithABrokenClientStaysOpenWithTheLaunchTexts) {
   GoOffline();
   ResetPlayer(IDYES);
   ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
-  ExpectStatus(u"Não foi possível abrir o client.", u"O antivírus pode ter bloqueado. Use Verificar arquivos.", true);
-}
-
-TEST_F(WorkerTest, PlayOfflineWithoutTheClientDoesNotAsk) {
-  GoOffline();
-  ResetPlayer(IDYES);
-  // A folder named like the executable is not an installed client.
-  ASSERT_TRUE(CreateDirectoryTree(ClientExePath(ClientKind::OTClient)));
-  ExpectOneFinish(RunTask(TaskKind::Play, ClientKind::OTClient), FinishKeepOpen);
-  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
-  ExpectNoQuestion();
+  ExpectStatus(kTextClientNotOpened, kTextAntivirusHint, true);
 }
 
 TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
@@ -271,7 +301,7 @@ TEST_F(WorkerTest, AQuestionIsNotAskedOnceTheWindowIsGone) {
   StartTask(TaskKind::Play, ClientKind::OTClient);
   ASSERT_EQ(WaitForSingleObject(g_worker_thread.get(), 30000), WAIT_OBJECT_0);
   ExpectNoQuestion();
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
   Sleep(300);
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt"))
       << "nothing starts behind a closed launcher";
@@ -285,7 +315,7 @@ TEST_F(WorkerTest, VerifyWithNothingInstalledFetchesNoClientFile) {
   ASSERT_TRUE(UseFaultServer());
   ClearRequestLog();
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Nenhum client instalado. Escolha um para instalar.", u"", false);
+  ExpectStatus(kTextNoClientInstalled, u"", false);
   const std::vector<LoggedRequest> requests = ReadRequestLog();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].target.rfind("/arquivos/launcher/manifest.txt?t=", 0), 0u) << requests[0].target;
@@ -297,7 +327,7 @@ TEST_F(WorkerTest, VerifyWithEverythingValid) {
   Install(ClientKind::OTClient);
   Install(ClientKind::Classic);
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  ExpectStatus(kTextAllFilesCurrent, u"", false);
   EXPECT_EQ(g_state.total_permille, 1000u);
   EXPECT_EQ(g_state.file_permille, 1000u);
   EXPECT_FALSE(Exists(ClientDir(ClientKind::OTClient) + u"\\launch-record.txt")) << "verifying starts no client";
@@ -312,7 +342,7 @@ TEST_F(WorkerTest, VerifyRepairsTheInstalledClientAndInstallsNoOther) {
   g_state.installed[0] = false;
   g_state.installed[1] = true;
   ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Tudo certo! Os arquivos estão em dia.", u"", false);
+  ExpectStatus(kTextAllFilesCurrent, u"", false);
   EXPECT_EQ(ReadBytes(ClientDir(ClientKind::OTClient) + u"\\data\\things.dat"),
             ReadBytes(SourceFolder(ClientKind::OTClient) + u"\\data\\things.dat"));
   EXPECT_EQ(ReadBytes(ClientDir(ClientKind::OTClient) + u"\\modules\\game.otmod"),
@@ -320,14 +350,6 @@ TEST_F(WorkerTest, VerifyRepairsTheInstalledClientAndInstallsNoOther) {
   EXPECT_FALSE(Exists(ClientDir(ClientKind::Classic)));
   EXPECT_TRUE(g_state.installed[0]);
   EXPECT_FALSE(g_state.installed[1]);
-}
-
-TEST_F(WorkerTest, VerifyOffline) {
-  Install(ClientKind::OTClient);
-  GoOffline();
-  ExpectOneFinish(RunTask(TaskKind::VerifyFiles, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Sem conexão com o servidor de arquivos.", u"Confira sua internet e tente de novo.", true);
-  ExpectNoQuestion();
 }
 
 // --- Hand-off ----------------------------------------------------------------------
@@ -356,7 +378,7 @@ TEST_F(WorkerTest, ASecondStartWhileBusyStartsNothing) {
   const Finished f = AwaitFinish();
   ExpectOneFinish(f, FinishKeepOpen);
   EXPECT_EQ(ThePlayer().questions.size(), 1u);
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
 
   // The next start closes the finished thread's handle and starts anew.
   ThePlayer().hold.reset();
@@ -374,12 +396,7 @@ TEST_F(WorkerTest, CloseWhileAQuestionBlocksTheWorkerWaitsAboutThreeSeconds) {
   StartTask(TaskKind::Play, ClientKind::OTClient);
   ASSERT_EQ(WaitForSingleObject(ThePlayer().asked.get(), 30000), WAIT_OBJECT_0);
 
-  const DWORD start = GetTickCount();
-  RequestClose(window_);
-  const DWORD waited = GetTickCount() - start;
-  EXPECT_GE(waited, 2900u);
-  EXPECT_LT(waited, 4500u);
-  EXPECT_FALSE(IsWindow(window_));
+  ExpectCloseWaitsAboutThreeSeconds();
   EXPECT_TRUE(g_state.cancel_requested);
 
   // Let the worker end; its message goes nowhere.
@@ -396,12 +413,7 @@ TEST_F(WorkerTest, CloseWhileTheServerStallsWaitsAboutThreeSeconds) {
   TheFinished() = Finished();
   StartTask(TaskKind::VerifyFiles, ClientKind::None);
   Sleep(300);
-  const DWORD start = GetTickCount();
-  RequestClose(window_);
-  const DWORD waited = GetTickCount() - start;
-  EXPECT_GE(waited, 2900u);
-  EXPECT_LT(waited, 4500u);
-  EXPECT_FALSE(IsWindow(window_));
+  ExpectCloseWaitsAboutThreeSeconds();
   // The worker runs into the stall's end and finishes on its own.
   EXPECT_EQ(WaitForSingleObject(g_worker_thread.get(), 60000), WAIT_OBJECT_0);
   g_state.busy = false;
@@ -440,13 +452,13 @@ TEST_F(WorkerTest, AThreadThatCannotBeCreatedReportsItAndFreesTheButtons) {
   g_task_hooks.start_thread = usual;
   EXPECT_FALSE(g_worker_thread);
   EXPECT_FALSE(g_state.busy);
-  ExpectStatus(u"Não foi possível iniciar a tarefa.", u"", true);
+  ExpectStatus(kTextTaskNotStarted, u"", true);
   Pump(300);
   EXPECT_EQ(TheFinished().count, 0) << "no task, no end message";
 
   // The buttons work again.
   ExpectOneFinish(RunTask(TaskKind::CheckUpdates, ClientKind::None), FinishKeepOpen);
-  ExpectStatus(u"Pronto. Escolha o client para jogar.", u"", false);
+  ExpectStatus(kTextReady, u"", false);
 }
 
 }  // namespace
