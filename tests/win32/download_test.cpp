@@ -548,7 +548,7 @@ TEST_F(Download, AFailedCloseOfAPartIsAWriteFailure) {
     const bool updated = Update(LoadScenario(c.scenario), true, false);
     g_close_file = CloseHandle;
     EXPECT_FALSE(updated);
-    ExpectStatus(u"Não foi possível gravar os arquivos.", u"Confira o espaço em disco e o antivírus.", true);
+    ExpectStatus(kTextWriteFailed, kTextCheckDiskAndAntivirus, true);
     EXPECT_TRUE(PartFiles().empty());
     int files = 0;
     Walk(ClientDir(ClientKind::OTClient), [&files](const WideString&, bool is_folder) { files += is_folder ? 0 : 1; });
