@@ -16,6 +16,7 @@
 #include "update/download_plan.h"
 #include "update/download_progress.h"
 #include "update/file_hosts_win32.h"
+#include "update/host_layout.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/part_resume_win32.h"
@@ -111,7 +112,7 @@ void ReportAllDone() {
 
 // What to ask the file host for an entry's whole body: its gzip, named by its digest.
 WideString BodyRequestPath(const FileEntry& entry) {
-  return kBodiesRequestFolder + Utf8ToWide(entry.sha256) + u".dl";
+  return Utf8ToWide(host_layout::BodyRequestPath(entry.sha256));
 }
 
 // The whole body as a request of its own, to the host current when it is made.

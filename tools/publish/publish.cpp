@@ -20,6 +20,7 @@
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "tools/publish/tree_lock.h"
+#include "update/host_layout.h"
 #include "update/manifest.h"
 #include "update/manifest_rules.h"
 
@@ -185,11 +186,11 @@ ExitCode CheckOptions(Run& run) {
       if (!fs::is_regular_file(file, ec)) return Fail(report, kExitUsage, "not a file: " + DisplayPath(file));
     }
   }
-  run.launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
-  run.bodies_dir = run.launcher_dir / kBodiesFolder;
-  run.patches_dir = run.launcher_dir / kPatchesFolder;
-  run.packs_dir = run.launcher_dir / kPacksFolder;
-  run.manifest_path = run.launcher_dir / kManifestName;
+  run.launcher_dir = options.out / fs::path(host_layout::kLauncherFolder).make_preferred();
+  run.bodies_dir = run.launcher_dir / host_layout::kBodiesFolder;
+  run.patches_dir = run.launcher_dir / host_layout::kPatchesFolder;
+  run.packs_dir = run.launcher_dir / host_layout::kPacksFolder;
+  run.manifest_path = run.launcher_dir / host_layout::kManifestName;
   return kExitOk;
 }
 
@@ -304,7 +305,7 @@ ExitCode PlanBodies(Run& run) {
   if (ec) return Fail(report, kExitIoError, "cannot create " + DisplayPath(run.bodies_dir) + ": " + ec.message());
   for (size_t b = 0; b < run.bodies.size(); ++b) {
     Body& body = run.bodies[b];
-    const fs::path target = run.bodies_dir / (body.sha256 + ".dl");
+    const fs::path target = run.bodies_dir / host_layout::BodyFileName(body.sha256);
     if (BodyLooksPlausible(target, body.size, body.body_size)) {
       ++report.bodies_reused;
       continue;
@@ -335,7 +336,7 @@ ExitCode CompressBodies(Run& run) {
   const bool ok = ParallelFor(run.to_make.size(), JobCount(run.options.jobs), [&](size_t k) {
     Body& body = run.bodies[run.to_make[k]];
     const SourceFile& source = run.files[body.source];
-    const std::string name = body.sha256 + ".dl";
+    const std::string name = host_layout::BodyFileName(body.sha256);
     const fs::path temp = run.bodies_dir / TempName(name);
     Digest read;
     std::string error;
@@ -373,7 +374,7 @@ ExitCode MakePatches(Run& run) {
   }
   for (const PatchEntry& p : run.previous.patches) {
     const auto body = run.body_of_sha.find(p.sha256);
-    if (body == run.body_of_sha.end() || WideToUtf8(p.path) != PatchRequestPath(p.base_sha256, p.sha256)) continue;
+    if (body == run.body_of_sha.end() || WideToUtf8(p.path) != host_layout::PatchRequestPath(p.base_sha256, p.sha256)) continue;
     const Body& b = run.bodies[body->second];
     jobs.emplace(std::make_pair(p.base_sha256, p.sha256), PatchJob{p.base_sha256, p.sha256, run.files[b.source].full, b.size, b.body_size});
   }
@@ -408,7 +409,7 @@ ExitCode MakePatches(Run& run) {
     p.sha256 = list[k]->sha256;
     p.base_sha256 = list[k]->base_sha256;
     p.download_size = sizes[k];
-    p.path = Utf8ToWide(PatchRequestPath(p.base_sha256, p.sha256));
+    p.path = Utf8ToWide(host_layout::PatchRequestPath(p.base_sha256, p.sha256));
   }
   run.report.patches = run.patches.size();
   return kExitOk;
@@ -442,7 +443,7 @@ ExitCode PlaceLauncher(Run& run) {
   if (run.launcher.size == 0) return Fail(run.report, kExitUsage, "the launcher file is empty: " + DisplayPath(options.launcher_exe));
   const std::string name = LauncherFileName(options.launcher_version, run.launcher.sha256);
   const fs::path target = run.launcher_dir / name;
-  run.self_path = std::string("/") + kLauncherFolder + "/" + name;
+  run.self_path = host_layout::LauncherRequestPath(name);
   Digest present;
   std::string ignore;
   if (!(fs::is_regular_file(fs::symlink_status(target, ec)) && HashFile(target, present, ignore) &&
@@ -525,7 +526,7 @@ ExitCode WriteManifest(Run& run) {
       (!run.patches.empty() && !SyncDirectory(run.patches_dir)) || (run.report.packs_made != 0 && !SyncDirectory(run.packs_dir))) {
     return Fail(report, kExitIoError, "cannot flush " + DisplayPath(run.bodies_dir) + ": " + LastErrorText());
   }
-  const fs::path temp = run.launcher_dir / TempName(kManifestName);
+  const fs::path temp = run.launcher_dir / TempName(host_layout::kManifestName);
   OutFile out;
   bool written = out.Create(temp) && out.Write(text.data(), text.size()) && out.Sync();
   std::string error = written ? "" : "cannot write " + DisplayPath(temp) + ": " + LastErrorText();

@@ -20,10 +20,6 @@ enum ExitCode : int {
   kExitIoError = 3,   // a read, write or rename failed; the old manifest is untouched
 };
 
-// Where things lie under the tree's root (the file host's document root).
-constexpr const char* kLauncherFolder = "arquivos/launcher";
-constexpr const char* kManifestName = "manifest.txt";
-constexpr const char* kBodiesFolder = "files";
 // The running launcher's version in the first release; a manifest announcing a
 // higher one without a usable "self" line makes every player start nag.
 constexpr int32_t kFirstLauncherVersion = 2;
