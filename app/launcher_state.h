@@ -43,6 +43,9 @@ struct LauncherState {
 
 extern LauncherState g_state;
 
+// Whether the player asked the running task to stop; its loops look between steps.
+inline bool CancelRequested() { return g_state.cancel_requested.load(); }
+
 // Replaces both texts in one hold of the lock; the three-argument form then
 // stores the error flag, so the error colour never shows before the texts.
 void SetStatus(const WideString& title, const WideString& detail);

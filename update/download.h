@@ -66,6 +66,8 @@ ScopedFile CreatePartFile(const FileEntry& entry, const WideString& target, cons
 // Moves a verified ".part" over target: Ok, or ReplaceError with the ".part" gone.
 DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& target);
 
+// Attempts at one body, patch or pack before it counts as failed.
+constexpr int kFetchAttempts = 3;
 // Waits out the pause before another attempt of a file or a pack, unless the
 // player cancels.
 void PauseBeforeRetry();

@@ -30,10 +30,7 @@
 
 namespace {
 
-constexpr int kAttempts = 3;
 constexpr DWORD kRetryPauseMs = 1500;
-
-bool CancelRequested() { return g_state.cancel_requested.load(); }
 
 // The file system compares names without case; so must every test of whether
 // two manifest paths are the same file.
@@ -235,11 +232,11 @@ DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEn
     uint64_t received = 0;
     DownloadResult patched = DownloadResult::NetworkError;
     // A cut patch goes on from its kept bytes in the next try.
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kFetchAttempts; ++attempt) {
       bool cut = false;
       g_state.file_permille.exchange(0);
       patched = DownloadPatched(first, entry, *patch, target, part_path, done, total_transfer, received, cut);
-      if (!cut || attempt == kAttempts - 1) break;
+      if (!cut || attempt == kFetchAttempts - 1) break;
       if (!hosts.PassOver()) PauseBeforeRetry();
       if (CancelRequested()) return DownloadResult::Cancelled;
     }
@@ -253,10 +250,10 @@ DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEn
   }
   const BodyFetch body = WholeBody(hosts, entry);
   DownloadResult result = DownloadResult::NetworkError;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kFetchAttempts; ++attempt) {
     g_state.file_permille.exchange(0);
     result = DownloadTo(patch ? body : first, entry, target, part_path, state_path, done, total_transfer);
-    if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
+    if (result != DownloadResult::NetworkError || attempt == kFetchAttempts - 1) break;
     // The next try goes to the next host at once; the last host, after a pause.
     if (!hosts.PassOver()) PauseBeforeRetry();
     if (CancelRequested()) return DownloadResult::Cancelled;
