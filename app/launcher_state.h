@@ -38,7 +38,7 @@ struct LauncherState {
 
   void* main_window = nullptr;    // HWND; written once before any worker exists
 
-  std::atomic<bool> installed[2] = {false, false};
+  std::atomic<bool> installed[kClientCount] = {};
 };
 
 extern LauncherState g_state;

@@ -266,8 +266,8 @@ DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEn
 // goes on with: those of files the manifest dropped, or found in place, and
 // the kept bytes of a patch no longer to be used.
 void DeleteStalePartsOf(const Manifest& manifest, const std::vector<size_t>& to_fetch,
-                        const std::vector<const PatchEntry*>& patches, const bool selection[2],
-                        const WideString client_dirs[2], const TargetPath& target_of,
+                        const std::vector<const PatchEntry*>& patches, const bool selection[kClientCount],
+                        const WideString client_dirs[kClientCount], const TargetPath& target_of,
                         const std::set<WideString>& target_keys) {
   std::set<WideString> keep = target_keys;
   for (size_t k = 0; k < to_fetch.size(); ++k) {
@@ -279,7 +279,7 @@ void DeleteStalePartsOf(const Manifest& manifest, const std::vector<size_t>& to_
       keep.insert(FoldCase(ResumeStatePath(KeptPatchPath(part_path))));
     }
   }
-  for (int client = 0; client < 2; ++client) {
+  for (int client = 0; client < kClientCount; ++client) {
     if (selection[client]) DeleteStaleParts(client_dirs[client], keep, FoldCase);
   }
 }
@@ -329,21 +329,21 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
                     total_transfer);
 }
 
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task) {
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task) {
   return UpdateClientFiles(http, manifest, selection, task, kBodiesInFlight);
 }
 
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task,
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
                        size_t bodies_in_flight) {
   FileHosts only(http);
   return UpdateClientFiles(only, manifest, selection, task, bodies_in_flight);
 }
 
-bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[2], TaskKind task,
+bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
                        size_t bodies_in_flight) {
   // ClientFilePath of every entry, with the two client folders looked up once
   // per call rather than once per file.
-  const WideString client_dirs[2] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
+  const WideString client_dirs[kClientCount] = {ClientDir(ClientKind::OTClient), ClientDir(ClientKind::Classic)};
   const TargetPath target_of = [&client_dirs](const FileEntry& entry) {
     return client_dirs[ClientIndex(entry.client)] + u"\\" + entry.path;
   };

@@ -149,7 +149,8 @@ ExitCode CheckOptions(Run& run) {
       patterns->push_back(p);
     }
   }
-  if (options.client_dirs[0].empty() && options.client_dirs[1].empty()) {
+  if (std::all_of(std::begin(options.client_dirs), std::end(options.client_dirs),
+                  [](const fs::path& dir) { return dir.empty(); })) {
     return Fail(report, kExitUsage, "nothing to publish: give --otc and/or --classic");
   }
   if (options.out.empty()) return Fail(report, kExitUsage, "give the tree's folder with --out");
@@ -160,7 +161,7 @@ ExitCode CheckOptions(Run& run) {
   }
   std::string key_error;
   if (!CanSignWith(options.key, key_error)) return Fail(report, kExitUsage, key_error);
-  for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < kClientCount; ++c) {
     const fs::path& dir = options.client_dirs[c];
     if (dir.empty()) continue;
     if (!fs::is_directory(dir, ec)) return Fail(report, kExitUsage, "not a folder: " + DisplayPath(dir));
@@ -209,7 +210,7 @@ ExitCode LockTree(Run& run) {
 ExitCode ScanSources(Run& run) {
   PublishReport& report = run.report;
   ScanResult scan;
-  for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < kClientCount; ++c) {
     if (!run.options.client_dirs[c].empty()) ScanClientFolder(run.options.client_dirs[c], c, run.exclude, scan);
   }
   CheckWindowsNames(scan);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/client_table.h"
 #include "tools/publish/exe_signature.h"
 #include "tools/publish/platform.h"
 #include "update/manifest_signature.h"
@@ -27,7 +28,7 @@ constexpr int32_t kFirstLauncherVersion = 2;
 struct PublishOptions {
   fs::path out;                 // the tree's root
   fs::path key;                 // the private key every manifest is signed with
-  fs::path client_dirs[2];      // by ClientKind; empty = that client is not published
+  fs::path client_dirs[kClientCount];    // by ClientKind; empty = that client is not published
   fs::path launcher_exe;        // empty = no "launcher"/"self" lines
   int32_t launcher_version = 0;
   ExeSigning launcher_signing;  // cert and key given: the exe is signed before it is hashed
