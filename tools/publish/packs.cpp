@@ -59,16 +59,8 @@ bool WritePack(const fs::path& packs_dir, const fs::path& bodies_dir, PackEntry&
   if (ok) {
     pack.sha256 = digest.FinishHex();
     pack.path = Utf8ToWide(host_layout::PackRequestPath(pack.sha256));
-    if (!MoveIntoPlace(temp, packs_dir / host_layout::PackFileName(pack.sha256))) {
-      error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-      ok = false;
-    }
   }
-  if (!ok) {
-    std::error_code ignore;
-    fs::remove(temp, ignore);
-  }
-  return ok;
+  return MoveTempIntoPlace(temp, packs_dir / host_layout::PackFileName(pack.sha256), ok, error);
 }
 
 }  // namespace

@@ -82,22 +82,14 @@ PatchResult PublishPatch(const fs::path& bodies_dir, const fs::path& patches_dir
   const fs::path raw = patches_dir / TempName(name + ".raw");
   const fs::path temp = patches_dir / TempName(name);
   Digest read;
-  bool written = WriteWhole(raw, patch, error) && CompressFile(raw, temp, level, read, patch_size, error);
+  const bool written = WriteWhole(raw, patch, error) && CompressFile(raw, temp, level, read, patch_size, error);
   fs::remove(raw, ec);
   const bool worth = written && patch_size < job.body_size / 2;
   if (written && !worth) {
     fs::remove(temp, ec);
     return PatchResult::NotWorthIt;
   }
-  if (written && !MoveIntoPlace(temp, target)) {
-    error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-    written = false;
-  }
-  if (!written) {
-    fs::remove(temp, ec);
-    return PatchResult::Failed;
-  }
-  return PatchResult::Made;
+  return MoveTempIntoPlace(temp, target, written, error) ? PatchResult::Made : PatchResult::Failed;
 }
 
 std::string CheckPatchBody(const fs::path& patch, const fs::path& base_body, const std::string& sha256,

@@ -102,6 +102,18 @@ bool MoveIntoPlace(const fs::path& from, const fs::path& to) {
   return true;
 }
 
+bool MoveTempIntoPlace(const fs::path& temp, const fs::path& target, bool done, std::string& error) {
+  if (done && !MoveIntoPlace(temp, target)) {
+    error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
+    done = false;
+  }
+  if (!done) {
+    std::error_code ignore;
+    fs::remove(temp, ignore);
+  }
+  return done;
+}
+
 bool SyncDirectory(const fs::path& dir) {
   const SystemFile folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder) {

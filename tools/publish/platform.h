@@ -51,6 +51,10 @@ class OutFile {
 // Moves `from` over `to` in one step: a reader sees the old file or the new
 // one, never a mix or nothing.
 bool MoveIntoPlace(const fs::path& from, const fs::path& to);
+// A file written under a temporary name goes into place only when it was
+// written whole (done); otherwise, or when the rename fails, the temporary file
+// goes. false with `error` set then.
+bool MoveTempIntoPlace(const fs::path& temp, const fs::path& target, bool done, std::string& error);
 
 // Makes the names created or renamed in `dir` durable (fsync of the folder).
 bool SyncDirectory(const fs::path& dir);

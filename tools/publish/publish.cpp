@@ -113,21 +113,6 @@ struct Run {
   std::vector<PackEntry> packs;
 };
 
-// A file written under a temporary name goes into place only when it was
-// written whole (done); otherwise, or when the rename fails, the temporary file
-// goes. false with `error` set then.
-bool MoveTempIntoPlace(const fs::path& temp, const fs::path& target, bool done, std::string& error) {
-  if (done && !MoveIntoPlace(temp, target)) {
-    error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-    done = false;
-  }
-  if (!done) {
-    std::error_code ignore;
-    fs::remove(temp, ignore);
-  }
-  return done;
-}
-
 // What was read while copying or compressing must be what was hashed before.
 bool UnchangedSince(const Digest& read, const std::string& sha256, uint64_t size, const fs::path& source,
                     std::string& error) {
@@ -375,7 +360,10 @@ ExitCode MakePatches(Run& run) {
   }
   for (const PatchEntry& p : run.previous.patches) {
     const auto body = run.body_of_sha.find(p.sha256);
-    if (body == run.body_of_sha.end() || WideToUtf8(p.path) != host_layout::PatchRequestPath(p.base_sha256, p.sha256)) continue;
+    if (body == run.body_of_sha.end() ||
+        WideToUtf8(p.path) != host_layout::PatchRequestPath(p.base_sha256, p.sha256)) {
+      continue;
+    }
     const Body& b = run.bodies[body->second];
     jobs.emplace(std::make_pair(p.base_sha256, p.sha256), PatchJob{p.base_sha256, p.sha256, run.files[b.source].full, b.size, b.body_size});
   }
