@@ -135,9 +135,3 @@ std::string WideToUtf8(const WideString& wide) {
   }
   return out;
 }
-
-std::vector<std::string> SplitText(const std::string& text, char separator) {
-  std::vector<std::string> pieces;
-  ForEachPiece(text, separator, [&](std::string_view piece) { pieces.emplace_back(piece); });
-  return pieces;
-}
