@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/launcher_state.h"
+#include "tests/win32/support/compose_frame.h"
 #include "ui/assets_win32.h"
 #include "ui/layout.h"
 #include "ui/main_window_win32.h"
