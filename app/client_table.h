@@ -4,8 +4,10 @@
 
 enum class ClientKind : int32_t { None = -1, OTClient = 0, Classic = 1 };
 
+// How many clients there are: the size of ClientTable and of every array kept per client.
+constexpr int kClientCount = 2;
 // Both clients, in table order.
-constexpr ClientKind kClientKinds[2] = {ClientKind::OTClient, ClientKind::Classic};
+constexpr ClientKind kClientKinds[kClientCount] = {ClientKind::OTClient, ClientKind::Classic};
 
 struct ClientInfo {
   const char* key;             // names the client in the manifest
@@ -15,7 +17,7 @@ struct ClientInfo {
 };
 
 // Indexed by ClientKind: 0 OTClient, 1 Classic.
-extern const ClientInfo ClientTable[2];
+extern const ClientInfo ClientTable[kClientCount];
 
 // Whether `client` is one of the two clients, the only values that index
 // ClientTable and the arrays kept per client.

@@ -39,10 +39,13 @@ struct LauncherState {
 
   void* main_window = nullptr;    // HWND; written once before any worker exists
 
-  std::atomic<bool> installed[2] = {false, false};
+  std::atomic<bool> installed[kClientCount] = {};
 };
 
 extern LauncherState g_state;
+
+// Whether the player asked the running task to stop; its loops look between steps.
+inline bool CancelRequested() { return g_state.cancel_requested.load(); }
 
 // Replaces both texts in one hold of the lock; the three-argument form then
 // stores the error flag, so the error colour never shows before the texts.

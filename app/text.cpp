@@ -147,9 +147,3 @@ WideString DecimalText(uint64_t value) {
   while (n > 0) out.push_back(digits[--n]);
   return out;
 }
-
-std::vector<std::string> SplitText(const std::string& text, char separator) {
-  std::vector<std::string> pieces;
-  ForEachPiece(text, separator, [&](std::string_view piece) { pieces.emplace_back(piece); });
-  return pieces;
-}

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 using WideString = std::u16string;
 
@@ -43,6 +42,3 @@ void ForEachPiece(std::string_view text, char separator, Fn&& fn) {
     start = end + 1;
   }
 }
-
-// The pieces ForEachPiece gives, as strings.
-std::vector<std::string> SplitText(const std::string& text, char separator);

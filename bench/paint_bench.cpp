@@ -15,6 +15,7 @@
 #include "app/launcher_state.h"
 #include "app/texts.h"
 #include "app/win32_text.h"
+#include "tests/win32/support/compose_frame.h"
 #include "ui/assets_win32.h"
 #include "ui/layout.h"
 #include "ui/main_window_win32.h"

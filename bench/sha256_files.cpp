@@ -8,8 +8,9 @@
 
 int main(int argc, char** argv) {
   int first = 1;
+  sha256_detail::TransformFn transform = sha256_detail::ActiveTransform();
   if (argc > 1 && std::strcmp(argv[1], "--portable") == 0) {
-    sha256_detail::OverrideTransform(sha256_detail::TransformPortable);
+    transform = sha256_detail::TransformPortable;
     first = 2;
   }
   if (first >= argc) {
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
       status = 1;
       continue;
     }
-    Sha256 h;
+    Sha256 h(transform);
     size_t n;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) h.Update(buffer.data(), static_cast<uint32_t>(n));
     std::fclose(f);

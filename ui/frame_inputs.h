@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "app/client_table.h"
 #include "app/text.h"
 #include "ui/input.h"
 #include "ui/layout.h"
@@ -12,7 +13,7 @@ struct FrameInputs {
   WideString headline, detail;
   bool statusIsError = false;
   bool busy = false;
-  bool installed[2] = {false, false};
+  bool installed[kClientCount] = {};
   int32_t filePermille = 0, totalPermille = 0;
   WidgetState widgets;
   // The family the display-font labels and the system-font labels end up

@@ -28,7 +28,7 @@ FinishReaction ReactionToFinish(uintptr_t finishAction) {
 }
 
 WideString RestartCommandLine(const WideString& exePath) {
-  return u"\"" + exePath + u"\" --atualizado";
+  return u"\"" + exePath + u"\" " + kRestartedSwitch;
 }
 
 const char16_t* ClientSecondLine(bool installed) { return installed ? kTextPlay : kTextInstallAndPlay; }

@@ -23,6 +23,9 @@ ClickAction OnButtonRelease(WidgetState& widgets, int b, bool busy);
 enum class FinishReaction { StayOpen, Close, Restart };
 FinishReaction ReactionToFinish(uintptr_t finishAction);
 
+// The switch that tells a launcher it was started by the one it replaced,
+// which it waits for to end rather than bringing that one's window forward.
+constexpr char16_t kRestartedSwitch[] = u"--atualizado";
 // The command line that starts the launcher again after it replaced itself.
 WideString RestartCommandLine(const WideString& exePath);
 

@@ -53,7 +53,7 @@ Layout LayoutForDpi(int dpi) {
   l.totalBar = Bar(TotalBarTop, dpi);
   for (int b = 0; b < 4; ++b) {
     const ButtonRect& r = ButtonRects[b];
-    if (b < 2) {
+    if (b < kClientCount) {
       l.captions[b] = Text(At(r.left, r.top + 4, r.width(), 22), 18.0f, dpi);
       l.secondLines[b] = Text(At(r.left, r.top + 25, r.width(), 15), 11.5f, dpi);
     } else {

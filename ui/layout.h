@@ -9,6 +9,8 @@
 #include <array>
 #include <cstdint>
 
+#include "app/client_table.h"
+
 constexpr int WindowWidth = 688;
 constexpr int WindowHeight = 506;
 constexpr int BaseDpi = 96;
@@ -16,12 +18,13 @@ constexpr int BaseDpi = 96;
 enum ButtonId : int {
   ButtonNone = -1,
   ButtonClient0 = 0,
-  ButtonClient1 = 1,
+  ButtonClient1 = 1,  // a button per client, in table order, before the others
   ButtonVerify = 2,
   ButtonExit = 3,
   ButtonMinimize = 4,
   ButtonClose = 5,
 };
+static_assert(ButtonClient1 - ButtonClient0 + 1 == kClientCount, "a client button per client");
 
 // Right and bottom excluded, as the platform's point-in-rectangle test has them.
 struct PixelBox {
@@ -109,7 +112,7 @@ struct Layout {
   BarLayout fileBar{}, totalBar{};
   // The two lines of a client button (0, 1) and the one line of the others (2, 3).
   std::array<TextBox, 4> captions{};
-  std::array<TextBox, 2> secondLines{};
+  std::array<TextBox, kClientCount> secondLines{};
   // The minimize bar and the two strokes of the close cross, as x0, y0, x1, y1.
   std::array<int, 4> minimizeGlyph{};
   std::array<std::array<int, 4>, 2> closeGlyph{};

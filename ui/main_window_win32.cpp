@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"MorvelGlobalLauncherWnd";
 // Sent to per-monitor aware windows (Windows 8.1 and 10); older headers lack them.
 constexpr UINT kDpiChanged = 0x02E0;         // WM_DPICHANGED
 constexpr UINT kGetDpiScaledSize = 0x02E4;   // WM_GETDPISCALEDSIZE
@@ -169,13 +168,13 @@ HWND CreateMainWindow(HINSTANCE instance, int show_command) {
   windowClass.hIcon = icon;
   windowClass.hIconSm = icon;
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.lpszClassName = kClassName;
+  windowClass.lpszClassName = kMainWindowClass;
   RegisterClassExW(&windowClass);
 
   // At the system's scale first; the monitor the window lands on may have another.
   if (const int dpi = SystemDpi(); dpi != g_assets.layout.dpi) UseDpi(dpi);
   const RECT place = CentredPlace();
-  HWND window = CreateWindowExW(0, kClassName, WinText(kTextLauncherName), WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX,
+  HWND window = CreateWindowExW(0, kMainWindowClass, WinText(kTextLauncherName), WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX,
                                 place.left, place.top, place.right - place.left, place.bottom - place.top, nullptr,
                                 nullptr, instance, nullptr);
   g_state.main_window = window;

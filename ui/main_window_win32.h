@@ -3,6 +3,9 @@
 #pragma once
 #include <windows.h>
 
+// The window's class: a second launcher finds the first one's window by it.
+constexpr wchar_t kMainWindowClass[] = L"MorvelGlobalLauncherWnd";
+
 // The system's DPI, as its screen reports it to GDI+ (the exe imports no GDI).
 int SystemDpi();
 

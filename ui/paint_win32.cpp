@@ -43,11 +43,15 @@ RectF ToRectF(const PixelBox& b) {
                static_cast<REAL>(b.height()));
 }
 
+}  // namespace
+
 GdipBitmap NewFrameBitmap(PixelFormat format) {
   GdipBitmap bitmap;
   GdipCreateBitmapFromScan0(g_assets.layout.width, g_assets.layout.height, 0, format, nullptr, bitmap.put());
   return bitmap;
 }
+
+namespace {
 
 // The picture of the size the layout's scale wants; the first size when the
 // second is missing (the first missing is drawn around, as always).
@@ -113,9 +117,8 @@ void DrawSlice(GpGraphics* graphics, GpBitmap* frame, const SliceCell& c, GpImag
   GdipResetClip(graphics);
 }
 
-// One frame drawn onto a bitmap of the window's size: from the kept static
-// layer when there is one and fromStaticLayer is set, else with every step.
-// Whatever the bitmap held before is covered.
+}  // namespace
+
 bool DrawFrame(GpBitmap* frame, const FrameInputs& inputs, bool fromStaticLayer) {
   const bool overStaticLayer = fromStaticLayer && CopyStaticLayer(frame);
   GdipGraphics graphics = FrameGraphics(frame);
@@ -124,6 +127,8 @@ bool DrawFrame(GpBitmap* frame, const FrameInputs& inputs, bool fromStaticLayer)
   DrawStateLayers(graphics.get(), inputs, overStaticLayer);
   return true;
 }
+
+namespace {
 
 GpFontFamily* GenericFamily() {
   if (!g_assets.genericLookedUp) {
@@ -342,12 +347,6 @@ FrameInputs CurrentFrameInputs(const WidgetState& widgets) {
   const bool display = bool(g_assets.DisplayFontFamily);
   return ReadFrameInputs(widgets, ChooseFont(true, display, bool(segoeUi), bool(tahoma)),
                          ChooseFont(false, display, bool(segoeUi), bool(tahoma)));
-}
-
-GdipBitmap ComposeFrame(const FrameInputs& inputs, bool fromStaticLayer) {
-  GdipBitmap bitmap = NewFrameBitmap(PixelFormat32bppPARGB);
-  if (bitmap && !DrawFrame(bitmap.get(), inputs, fromStaticLayer)) bitmap.reset();
-  return bitmap;
 }
 
 bool UpdateKeptFrame(const WidgetState& widgets) {

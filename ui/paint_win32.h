@@ -48,9 +48,12 @@ void UseDpi(int dpi);
 // The launcher's state and the widget state as this paint sees them, with the
 // families this prefix gives each kind of label.
 FrameInputs CurrentFrameInputs(const WidgetState& widgets);
-// One frame off screen, premultiplied: from the kept static layer when there
-// is one and fromStaticLayer is set, else with every step; empty on failure.
-GdipBitmap ComposeFrame(const FrameInputs& inputs, bool fromStaticLayer);
+// A bitmap of the layout's size; empty on failure.
+GdipBitmap NewFrameBitmap(PixelFormat format);
+// One frame drawn onto a bitmap of the window's size: from the kept static
+// layer when there is one and fromStaticLayer is set, else with every step.
+// Whatever the bitmap held before is covered.
+bool DrawFrame(GpBitmap* frame, const FrameInputs& inputs, bool fromStaticLayer);
 // Brings the kept frame up to the current inputs; composes only when one of
 // them differs from what the kept frame was drawn from, and then into the
 // kept frame itself. Says whether it did.

@@ -40,14 +40,14 @@ constexpr uint64_t kBytesAhead = 16u << 20;
 // A Play task's check pass takes a file its record vouches for as valid without
 // reading it (update/verified_record.h); every other task hashes every file.
 // Either way the records of the selected clients are written anew at the end.
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task);
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task);
 // The same with bodies_in_flight requests under way at most; 1 is the
 // sequential order (one request, read to its end, then the next).
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task,
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
                        size_t bodies_in_flight);
 // The same over the file host and its mirrors: a body that fails moves its
 // next try, and every request still out, to the next host.
-bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[2], TaskKind task,
+bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
                        size_t bodies_in_flight);
 
 // One attempt at one file. done and total_transfer only drive the progress.
@@ -66,6 +66,8 @@ File CreatePartFile(const FileEntry& entry, const WideString& target, const Wide
 // Moves a verified ".part" over target: Ok, or ReplaceError with the ".part" gone.
 DownloadResult MovePartIntoPlace(const WideString& part_path, const WideString& target);
 
+// Attempts at one body, patch or pack before it counts as failed.
+constexpr int kFetchAttempts = 3;
 // Waits out the pause before another attempt of a file or a pack, unless the
 // player cancels.
 void PauseBeforeRetry();

@@ -5,7 +5,7 @@
 
 #include <set>
 
-std::vector<size_t> SelectEntries(const std::vector<FileEntry>& files, const bool selection[2],
+std::vector<size_t> SelectEntries(const std::vector<FileEntry>& files, const bool selection[kClientCount],
                                   const TargetPath& target, const PathKey& key) {
   std::vector<size_t> picked;
   std::set<WideString> seen;

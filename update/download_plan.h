@@ -20,7 +20,7 @@ using TargetPath = std::function<WideString(const FileEntry& entry)>;
 // several selected entries name one target, only the last is kept: checked one
 // after the other they could never all be valid at once, so every run would
 // fetch them again and still report success for a file it just overwrote.
-std::vector<size_t> SelectEntries(const std::vector<FileEntry>& files, const bool selection[2],
+std::vector<size_t> SelectEntries(const std::vector<FileEntry>& files, const bool selection[kClientCount],
                                   const TargetPath& target, const PathKey& key);
 
 // The keys of every entry's target, whichever client it belongs to.

@@ -17,6 +17,7 @@
 #include "update/download_plan.h"
 #include "update/download_progress.h"
 #include "update/file_hosts_win32.h"
+#include "update/host_layout.h"
 #include "update/http_win32.h"
 #include "update/inflate_verify.h"
 #include "update/part_resume_win32.h"
@@ -30,10 +31,7 @@
 
 namespace {
 
-constexpr int kAttempts = 3;
 constexpr DWORD kRetryPauseMs = 1500;
-
-bool CancelRequested() { return g_state.cancel_requested.load(); }
 
 // The file system compares names without case; so must every test of whether
 // two manifest paths are the same file.
@@ -110,7 +108,7 @@ void ReportAllDone() {
 
 // What to ask the file host for an entry's whole body: its gzip, named by its digest.
 WideString BodyRequestPath(const FileEntry& entry) {
-  return kBodiesRequestFolder + Utf8ToWide(entry.sha256) + u".dl";
+  return Utf8ToWide(host_layout::BodyRequestPath(entry.sha256));
 }
 
 // The whole body as a request of its own, to the host current when it is made.
@@ -234,11 +232,11 @@ DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEn
     uint64_t received = 0;
     DownloadResult patched = DownloadResult::NetworkError;
     // A cut patch goes on from its kept bytes in the next try.
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kFetchAttempts; ++attempt) {
       bool cut = false;
       g_state.file_permille.exchange(0);
       patched = DownloadPatched(first, entry, *patch, target, part_path, done, total_transfer, received, cut);
-      if (!cut || attempt == kAttempts - 1) break;
+      if (!cut || attempt == kFetchAttempts - 1) break;
       if (!hosts.PassOver()) PauseBeforeRetry();
       if (CancelRequested()) return DownloadResult::Cancelled;
     }
@@ -252,10 +250,10 @@ DownloadResult FetchEntry(FileHosts& hosts, const BodyFetch& first, const FileEn
   }
   const BodyFetch body = WholeBody(hosts, entry);
   DownloadResult result = DownloadResult::NetworkError;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kFetchAttempts; ++attempt) {
     g_state.file_permille.exchange(0);
     result = DownloadTo(patch ? body : first, entry, target, part_path, state_path, done, total_transfer);
-    if (result != DownloadResult::NetworkError || attempt == kAttempts - 1) break;
+    if (result != DownloadResult::NetworkError || attempt == kFetchAttempts - 1) break;
     // The next try goes to the next host at once; the last host, after a pause.
     if (!hosts.PassOver()) PauseBeforeRetry();
     if (CancelRequested()) return DownloadResult::Cancelled;
@@ -282,7 +280,7 @@ struct ClientFiles {
   WideString StatePath(const WideString& part_path) const { return StatePathFor(part_path, target_keys, FoldCase); }
 
   const Manifest& manifest;
-  const WideString client_dirs[2];
+  const WideString client_dirs[kClientCount];
   const TargetPath target_of;  // ClientFilePath of an entry
   const std::set<WideString> target_keys;
 };
@@ -333,7 +331,7 @@ void ForgoBlockedPatches(const ClientFiles& files, FilesToFetch& fetch) {
 // Every staging file of the selected clients that no download of this list
 // goes on with: those of files the manifest dropped, or found in place, and
 // the kept bytes of a patch no longer to be used.
-void DeleteStalePartsOf(const ClientFiles& files, const FilesToFetch& fetch, const bool selection[2]) {
+void DeleteStalePartsOf(const ClientFiles& files, const FilesToFetch& fetch, const bool selection[kClientCount]) {
   std::set<WideString> keep = files.target_keys;
   for (size_t k = 0; k < fetch.entries.size(); ++k) {
     const WideString part_path = files.PartPath(files.target_of(files.manifest.files[fetch.entries[k]]));
@@ -344,7 +342,7 @@ void DeleteStalePartsOf(const ClientFiles& files, const FilesToFetch& fetch, con
       keep.insert(FoldCase(ResumeStatePath(KeptPatchPath(part_path))));
     }
   }
-  for (int client = 0; client < 2; ++client) {
+  for (int client = 0; client < kClientCount; ++client) {
     if (selection[client]) DeleteStaleParts(files.client_dirs[client], keep, FoldCase);
   }
 }
@@ -514,17 +512,17 @@ DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString
                     total_transfer);
 }
 
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task) {
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task) {
   return UpdateClientFiles(http, manifest, selection, task, kBodiesInFlight);
 }
 
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[2], TaskKind task,
+bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
                        size_t bodies_in_flight) {
   FileHosts only(http);
   return UpdateClientFiles(only, manifest, selection, task, bodies_in_flight);
 }
 
-bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[2], TaskKind task,
+bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
                        size_t bodies_in_flight) {
   const ClientFiles files(manifest);
   const std::vector<size_t> selected = SelectEntries(manifest.files, selection, files.target_of, FoldCase);

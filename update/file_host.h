@@ -7,11 +7,9 @@
 
 #include "app/text.h"
 
-// What the launcher says it is and asks for, in every build; morvel-publish
-// check-host asks the same.
+// What the launcher says it is, in every build; morvel-publish check-host
+// says the same. What it asks for is in update/host_layout.h.
 constexpr char16_t kUserAgent[] = u"MorvelGlobal-Launcher/1";
-constexpr char16_t kManifestRequestPath[] = u"/arquivos/launcher/manifest.txt";
-constexpr char16_t kBodiesRequestFolder[] = u"/arquivos/launcher/files/";  // + SHA-256 hex + ".dl"
 
 struct FileHost {
   WideString name;

@@ -22,15 +22,18 @@ constexpr DWORD kLongestWaitMs = 180000;
 // 200 ms a cancel may take to close every request.
 constexpr DWORD kCancelPollMs = 10;
 
+// The response's header `query` as text; false when it is missing or does not fit.
+template <size_t N>
+bool HeaderText(HINTERNET request, DWORD query, wchar_t (&text)[N]) {
+  DWORD size = sizeof text;
+  return WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size, WINHTTP_NO_HEADER_INDEX) != 0;
+}
+
 // The body length the response announces, when it has a well-formed
 // Content-Length header.
 bool AnnouncedLength(HINTERNET request, uint64_t& length) {
   wchar_t text[32];
-  DWORD size = sizeof text;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
-                           WINHTTP_NO_HEADER_INDEX)) {
-    return false;
-  }
+  if (!HeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH, text)) return false;
   uint64_t value = 0;
   const wchar_t* p = text;
   if (*p == L'\0') return false;
@@ -111,11 +114,7 @@ bool Completed(Exchange& exchange, const std::atomic<bool>* cancel) {
 // The first byte a 206 says it holds; false when its Content-Range is missing or malformed.
 bool RangeStart(HINTERNET request, uint64_t& first) {
   wchar_t text[96];
-  DWORD size = sizeof text;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
-                           WINHTTP_NO_HEADER_INDEX)) {
-    return false;
-  }
+  if (!HeaderText(request, WINHTTP_QUERY_CONTENT_RANGE, text)) return false;
   std::string narrow;
   for (const wchar_t* p = text; *p; ++p) {
     if (*p > 0x7e) return false;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "update/host_layout.h"
 #include "update/http_win32.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
@@ -11,7 +12,7 @@ bool FetchManifest(Http& http, Manifest& manifest) {
   std::string text;
   // The limit is checked before appending, so memory stays below the limit
   // plus one chunk whatever the host sends.
-  const bool received = HttpGet(http, kManifestRequestPath + CacheDefeatingQuery(),
+  const bool received = HttpGet(http, Utf8ToWide(host_layout::ManifestRequestPath()) + CacheDefeatingQuery(),
                                 [&text](const uint8_t* data, uint32_t length) {
                                   if (text.size() > kManifestLimit) return false;
                                   text.append(reinterpret_cast<const char*>(data), length);

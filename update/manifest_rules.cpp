@@ -1,6 +1,7 @@
 #include "update/manifest_rules.h"
 
 #include "app/text.h"
+#include "update/host_layout.h"
 
 namespace {
 
@@ -106,7 +107,8 @@ int32_t ReadInt32(std::string_view field) {
 }
 
 bool IsLauncherRequestPath(std::string_view path) {
-  return path.substr(0, 10) == "/arquivos/" && path.find("..") == std::string_view::npos &&
+  const std::string_view root = host_layout::kRequestRoot;
+  return path.substr(0, root.size()) == root && path.find("..") == std::string_view::npos &&
          path.find('\\') == std::string_view::npos;
 }
 

@@ -40,7 +40,7 @@ struct FileEntry;
 const char* ParsePackLine(std::string_view line, PackEntry& pack);
 // The contents the "f" lines name, per client (index ClientIndex).
 struct ClientContents {
-  std::set<std::string> of[2];
+  std::set<std::string> of[kClientCount];
 };
 ClientContents ContentsNamed(const std::vector<FileEntry>& files);
 // Why no "f" line of its client names a member's content, or nullptr.

@@ -13,11 +13,6 @@
 
 namespace {
 
-constexpr int kAttempts = 3;
-constexpr DWORD kRetryPauseMs = 1500;
-
-bool CancelRequested() { return g_state.cancel_requested.load(); }
-
 // The file bar follows the member being written, the total bar and the amount
 // the pack's bytes as they come, skipped members' included.
 void ShowPackTransfer(uint64_t member_received, uint64_t member_length, uint64_t pack_received, uint64_t pack_size,
@@ -149,7 +144,7 @@ DownloadResult FetchPack(FileHosts& hosts, const BodyFetch& fetch, const PackEnt
                          uint64_t& done, uint64_t& total_transfer, const SingleFetch& single,
                          const PackItem*& failed) {
   failed = nullptr;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  for (int attempt = 0; attempt < kFetchAttempts; ++attempt) {
     if (attempt > 0) {
       // A pack fetched again brings every byte again; once what is missing
       // no longer pays for that, the files come alone.

@@ -20,8 +20,6 @@ namespace {
 constexpr uint64_t kKeptSpacing = 65536;
 constexpr DWORD kReplayChunk = 65536;
 
-bool CancelRequested() { return g_state.cancel_requested.load(); }
-
 // Reads exactly length bytes at offset, however the copies jump about.
 bool ReadAt(HANDLE file, uint64_t offset, uint8_t* data, uint32_t length) {
   OVERLAPPED at = {};

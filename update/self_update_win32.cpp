@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "app/file_win32.h"
 #include "app/paths.h"
 #include "app/texts.h"
@@ -103,12 +101,14 @@ bool RunningLauncherIsAnnounced(const Manifest& manifest) {
     return false;
   }
   Sha256 digest;
-  std::vector<uint8_t> buffer(65536);
-  DWORD read = 0;
-  while (ReadFile(own.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
-    digest.Update(buffer.data(), read);
-  }
-  return digest.FinishHex() == manifest.launcher_sha256;
+  const bool read_all = DigestStream(
+      digest,
+      [&own](uint8_t* buffer, uint32_t capacity) -> int64_t {
+        DWORD read = 0;
+        return ReadFile(own.get(), buffer, capacity, &read, nullptr) ? read : -1;
+      },
+      [](const uint8_t*, uint32_t) { return true; });
+  return read_all && digest.FinishHex() == manifest.launcher_sha256;
 }
 
 FinishAction UpdateLauncherOrOfferDownload(FileHosts& hosts, const Manifest& manifest) {

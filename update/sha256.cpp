@@ -1,6 +1,5 @@
 #include "update/sha256.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -23,8 +22,6 @@ inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 inline uint32_t LoadBigEndian(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
-
-std::atomic<TransformFn> g_transform{nullptr};
 
 }  // namespace
 
@@ -82,26 +79,21 @@ void TransformPortable(uint32_t state[8], const uint8_t* data, size_t blocks) {
 }
 
 TransformFn ActiveTransform() {
-  TransformFn fn = g_transform.load(std::memory_order_acquire);
-  if (!fn) {
-    fn = CpuHasShaExtensions() ? TransformShaExtensions : TransformPortable;
-    g_transform.store(fn, std::memory_order_release);
-  }
-  return fn;
+  static const TransformFn chosen = CpuHasShaExtensions() ? TransformShaExtensions : TransformPortable;
+  return chosen;
 }
-
-void OverrideTransform(TransformFn fn) { g_transform.store(fn, std::memory_order_release); }
 
 }  // namespace sha256_detail
 
-Sha256::Sha256()
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
+Sha256::Sha256(sha256_detail::TransformFn transform)
+    : transform_(transform),
+      state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
       block_{},
       byte_count_(0),
       fill_(0) {}
 
 void Sha256::Update(const void* data, uint32_t length) {
-  const auto transform = sha256_detail::ActiveTransform();
+  const auto transform = transform_;
   const uint8_t* p = static_cast<const uint8_t*>(data);
   byte_count_ += length;
   while (length > 0) {

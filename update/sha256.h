@@ -6,14 +6,33 @@
 #include <memory>
 #include <string>
 
+namespace sha256_detail {
+
+// Processes `blocks` consecutive 64-byte blocks into the state.
+using TransformFn = void (*)(uint32_t state[8], const uint8_t* data, size_t blocks);
+
+void TransformPortable(uint32_t state[8], const uint8_t* data, size_t blocks);
+// The x86 SHA extensions; only call when CpuHasShaExtensions() is true.
+void TransformShaExtensions(uint32_t state[8], const uint8_t* data, size_t blocks);
+bool CpuHasShaExtensions();
+const uint32_t* RoundConstants();
+
+// The transform a context uses unless told otherwise: chosen once, on first
+// use, from the CPU.
+TransformFn ActiveTransform();
+
+}  // namespace sha256_detail
+
 class Sha256 {
  public:
-  Sha256();
+  // Tests and benchmarks name the transform to measure or compare.
+  explicit Sha256(sha256_detail::TransformFn transform = sha256_detail::ActiveTransform());
   void Update(const void* data, uint32_t length);
   // 64 lower-case hex characters; the context must not be used afterwards.
   std::string FinishHex();
 
  private:
+  sha256_detail::TransformFn transform_;
   uint32_t state_[8];
   uint8_t block_[64];
   uint64_t byte_count_;
@@ -46,21 +65,3 @@ bool DigestStream(Sha256& digest, Read&& read, Use&& use) {
   const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kDigestChunk]);
   return DigestStream(digest, buffer.get(), read, use);
 }
-
-namespace sha256_detail {
-
-// Processes `blocks` consecutive 64-byte blocks into the state.
-using TransformFn = void (*)(uint32_t state[8], const uint8_t* data, size_t blocks);
-
-void TransformPortable(uint32_t state[8], const uint8_t* data, size_t blocks);
-// The x86 SHA extensions; only call when CpuHasShaExtensions() is true.
-void TransformShaExtensions(uint32_t state[8], const uint8_t* data, size_t blocks);
-bool CpuHasShaExtensions();
-const uint32_t* RoundConstants();
-
-// The transform every context uses: chosen once, on first use, from the CPU.
-TransformFn ActiveTransform();
-// Tests and benchmarks pin one transform; nullptr returns to the CPU's choice.
-void OverrideTransform(TransformFn fn);
-
-}  // namespace sha256_detail

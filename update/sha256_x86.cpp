@@ -2,7 +2,9 @@
 // builds alike. Kept apart so only this file is compiled for those instructions.
 #include "update/sha256.h"
 
-#if defined(__i386__) || defined(__x86_64__)
+#if !defined(__i386__) && !defined(__x86_64__)
+#error "the launcher and its tools are built for x86 only"
+#endif
 #include <cpuid.h>
 #include <immintrin.h>
 
@@ -63,14 +65,3 @@ void TransformShaExtensions(uint32_t state[8], const uint8_t* data, size_t block
 }
 
 }  // namespace sha256_detail
-
-#else
-
-namespace sha256_detail {
-bool CpuHasShaExtensions() { return false; }
-void TransformShaExtensions(uint32_t state[8], const uint8_t* data, size_t blocks) {
-  TransformPortable(state, data, blocks);
-}
-}  // namespace sha256_detail
-
-#endif

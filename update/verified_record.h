@@ -81,5 +81,5 @@ class PassRecord {
   const std::vector<FileEntry>& files_;
   std::vector<Fate> fates_;
   std::vector<FileFacts> noted_;
-  std::unordered_map<WideString, VerifiedFile> recorded_[2];
+  std::unordered_map<WideString, VerifiedFile> recorded_[kClientCount];
 };

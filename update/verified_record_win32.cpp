@@ -2,6 +2,8 @@
 
 #include <winternl.h>
 
+#include <algorithm>
+
 #include "app/client_table.h"
 #include "app/file_win32.h"
 #include "app/move_file_win32.h"
@@ -85,9 +87,9 @@ size_t FilesOf(const Manifest& manifest, ClientKind client) {
 
 }  // namespace
 
-VerifiedRecords::VerifiedRecords(const Manifest& manifest, const bool selection[2], TaskKind task)
-    : manifest_(manifest), selected_{selection[0], selection[1]}, trusted_(task == TaskKind::Play),
-      pass_(manifest.files) {
+VerifiedRecords::VerifiedRecords(const Manifest& manifest, const bool selection[kClientCount], TaskKind task)
+    : manifest_(manifest), trusted_(task == TaskKind::Play), pass_(manifest.files) {
+  std::copy(selection, selection + kClientCount, selected_);
   for (const ClientKind client : kClientKinds) {
     const size_t c = ClientIndex(client);
     const WideString path = VerifiedRecordPath(client);

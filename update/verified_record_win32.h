@@ -16,7 +16,7 @@ class VerifiedRecords {
  public:
   // A Play task trusts the records of the selected clients; any other task
   // ignores them and writes them anew.
-  VerifiedRecords(const Manifest& manifest, const bool selection[2], TaskKind task);
+  VerifiedRecords(const Manifest& manifest, const bool selection[kClientCount], TaskKind task);
   // Writes each selected client's record (temporary name, flush, rename)
   // unless it is the one read, byte for byte.
   ~VerifiedRecords();
@@ -39,11 +39,11 @@ class VerifiedRecords {
   size_t IndexOf(const FileEntry& entry) const;
 
   const Manifest& manifest_;
-  bool selected_[2];
+  bool selected_[kClientCount];
   bool trusted_;
-  std::string read_[2];  // the record texts as read (empty when none or too large)
+  std::string read_[kClientCount];  // the record texts as read (empty when none or too large)
   PassRecord pass_;
-  uint32_t volume_serials_[2] = {0, 0};  // of each client folder, once known
+  uint32_t volume_serials_[kClientCount] = {};  // of each client folder, once known
   // The file about to be hashed, and when its reading began.
   size_t pending_ = SIZE_MAX;
   uint64_t pending_start_ = 0;

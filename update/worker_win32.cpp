@@ -1,5 +1,7 @@
 #include "update/worker_win32.h"
 
+#include <algorithm>
+
 #include "app/client_table.h"
 #include "app/launcher_state.h"
 #include "app/paths.h"
@@ -29,7 +31,8 @@ FinishAction CheckUpdatesJob(FileHosts& hosts, const Manifest& manifest, bool ob
 }
 
 FinishAction PlayJob(FileHosts& hosts, const Manifest& manifest, bool obtained, ClientKind client) {
-  const bool selection[2] = {client == ClientKind::OTClient, client == ClientKind::Classic};
+  bool selection[kClientCount] = {};
+  selection[ClientIndex(client)] = true;
   if (!obtained) {
     if (!IsExistingFile(ClientExePath(client))) {
       SetStatus(kTextNoConnection, kTextCheckInternet, true);
@@ -48,12 +51,13 @@ FinishAction PlayJob(FileHosts& hosts, const Manifest& manifest, bool obtained, 
 
 FinishAction VerifyFilesJob(FileHosts& hosts, const Manifest& manifest, bool obtained) {
   RefreshInstalledClients();
-  const bool selection[2] = {g_state.installed[0].load(), g_state.installed[1].load()};
+  bool selection[kClientCount];
+  for (int c = 0; c < kClientCount; ++c) selection[c] = g_state.installed[c].load();
   if (!obtained) {
     SetStatus(kTextNoConnection, kTextCheckInternet, true);
     return FinishKeepOpen;
   }
-  if (!selection[0] && !selection[1]) {
+  if (std::find(selection, selection + kClientCount, true) == selection + kClientCount) {
     SetStatus(kTextNoClientInstalled, u"", false);
     return FinishKeepOpen;
   }

@@ -11,9 +11,11 @@
 #include "app/scoped_win32.h"
 #include "app/paths.h"
 #include "app/task_handoff_win32.h"
+#include "app/win32_text.h"
 #include "clients/automap.h"
 #include "ui/assets_win32.h"
 #include "ui/gdiplus_win32.h"
+#include "ui/input.h"
 #include "ui/main_window_win32.h"
 #include "update/worker_win32.h"
 
@@ -60,7 +62,7 @@ bool TakeSingleInstance(bool restarted) {
       continue;
     }
     mutex.release();
-    if (const HWND first = FindWindowW(L"MorvelGlobalLauncherWnd", nullptr)) {
+    if (const HWND first = FindWindowW(kMainWindowClass, nullptr)) {
       ShowWindow(first, SW_RESTORE);
       SetForegroundWindow(first);
     }
@@ -79,7 +81,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     InstallAutomap(ClientKind::Classic);
     return 0;
   }
-  if (!TakeSingleInstance(CommandLineHas(command_line, L"--atualizado"))) return 0;
+  if (!TakeSingleInstance(CommandLineHas(command_line, WinText(kRestartedSwitch)))) return 0;
 
   RemovePreviousExecutable();
   // g_state's lock is a std::mutex, ready before any code runs.

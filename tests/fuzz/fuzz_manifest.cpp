@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/text.h"
+#include "tests/support/split_text.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
 

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""check_resources.py EXE: reads the resource table of a built launcher and
+"""check_resources.py EXE VERSION: reads the resource table of a built launcher and
 checks it against what the program and the shell expect (types, ids, language,
 picture formats and sizes, font format and coverage, icon group, version block,
-manifest). Prints every mismatch and exits 1 if there is any."""
+manifest; the version block names VERSION, the version the exe is built with).
+Prints every mismatch and exits 1 if there is any."""
 import io
 import re
 import struct
@@ -21,7 +22,7 @@ EXPECTED = {(RT_RCDATA, i) for i in range(2, 12)} | {(RT_ICON, i) for i in range
 LANGUAGE = 1033
 ICON_SIZES = [16, 32, 48, 256]
 VERSION_STRINGS = {"FileDescription": "Morvel Global Launcher", "ProductName": "Morvel Global",
-                   "FileVersion": "1.0.0", "OriginalFilename": "Morvel-Global-Launcher.exe"}
+                   "OriginalFilename": "Morvel-Global-Launcher.exe"}
 SUPPORTED_OS = {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 ASM_V1, ASM_V3, COMPAT = ("urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v3",
@@ -173,11 +174,11 @@ def check_icons(group, icons):
     return errors
 
 
-def check_version(pe):
+def check_version(pe, version):
     if not hasattr(pe, "VS_FIXEDFILEINFO"):
         return ["no version block"]
     fixed, errors = pe.VS_FIXEDFILEINFO[0], []
-    for name, want in (("FileVersionMS", 0x10000), ("FileVersionLS", 0), ("ProductVersionMS", 0x10000),
+    for name, want in (("FileVersionMS", version << 16), ("FileVersionLS", 0), ("ProductVersionMS", version << 16),
                        ("ProductVersionLS", 0), ("FileFlags", 0), ("FileOS", 0x4), ("FileType", 0x1)):
         if getattr(fixed, name) != want:
             errors.append(f"version {name} is {getattr(fixed, name):#x}, expected {want:#x}")
@@ -190,8 +191,8 @@ def check_version(pe):
             translations += list(var.entry.values())
     if [t[0] for t in tables] != ["041604B0"]:
         errors.append(f"string tables {[t[0] for t in tables]}, expected one 041604B0")
-    elif tables[0][1] != VERSION_STRINGS:
-        errors.append(f"version strings {tables[0][1]}, expected {VERSION_STRINGS}")
+    elif tables[0][1] != dict(VERSION_STRINGS, FileVersion=f"{version}.0.0"):
+        errors.append(f"version strings {tables[0][1]}, expected {dict(VERSION_STRINGS, FileVersion=f'{version}.0.0')}")
     if [t.lower() for t in translations] != ["0x0416 0x04b0"]:
         errors.append(f"translation {translations}, expected 0x0416 0x04b0")
     return errors
@@ -220,7 +221,7 @@ def check_manifest(data):
     return errors
 
 
-def check(path):
+def check(path, version):
     try:
         pe = pefile.PE(path)
     except (OSError, pefile.PEFormatError) as e:
@@ -257,15 +258,15 @@ def check(path):
         if (RT_RCDATA, face) in data and data[(RT_RCDATA, face)] == data.get((RT_RCDATA, hover)):
             errors.append(f"RCDATA {hover}: the hover face is the same picture as the normal face")
     if (RT_VERSION, 1) in data:
-        errors += check_version(pe)
+        errors += check_version(pe, version)
     return errors
 
 
 def main(argv):
-    if len(argv) != 2:
-        print("usage: check_resources.py EXE", file=sys.stderr)
+    if len(argv) != 3 or not argv[2].isdigit():
+        print("usage: check_resources.py EXE VERSION", file=sys.stderr)
         return 2
-    errors = check(argv[1])
+    errors = check(argv[1], int(argv[2]))
     for e in errors:
         print(f"{argv[1]}: {e}")
     if not errors:

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""check_resources_test.py GOOD_EXE BROKEN_EXE: shows that the resource checker
-passes the launcher's table and names each fault of a broken one, and that each
+"""check_resources_test.py GOOD_EXE BROKEN_EXE VERSION: shows that the resource
+checker passes the launcher's table (built as VERSION), refuses it as another
+version, and names each fault of a broken one, and that each
 content check rejects a picture, font or manifest spoiled in one way."""
 import io
 import logging
@@ -55,15 +56,18 @@ def font_without(chars):
     return out.getvalue()
 
 
-def main(good, broken):
-    expect("launcher table", cr.check(good), None)
-    broken_errors = cr.check(broken)
+def main(good, broken, version):
+    version = int(version)
+    expect("launcher table", cr.check(good, version), None)
+    expect("version block of another build", cr.check(good, version + 1), "FileVersionMS")
+    expect("version string of another build", cr.check(good, version + 1), f"'FileVersion': '{version + 1}.0.0'")
+    broken_errors = cr.check(broken, 1)
     for needle in ("RCDATA 7 missing", "MANIFEST 1 missing", "RCDATA 12 not expected",
                    "RCDATA 6: languages [1031]", "RCDATA 2: not a JPEG", "RCDATA 3: not a PNG",
                    "same picture", "FileVersionLS", "FileFlags", "FileType", "string tables ['040904B0']",
                    "translation"):
         expect("broken table", broken_errors, needle)
-    expect("missing exe", cr.check(broken + ".absent"), "cannot read")
+    expect("missing exe", cr.check(broken + ".absent", 1), "cannot read")
 
     jpeg, frame, face = read("scene.jpg"), read("frame.png"), read("button.png")
     sof = jpeg.index(b"\xff\xc0")
@@ -120,4 +124,4 @@ def main(good, broken):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:3]))
+    sys.exit(main(*sys.argv[1:4]))

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/split_text.h"
+
 namespace {
 
 TEST(Utf8ToWide, ConvertsValidTextUnitForUnit) {

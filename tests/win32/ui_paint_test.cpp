@@ -11,6 +11,7 @@
 #include "app/launcher_state.h"
 #include "app/texts.h"
 #include "ui/assets_win32.h"
+#include "tests/win32/support/compose_frame.h"
 #include "ui/paint_win32.h"
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "app/scoped_win32.h"
 #include "ui/assets_win32.h"
+#include "tests/win32/support/compose_frame.h"
 #include "ui/paint_win32.h"
 
 inline std::string Scratch() {

@@ -10,6 +10,7 @@
 #include "tools/publish/host_client.h"
 #include "tools/publish/signing.h"
 #include "update/file_host.h"
+#include "update/host_layout.h"
 #include "update/inflate_verify.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
@@ -21,8 +22,7 @@ namespace {
 
 constexpr size_t kExamplesKept = 3;
 constexpr uint64_t kLongCacheSeconds = 30ull * 86400;
-const std::string kManifestPath = WideToUtf8(kManifestRequestPath);
-const std::string kBodiesPath = WideToUtf8(kBodiesRequestFolder);
+const std::string kManifestPath = host_layout::ManifestRequestPath();
 // How browsers and many proxies ask; a host that compresses for them may hand
 // the compressed copy to launchers through a cache.
 const std::string kAcceptEncoding = "Accept-Encoding: gzip, deflate, br";
@@ -113,7 +113,7 @@ std::vector<const std::string*> Sample(const std::vector<std::string>& all, cons
 
 // A body, inflated as the launcher inflates it, against its "f" line.
 void CheckBody(Checker& c, const std::string& sha, const FileEntry& entry) {
-  const std::string path = kBodiesPath + sha + ".dl";
+  const std::string path = host_layout::BodyRequestPath(sha);
   InflateVerifier verifier(entry.size, [](const uint8_t*, uint32_t) { return true; });
   bool corrupt = !verifier.Start();
   uint64_t received = 0;  // a host sending past the manifest's size is cut off there
@@ -191,7 +191,7 @@ void CheckLauncherExe(Checker& c, const Manifest& m) {
 
 bool ReadLocalManifest(const fs::path& tree, std::string& text) {
   InFile in;
-  if (!in.Open(tree / fs::path(kLauncherFolder) / kManifestName)) return false;
+  if (!in.Open(tree / fs::path(host_layout::kLauncherFolder) / host_layout::kManifestName)) return false;
   char buffer[65536];
   int64_t got;
   while ((got = in.Read(buffer, sizeof buffer)) > 0 && text.size() <= 2 * kManifestLimit) text.append(buffer, static_cast<size_t>(got));
@@ -352,7 +352,7 @@ ExitCode CheckHost(const CheckHostOptions& options, CheckHostReport& report) {
     }
     // A name no publish gives a body: the host must say it is not there.
     std::string missing;
-    const std::string absent = kBodiesPath + std::string(64, '0') + ".dl";
+    const std::string absent = host_layout::BodyRequestPath(std::string(64, '0'));
     const HostResponse r = c.GetText(absent, {}, 1 << 20, missing);
     if (r.status == 200) c.Fault("soft-404", absent + ": status 200 for a file that does not exist");
 
@@ -364,8 +364,8 @@ ExitCode CheckHost(const CheckHostOptions& options, CheckHostReport& report) {
     for (const std::string* sha : chosen) CheckBody(c, *sha, *bodies.at(*sha));
     const auto ranged = std::find_if(chosen.begin(), chosen.end(), [&](const std::string* s) { return bodies.at(*s)->download_size >= 2; });
     if (ranged != chosen.end()) {
-      CheckRange(c, kBodiesPath + **ranged + ".dl");
-      c.ProbeEncoding(kBodiesPath + **ranged + ".dl");
+      CheckRange(c, host_layout::BodyRequestPath(**ranged));
+      c.ProbeEncoding(host_layout::BodyRequestPath(**ranged));
     }
     std::vector<std::string> patch_paths;
     std::map<std::string, const PatchEntry*> patches;

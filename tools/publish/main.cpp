@@ -1,8 +1,10 @@
 // morvel-publish: the server admin's tool for the launcher's file host.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -158,6 +160,37 @@ int UsageError(const std::string& message, const char* command) {
   return kExitUsage;
 }
 
+// What an option handler returns when it took its option.
+constexpr int kTaken = -1;
+
+// Reads the arguments of a command with options and one operand (`what`):
+// --help or -h prints `usage` (kExitOk); an option named in `valued` takes the
+// argument after it as its value; option(name, value) takes each option (a flag
+// with an empty value) and returns kTaken or the exit code of a usage error.
+// kTaken once every argument was taken.
+template <typename Option>
+int ReadArguments(const std::vector<std::string>& args, const char* command, const char* usage,
+                  std::initializer_list<const char*> valued, const std::string& what, std::string& operand,
+                  Option&& option) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(usage, stdout);
+      return kExitOk;
+    }
+    if (a.rfind("--", 0) != 0) {
+      if (!operand.empty()) return UsageError("give one " + what, command);
+      operand = a;
+      continue;
+    }
+    const bool takes_value = std::find(valued.begin(), valued.end(), a) != valued.end();
+    if (takes_value && i + 1 >= args.size()) return UsageError(a + " needs a value", command);
+    const int code = option(a, takes_value ? args[++i] : std::string());
+    if (code != kTaken) return code;
+  }
+  return kTaken;
+}
+
 bool ReadNumber(const std::string& text, long long low, long long high, long long& value) {
   if (text.empty() || text.size() > 10) return false;
   for (char c : text) {
@@ -229,9 +262,9 @@ int RunPublish(const std::vector<std::string>& args) {
     } else if (a == "--key") {
       options.key = PathFromUtf8(v);
     } else if (a == "--otc") {
-      options.client_dirs[0] = PathFromUtf8(v);
+      options.client_dirs[ClientIndex(ClientKind::OTClient)] = PathFromUtf8(v);
     } else if (a == "--classic") {
-      options.client_dirs[1] = PathFromUtf8(v);
+      options.client_dirs[ClientIndex(ClientKind::Classic)] = PathFromUtf8(v);
     } else if (a == "--launcher") {
       options.launcher_exe = PathFromUtf8(v);
     } else if (a == "--sign-cert") {
@@ -320,32 +353,28 @@ bool ReadAge(const std::string& text, std::chrono::seconds& age) {
 
 int RunPrune(const std::vector<std::string>& args) {
   PruneOptions options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    long long n = 0;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kPruneUsage, stdout);
-      return kExitOk;
-    } else if (a == "--dry-run") {
-      options.dry_run = true;
-    } else if (a == "--keep" || a == "--min-age") {
-      if (i + 1 >= args.size()) return UsageError(a + " needs a value", "prune ");
-      const std::string& v = args[++i];
-      if (a == "--keep") {
-        if (!ReadNumber(v, 1, 1000, n)) return UsageError("--keep must be 1 to 1000", "prune ");
-        options.keep = static_cast<unsigned>(n);
-      } else if (!ReadAge(v, options.min_age)) {
-        return UsageError("--min-age takes a number and s, m, h or d, such as 24h", "prune ");
-      }
-    } else if (a.rfind("--", 0) == 0) {
-      return UsageError("unknown option " + a, "prune ");
-    } else if (!options.tree.empty()) {
-      return UsageError("give one TREE", "prune ");
-    } else {
-      options.tree = PathFromUtf8(a);
-    }
-  }
-  if (options.tree.empty()) return UsageError("give the TREE to prune", "prune ");
+  std::string tree;
+  const int read = ReadArguments(
+      args, "prune ", kPruneUsage, {"--keep", "--min-age"}, "TREE", tree,
+      [&](const std::string& a, const std::string& v) {
+        long long n = 0;
+        if (a == "--dry-run") {
+          options.dry_run = true;
+        } else if (a == "--keep") {
+          if (!ReadNumber(v, 1, 1000, n)) return UsageError("--keep must be 1 to 1000", "prune ");
+          options.keep = static_cast<unsigned>(n);
+        } else if (a == "--min-age") {
+          if (!ReadAge(v, options.min_age)) {
+            return UsageError("--min-age takes a number and s, m, h or d, such as 24h", "prune ");
+          }
+        } else {
+          return UsageError("unknown option " + a, "prune ");
+        }
+        return kTaken;
+      });
+  if (read != kTaken) return read;
+  if (tree.empty()) return UsageError("give the TREE to prune", "prune ");
+  options.tree = PathFromUtf8(tree);
   PruneReport report;
   const ExitCode code = Prune(options, report);
   if (code == kExitProblems) {
@@ -366,38 +395,29 @@ int RunPrune(const std::vector<std::string>& args) {
 int RunCheckHost(const std::vector<std::string>& args) {
   CheckHostOptions options;
   std::string url;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    long long n = 0;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kCheckHostUsage, stdout);
-      return kExitOk;
-    } else if (a == "--all") {
-      options.all = true;
-    } else if (a == "--key" || a == "--tree" || a == "--sample" || a == "--cacert") {
-      if (i + 1 >= args.size()) return UsageError(a + " needs a value", "check-host ");
-      const std::string& v = args[++i];
-      std::string error;
-      if (a == "--key") {
-        if (!ReadPublicKeyFile(PathFromUtf8(v), options.key, error)) return UsageError(error, "check-host ");
-        options.with_key = true;
-      } else if (a == "--tree") {
-        options.tree = PathFromUtf8(v);
-      } else if (a == "--cacert") {
-        options.ca_file = v;
-      } else if (!ReadNumber(v, 1, 100000, n)) {
-        return UsageError("--sample must be 1 to 100000", "check-host ");
-      } else {
-        options.sample = static_cast<size_t>(n);
-      }
-    } else if (a.rfind("--", 0) == 0) {
-      return UsageError("unknown option " + a, "check-host ");
-    } else if (!url.empty()) {
-      return UsageError("give one https://HOST[:PORT]", "check-host ");
-    } else {
-      url = a;
-    }
-  }
+  const int read = ReadArguments(
+      args, "check-host ", kCheckHostUsage, {"--key", "--tree", "--sample", "--cacert"}, "https://HOST[:PORT]", url,
+      [&](const std::string& a, const std::string& v) {
+        long long n = 0;
+        std::string error;
+        if (a == "--all") {
+          options.all = true;
+        } else if (a == "--key") {
+          if (!ReadPublicKeyFile(PathFromUtf8(v), options.key, error)) return UsageError(error, "check-host ");
+          options.with_key = true;
+        } else if (a == "--tree") {
+          options.tree = PathFromUtf8(v);
+        } else if (a == "--cacert") {
+          options.ca_file = v;
+        } else if (a == "--sample") {
+          if (!ReadNumber(v, 1, 100000, n)) return UsageError("--sample must be 1 to 100000", "check-host ");
+          options.sample = static_cast<size_t>(n);
+        } else {
+          return UsageError("unknown option " + a, "check-host ");
+        }
+        return kTaken;
+      });
+  if (read != kTaken) return read;
   if (url.empty()) return UsageError("give the file host as https://HOST[:PORT]", "check-host ");
   if (!ParseOrigin(url, options.origin)) return UsageError("not https://HOST[:PORT]: " + url, "check-host ");
   CheckHostReport report;
@@ -439,31 +459,23 @@ int RunKeygen(const std::vector<std::string>& args) {
 int RunVerify(const std::vector<std::string>& args) {
   std::string tree, key_file, exe_ca, previous_file;
   bool progress_flag = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kVerifyUsage, stdout);
-      return kExitOk;
-    }
-    if (a == "--key") {
-      if (i + 1 >= args.size()) return UsageError("--key needs a value", "verify ");
-      key_file = args[++i];
-    } else if (a == "--sign-ca") {
-      if (i + 1 >= args.size()) return UsageError("--sign-ca needs a value", "verify ");
-      exe_ca = args[++i];
-    } else if (a == "--previous") {
-      if (i + 1 >= args.size()) return UsageError("--previous needs a value", "verify ");
-      previous_file = args[++i];
-    } else if (a == "--progress") {
-      progress_flag = true;
-    } else if (a.rfind("--", 0) == 0) {
-      return UsageError("unknown option " + a, "verify ");
-    } else if (!tree.empty()) {
-      return UsageError("give one TREE", "verify ");
-    } else {
-      tree = a;
-    }
-  }
+  const int read = ReadArguments(
+      args, "verify ", kVerifyUsage, {"--key", "--sign-ca", "--previous"}, "TREE", tree,
+      [&](const std::string& a, const std::string& v) {
+        if (a == "--key") {
+          key_file = v;
+        } else if (a == "--sign-ca") {
+          exe_ca = v;
+        } else if (a == "--previous") {
+          previous_file = v;
+        } else if (a == "--progress") {
+          progress_flag = true;
+        } else {
+          return UsageError("unknown option " + a, "verify ");
+        }
+        return kTaken;
+      });
+  if (read != kTaken) return read;
   if (tree.empty()) return UsageError("give the TREE to verify", "verify ");
   if (key_file.empty()) return UsageError("give the public key with --key KEY.pub", "verify ");
   ManifestPublicKey key;

@@ -4,6 +4,7 @@
 
 #include "tools/publish/body.h"
 #include "tools/publish/publish.h"
+#include "update/host_layout.h"
 #include "update/inflate_verify.h"
 #include "update/sha256.h"
 
@@ -33,7 +34,7 @@ bool WritePack(const fs::path& packs_dir, const fs::path& bodies_dir, PackEntry&
   Sha256 digest;
   bool ok = true;
   for (const PackMember& member : pack.members) {
-    const fs::path body = bodies_dir / (member.sha256 + ".dl");
+    const fs::path body = bodies_dir / host_layout::BodyFileName(member.sha256);
     InFile in;
     Digest copied;
     ok = in.Open(body) && DigestFile(in, body, copied, error, [&](const uint8_t* data, uint32_t length) {
@@ -57,24 +58,12 @@ bool WritePack(const fs::path& packs_dir, const fs::path& bodies_dir, PackEntry&
   }
   if (ok) {
     pack.sha256 = digest.FinishHex();
-    pack.path = Utf8ToWide(PackRequestPath(pack.sha256));
-    if (!MoveIntoPlace(temp, packs_dir / (pack.sha256 + ".pack"))) {
-      error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-      ok = false;
-    }
+    pack.path = Utf8ToWide(host_layout::PackRequestPath(pack.sha256));
   }
-  if (!ok) {
-    std::error_code ignore;
-    fs::remove(temp, ignore);
-  }
-  return ok;
+  return MoveTempIntoPlace(temp, packs_dir / host_layout::PackFileName(pack.sha256), ok, error);
 }
 
 }  // namespace
-
-std::string PackRequestPath(const std::string& sha256) {
-  return std::string("/") + kLauncherFolder + "/" + kPacksFolder + "/" + sha256 + ".pack";
-}
 
 std::vector<std::vector<size_t>> GroupIntoPacks(const std::vector<PackCandidate>& bodies) {
   std::vector<std::vector<size_t>> packs;
@@ -123,8 +112,8 @@ bool PublishPacks(const fs::path& packs_dir, const fs::path& bodies_dir, const M
       }
       const auto old = before.find(MembersKey(client, pack.members));
       if (old != before.end() && old->second->size == pack.size &&
-          WideToUtf8(old->second->path) == PackRequestPath(old->second->sha256)) {
-        const fs::path file = packs_dir / (old->second->sha256 + ".pack");
+          WideToUtf8(old->second->path) == host_layout::PackRequestPath(old->second->sha256)) {
+        const fs::path file = packs_dir / host_layout::PackFileName(old->second->sha256);
         if (fs::is_regular_file(fs::symlink_status(file, ec)) && fs::file_size(file, ec) == pack.size && !ec) {
           packs.push_back(*old->second);
           ++counts.reused;

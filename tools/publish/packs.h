@@ -13,7 +13,6 @@
 
 namespace publish {
 
-constexpr const char* kPacksFolder = "packs";
 // Bodies under this go in packs. Above it a body fills enough of a round trip
 // on its own (1 MiB at 150 ms is 56 Mbit/s), and a larger member would make an
 // update of one file fetch much for little.
@@ -51,8 +50,5 @@ std::set<std::string> NamedPackFiles(const Manifest& manifest);
 // Every fault of one pack's file: its size, its digest, and each member
 // inflating, as the launcher does, to the size and digest of its file.
 std::vector<std::string> CheckPack(const fs::path& tree, const PackEntry& pack, const Manifest& manifest);
-
-// The request path of the pack named by sha256.
-std::string PackRequestPath(const std::string& sha256);
 
 }  // namespace publish

@@ -5,6 +5,7 @@
 
 #include "tools/publish/body.h"
 #include "tools/publish/publish.h"
+#include "update/host_layout.h"
 #include "update/patch.h"
 #include "update/patch_download.h"
 #include "update/patch_maker.h"
@@ -46,23 +47,15 @@ bool BodyContent(const fs::path& body, std::string& content, std::string& proble
 
 }  // namespace
 
-std::string PatchFileName(const std::string& base_sha256, const std::string& sha256) {
-  return base_sha256 + "-" + sha256 + ".dl";
-}
-
-std::string PatchRequestPath(const std::string& base_sha256, const std::string& sha256) {
-  return std::string("/") + kLauncherFolder + "/" + kPatchesFolder + "/" + PatchFileName(base_sha256, sha256);
-}
-
 PatchResult PublishPatch(const fs::path& bodies_dir, const fs::path& patches_dir, const PatchJob& job, int level,
                          uint64_t& patch_size, std::string& error) {
-  const std::string name = PatchFileName(job.base_sha256, job.sha256);
+  const std::string name = host_layout::PatchFileName(job.base_sha256, job.sha256);
   const fs::path target = patches_dir / name;
   std::error_code ec;
   // Names never change content, so a sound-looking file there is this patch
   // (verify applies it in full).
   if (BodyLooksPlausible(target, job.size, patch_size) && patch_size < job.body_size / 2) return PatchResult::Reused;
-  const fs::path base_body = bodies_dir / (job.base_sha256 + ".dl");
+  const fs::path base_body = bodies_dir / host_layout::BodyFileName(job.base_sha256);
   if (!fs::is_regular_file(fs::symlink_status(base_body, ec))) return PatchResult::NoBase;
 
   std::string base, content, patch, rebuilt, problem;
@@ -89,22 +82,14 @@ PatchResult PublishPatch(const fs::path& bodies_dir, const fs::path& patches_dir
   const fs::path raw = patches_dir / TempName(name + ".raw");
   const fs::path temp = patches_dir / TempName(name);
   Digest read;
-  bool written = WriteWhole(raw, patch, error) && CompressFile(raw, temp, level, read, patch_size, error);
+  const bool written = WriteWhole(raw, patch, error) && CompressFile(raw, temp, level, read, patch_size, error);
   fs::remove(raw, ec);
   const bool worth = written && patch_size < job.body_size / 2;
   if (written && !worth) {
     fs::remove(temp, ec);
     return PatchResult::NotWorthIt;
   }
-  if (written && !MoveIntoPlace(temp, target)) {
-    error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-    written = false;
-  }
-  if (!written) {
-    fs::remove(temp, ec);
-    return PatchResult::Failed;
-  }
-  return PatchResult::Made;
+  return MoveTempIntoPlace(temp, target, written, error) ? PatchResult::Made : PatchResult::Failed;
 }
 
 std::string CheckPatchBody(const fs::path& patch, const fs::path& base_body, const std::string& sha256,

@@ -12,12 +12,6 @@
 namespace publish {
 
 constexpr uint64_t kPatchMinSize = 1048576;
-constexpr const char* kPatchesFolder = "patches";
-
-// "<base sha256>-<sha256>.dl", under kPatchesFolder.
-std::string PatchFileName(const std::string& base_sha256, const std::string& sha256);
-// Its request path on the file host, as the "p" line gives it.
-std::string PatchRequestPath(const std::string& base_sha256, const std::string& sha256);
 
 struct PatchJob {
   std::string base_sha256, sha256;

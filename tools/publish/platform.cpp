@@ -5,16 +5,10 @@
 
 #include "app/text.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#include "app/scoped_win32.h"
-#include <io.h>
-#else
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace publish {
 
@@ -22,22 +16,7 @@ namespace {
 
 thread_local std::string g_last_error;
 
-#ifdef _WIN32
-void RememberError() {
-  const DWORD code = GetLastError();
-  ScopedLocal text;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 code, 0, reinterpret_cast<wchar_t*>(text.put()), 0, nullptr);
-  const std::string message =
-      text ? TrimLineEnds(WideToUtf8(static_cast<const char16_t*>(text.get()))) : std::string();
-  g_last_error = message.empty() ? "error " + std::to_string(code) : message;
-}
-// INVALID_HANDLE_VALUE is -1, the owner's "holds nothing".
-HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
-#else
 void RememberError() { g_last_error = std::strerror(errno); }
-#endif
 
 }  // namespace
 
@@ -56,96 +35,6 @@ bool OutFile::Close() {
   if (!ok) RememberError();
   return ok;
 }
-
-#ifdef _WIN32
-
-bool SystemFileTraits::Close(Handle file) { return CloseHandle(AsHandle(file)) != 0; }
-
-bool InFile::Open(const fs::path& path) {
-  Close();
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    RememberError();
-    return false;
-  }
-  file_.reset(FromHandle(h));
-  return true;
-}
-
-int64_t InFile::Read(void* buffer, uint32_t capacity) {
-  DWORD got = 0;
-  if (!ReadFile(AsHandle(file_.get()), buffer, capacity, &got, nullptr)) {
-    RememberError();
-    return -1;
-  }
-  return got;
-}
-
-bool OutFile::Create(const fs::path& path) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    RememberError();
-    return false;
-  }
-  file_.reset(FromHandle(h));
-  return true;
-}
-
-bool OutFile::Write(const void* data, size_t length) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (length > 0) {
-    const DWORD chunk = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
-    DWORD wrote = 0;
-    if (!WriteFile(AsHandle(file_.get()), p, chunk, &wrote, nullptr) || wrote == 0) {
-      RememberError();
-      return false;
-    }
-    p += wrote;
-    length -= wrote;
-  }
-  return true;
-}
-
-bool OutFile::Sync() {
-  if (!FlushFileBuffers(AsHandle(file_.get()))) {
-    RememberError();
-    return false;
-  }
-  return true;
-}
-
-bool MoveIntoPlace(const fs::path& from, const fs::path& to) {
-  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    RememberError();
-    return false;
-  }
-  return true;
-}
-
-bool SyncDirectory(const fs::path&) { return true; }
-
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-
-unsigned long ProcessId() { return GetCurrentProcessId(); }
-
-bool PathToUtf8(const fs::path& path, std::string& utf8) {
-  const WideString wide(reinterpret_cast<const char16_t*>(path.native().c_str()), path.native().size());
-  utf8 = WideToUtf8(wide);
-  return Utf8ToUtf16(utf8) == wide;  // unpaired surrogates came back as U+FFFD
-}
-
-fs::path PathFromUtf8(const std::string& utf8) {
-  const WideString wide = Utf8ToUtf16(utf8);
-  return fs::path(std::wstring(wide.begin(), wide.end()));
-}
-
-std::string DisplayPath(const fs::path& path) {
-  const WideString wide(reinterpret_cast<const char16_t*>(path.native().c_str()), path.native().size());
-  return WideToUtf8(wide);
-}
-
-#else  // POSIX
 
 bool SystemFileTraits::Close(Handle file) { return ::close(static_cast<int>(file)) == 0; }
 
@@ -213,6 +102,18 @@ bool MoveIntoPlace(const fs::path& from, const fs::path& to) {
   return true;
 }
 
+bool MoveTempIntoPlace(const fs::path& temp, const fs::path& target, bool done, std::string& error) {
+  if (done && !MoveIntoPlace(temp, target)) {
+    error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
+    done = false;
+  }
+  if (!done) {
+    std::error_code ignore;
+    fs::remove(temp, ignore);
+  }
+  return done;
+}
+
 bool SyncDirectory(const fs::path& dir) {
   const SystemFile folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder) {
@@ -250,7 +151,5 @@ std::string DisplayPath(const fs::path& path) {
   }
   return shown;
 }
-
-#endif
 
 }  // namespace publish

@@ -1,6 +1,6 @@
 // The few operating-system calls the publishing tool needs beyond the C++
 // standard library: durable writes, atomic replacement and terminal detection.
-// POSIX and Win32 implementations live in platform.cpp.
+// POSIX calls, in platform.cpp: the tool is built natively only.
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -12,8 +12,8 @@ namespace publish {
 
 namespace fs = std::filesystem;
 
-// The system's file: a HANDLE on Windows, a descriptor elsewhere, kept as an
-// integer so this header stays portable; platform.cpp closes it.
+// The system's file descriptor, kept as an integer so this header names no
+// system header; platform.cpp closes it.
 struct SystemFileTraits {
   using Handle = intptr_t;
   static Handle Invalid() { return -1; }
@@ -51,12 +51,15 @@ class OutFile {
 // Moves `from` over `to` in one step: a reader sees the old file or the new
 // one, never a mix or nothing.
 bool MoveIntoPlace(const fs::path& from, const fs::path& to);
+// A file written under a temporary name goes into place only when it was
+// written whole (done); otherwise, or when the rename fails, the temporary file
+// goes. false with `error` set then.
+bool MoveTempIntoPlace(const fs::path& temp, const fs::path& target, bool done, std::string& error);
 
-// Makes the names created or renamed in `dir` durable (fsync of the folder on
-// POSIX; Windows has no such step and needs none after a write-through move).
+// Makes the names created or renamed in `dir` durable (fsync of the folder).
 bool SyncDirectory(const fs::path& dir);
 
-// Text of the last failed call of this layer (errno or GetLastError).
+// Text of the last failed call of this layer (errno).
 std::string LastErrorText();
 
 bool StderrIsTerminal();
@@ -69,7 +72,7 @@ std::string TempName(const std::string& name);
 bool IsTempName(const std::string& name);
 
 // A path's UTF-8 form, or false when the name has no valid UTF-8 form (bytes
-// that are not UTF-8 on POSIX, unpaired surrogates on Windows).
+// that are not UTF-8).
 bool PathToUtf8(const fs::path& path, std::string& utf8);
 // The UTF-8 name given on a command line or in a test, as a path.
 fs::path PathFromUtf8(const std::string& utf8);

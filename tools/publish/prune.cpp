@@ -7,12 +7,11 @@
 #include "tools/publish/packs.h"
 #include "tools/publish/patches.h"
 #include "tools/publish/tree_lock.h"
+#include "update/host_layout.h"
 
 namespace publish {
 
 namespace {
-
-const std::string kLauncherPrefix = std::string(kLauncherFolder) + "/";
 
 bool IsHex(const std::string& s, size_t from, size_t count) {
   for (size_t i = from; i < from + count; ++i) {
@@ -22,11 +21,16 @@ bool IsHex(const std::string& s, size_t from, size_t count) {
 }
 
 // Names publish gives bodies and patches; nothing else in their folders is ours to delete.
-bool IsBodyName(const std::string& n) { return n.size() == 67 && IsHex(n, 0, 64) && n.compare(64, 3, ".dl") == 0; }
-bool IsPatchName(const std::string& n) {
-  return n.size() == 132 && IsHex(n, 0, 64) && n[64] == '-' && IsHex(n, 65, 64) && n.compare(129, 3, ".dl") == 0;
+bool IsBodyName(const std::string& n) {
+  return n.size() > 64 && IsHex(n, 0, 64) && n == host_layout::BodyFileName(n.substr(0, 64));
 }
-bool IsPackName(const std::string& n) { return n.size() == 69 && IsHex(n, 0, 64) && n.compare(64, 5, ".pack") == 0; }
+bool IsPatchName(const std::string& n) {
+  return n.size() > 129 && IsHex(n, 0, 64) && IsHex(n, 65, 64) &&
+         n == host_layout::PatchFileName(n.substr(0, 64), n.substr(65, 64));
+}
+bool IsPackName(const std::string& n) {
+  return n.size() > 64 && IsHex(n, 0, 64) && n == host_layout::PackFileName(n.substr(0, 64));
+}
 
 bool ReadManifestFile(const fs::path& path, Manifest& manifest) {
   InFile in;
@@ -47,9 +51,10 @@ std::string Relative(const fs::path& tree, const fs::path& path) {
 // Temporary files of a publish: one runs, or one was cut short and its
 // leftovers want a look before anything else goes.
 void FindTempFiles(const fs::path& tree, PruneReport& report) {
-  const fs::path launcher_dir = tree / kLauncherFolder;
-  for (const fs::path& dir : {launcher_dir, launcher_dir / kBodiesFolder, launcher_dir / kPatchesFolder,
-                              launcher_dir / kPacksFolder, tree / kHistoryFolder}) {
+  const fs::path launcher_dir = tree / host_layout::kLauncherFolder;
+  for (const fs::path& dir : {launcher_dir, launcher_dir / host_layout::kBodiesFolder,
+                              launcher_dir / host_layout::kPatchesFolder, launcher_dir / host_layout::kPacksFolder,
+                              tree / kHistoryFolder}) {
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       if (IsTempName(DisplayPath(it->path().filename()))) {
@@ -63,11 +68,11 @@ void FindTempFiles(const fs::path& tree, PruneReport& report) {
 
 std::set<std::string> NamedFiles(const Manifest& manifest) {
   std::set<std::string> named;
-  const std::string bodies = kLauncherPrefix + kBodiesFolder + "/";
-  for (const FileEntry& e : manifest.files) named.insert(bodies + e.sha256 + ".dl");
+  // Paths from the tree's root: request paths without their "/".
+  for (const FileEntry& e : manifest.files) named.insert(host_layout::BodyRequestPath(e.sha256).substr(1));
   for (const PatchEntry& p : manifest.patches) {
     named.insert(WideToUtf8(p.path).substr(1));
-    named.insert(bodies + p.base_sha256 + ".dl");  // the next publish diffs against it; verify checks the patch with it
+    named.insert(host_layout::BodyRequestPath(p.base_sha256).substr(1));  // the next publish diffs against it; verify checks the patch with it
   }
   if (!manifest.launcher_path.empty()) named.insert(WideToUtf8(manifest.launcher_path).substr(1));
   named.merge(NamedPackFiles(manifest));
@@ -77,7 +82,7 @@ std::set<std::string> NamedFiles(const Manifest& manifest) {
 ExitCode Prune(const PruneOptions& options, PruneReport& report) {
   report = PruneReport();
   const fs::path& tree = options.tree;
-  const fs::path launcher_dir = tree / kLauncherFolder;
+  const fs::path launcher_dir = tree / host_layout::kLauncherFolder;
   const auto now = fs::file_time_type::clock::now();
   const auto old_enough = [&](fs::file_time_type t) { return now - t >= options.min_age; };
 
@@ -91,8 +96,8 @@ ExitCode Prune(const PruneOptions& options, PruneReport& report) {
   FindTempFiles(tree, report);
   if (!report.problems.empty()) return kExitProblems;
   Manifest current;
-  if (!ReadManifestFile(launcher_dir / kManifestName, current)) {
-    report.problems.push_back("no manifest the launcher reads at " + DisplayPath(launcher_dir / kManifestName) +
+  if (!ReadManifestFile(launcher_dir / host_layout::kManifestName, current)) {
+    report.problems.push_back("no manifest the launcher reads at " + DisplayPath(launcher_dir / host_layout::kManifestName) +
                               "; without it nothing is known to be unused");
     return kExitProblems;
   }
@@ -114,7 +119,9 @@ ExitCode Prune(const PruneOptions& options, PruneReport& report) {
   }
 
   const std::pair<const char*, bool (*)(const std::string&)> folders[] = {
-      {kBodiesFolder, IsBodyName}, {kPatchesFolder, IsPatchName}, {kPacksFolder, IsPackName}};
+      {host_layout::kBodiesFolder, IsBodyName},
+      {host_layout::kPatchesFolder, IsPatchName},
+      {host_layout::kPacksFolder, IsPackName}};
   for (const auto& [folder, ours] : folders) {
     std::error_code ec;
     for (fs::directory_iterator it(launcher_dir / folder, ec), end; !ec && it != end; it.increment(ec)) {

@@ -20,6 +20,7 @@
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
 #include "tools/publish/tree_lock.h"
+#include "update/host_layout.h"
 #include "update/manifest.h"
 #include "update/manifest_rules.h"
 
@@ -112,21 +113,6 @@ struct Run {
   std::vector<PackEntry> packs;
 };
 
-// A file written under a temporary name goes into place only when it was
-// written whole (done); otherwise, or when the rename fails, the temporary file
-// goes. false with `error` set then.
-bool MoveTempIntoPlace(const fs::path& temp, const fs::path& target, bool done, std::string& error) {
-  if (done && !MoveIntoPlace(temp, target)) {
-    error = "cannot rename " + DisplayPath(temp) + ": " + LastErrorText();
-    done = false;
-  }
-  if (!done) {
-    std::error_code ignore;
-    fs::remove(temp, ignore);
-  }
-  return done;
-}
-
 // What was read while copying or compressing must be what was hashed before.
 bool UnchangedSince(const Digest& read, const std::string& sha256, uint64_t size, const fs::path& source,
                     std::string& error) {
@@ -148,7 +134,8 @@ ExitCode CheckOptions(Run& run) {
       patterns->push_back(p);
     }
   }
-  if (options.client_dirs[0].empty() && options.client_dirs[1].empty()) {
+  if (std::all_of(std::begin(options.client_dirs), std::end(options.client_dirs),
+                  [](const fs::path& dir) { return dir.empty(); })) {
     return Fail(report, kExitUsage, "nothing to publish: give --otc and/or --classic");
   }
   if (options.out.empty()) return Fail(report, kExitUsage, "give the tree's folder with --out");
@@ -159,7 +146,7 @@ ExitCode CheckOptions(Run& run) {
   }
   std::string key_error;
   if (!CanSignWith(options.key, key_error)) return Fail(report, kExitUsage, key_error);
-  for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < kClientCount; ++c) {
     const fs::path& dir = options.client_dirs[c];
     if (dir.empty()) continue;
     if (!fs::is_directory(dir, ec)) return Fail(report, kExitUsage, "not a folder: " + DisplayPath(dir));
@@ -185,11 +172,11 @@ ExitCode CheckOptions(Run& run) {
       if (!fs::is_regular_file(file, ec)) return Fail(report, kExitUsage, "not a file: " + DisplayPath(file));
     }
   }
-  run.launcher_dir = options.out / fs::path(kLauncherFolder).make_preferred();
-  run.bodies_dir = run.launcher_dir / kBodiesFolder;
-  run.patches_dir = run.launcher_dir / kPatchesFolder;
-  run.packs_dir = run.launcher_dir / kPacksFolder;
-  run.manifest_path = run.launcher_dir / kManifestName;
+  run.launcher_dir = options.out / fs::path(host_layout::kLauncherFolder).make_preferred();
+  run.bodies_dir = run.launcher_dir / host_layout::kBodiesFolder;
+  run.patches_dir = run.launcher_dir / host_layout::kPatchesFolder;
+  run.packs_dir = run.launcher_dir / host_layout::kPacksFolder;
+  run.manifest_path = run.launcher_dir / host_layout::kManifestName;
   return kExitOk;
 }
 
@@ -208,7 +195,7 @@ ExitCode LockTree(Run& run) {
 ExitCode ScanSources(Run& run) {
   PublishReport& report = run.report;
   ScanResult scan;
-  for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < kClientCount; ++c) {
     if (!run.options.client_dirs[c].empty()) ScanClientFolder(run.options.client_dirs[c], c, run.exclude, scan);
   }
   CheckWindowsNames(scan);
@@ -304,7 +291,7 @@ ExitCode PlanBodies(Run& run) {
   if (ec) return Fail(report, kExitIoError, "cannot create " + DisplayPath(run.bodies_dir) + ": " + ec.message());
   for (size_t b = 0; b < run.bodies.size(); ++b) {
     Body& body = run.bodies[b];
-    const fs::path target = run.bodies_dir / (body.sha256 + ".dl");
+    const fs::path target = run.bodies_dir / host_layout::BodyFileName(body.sha256);
     if (BodyLooksPlausible(target, body.size, body.body_size)) {
       ++report.bodies_reused;
       continue;
@@ -335,7 +322,7 @@ ExitCode CompressBodies(Run& run) {
   const bool ok = ParallelFor(run.to_make.size(), JobCount(run.options.jobs), [&](size_t k) {
     Body& body = run.bodies[run.to_make[k]];
     const SourceFile& source = run.files[body.source];
-    const std::string name = body.sha256 + ".dl";
+    const std::string name = host_layout::BodyFileName(body.sha256);
     const fs::path temp = run.bodies_dir / TempName(name);
     Digest read;
     std::string error;
@@ -373,7 +360,10 @@ ExitCode MakePatches(Run& run) {
   }
   for (const PatchEntry& p : run.previous.patches) {
     const auto body = run.body_of_sha.find(p.sha256);
-    if (body == run.body_of_sha.end() || WideToUtf8(p.path) != PatchRequestPath(p.base_sha256, p.sha256)) continue;
+    if (body == run.body_of_sha.end() ||
+        WideToUtf8(p.path) != host_layout::PatchRequestPath(p.base_sha256, p.sha256)) {
+      continue;
+    }
     const Body& b = run.bodies[body->second];
     jobs.emplace(std::make_pair(p.base_sha256, p.sha256), PatchJob{p.base_sha256, p.sha256, run.files[b.source].full, b.size, b.body_size});
   }
@@ -408,7 +398,7 @@ ExitCode MakePatches(Run& run) {
     p.sha256 = list[k]->sha256;
     p.base_sha256 = list[k]->base_sha256;
     p.download_size = sizes[k];
-    p.path = Utf8ToWide(PatchRequestPath(p.base_sha256, p.sha256));
+    p.path = Utf8ToWide(host_layout::PatchRequestPath(p.base_sha256, p.sha256));
   }
   run.report.patches = run.patches.size();
   return kExitOk;
@@ -442,7 +432,7 @@ ExitCode PlaceLauncher(Run& run) {
   if (run.launcher.size == 0) return Fail(run.report, kExitUsage, "the launcher file is empty: " + DisplayPath(options.launcher_exe));
   const std::string name = LauncherFileName(options.launcher_version, run.launcher.sha256);
   const fs::path target = run.launcher_dir / name;
-  run.self_path = std::string("/") + kLauncherFolder + "/" + name;
+  run.self_path = host_layout::LauncherRequestPath(name);
   Digest present;
   std::string ignore;
   if (!(fs::is_regular_file(fs::symlink_status(target, ec)) && HashFile(target, present, ignore) &&
@@ -525,7 +515,7 @@ ExitCode WriteManifest(Run& run) {
       (!run.patches.empty() && !SyncDirectory(run.patches_dir)) || (run.report.packs_made != 0 && !SyncDirectory(run.packs_dir))) {
     return Fail(report, kExitIoError, "cannot flush " + DisplayPath(run.bodies_dir) + ": " + LastErrorText());
   }
-  const fs::path temp = run.launcher_dir / TempName(kManifestName);
+  const fs::path temp = run.launcher_dir / TempName(host_layout::kManifestName);
   OutFile out;
   bool written = out.Create(temp) && out.Write(text.data(), text.size()) && out.Sync();
   std::string error = written ? "" : "cannot write " + DisplayPath(temp) + ": " + LastErrorText();

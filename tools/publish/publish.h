@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/client_table.h"
 #include "tools/publish/exe_signature.h"
 #include "tools/publish/platform.h"
 #include "update/manifest_signature.h"
@@ -20,10 +21,6 @@ enum ExitCode : int {
   kExitIoError = 3,   // a read, write or rename failed; the old manifest is untouched
 };
 
-// Where things lie under the tree's root (the file host's document root).
-constexpr const char* kLauncherFolder = "arquivos/launcher";
-constexpr const char* kManifestName = "manifest.txt";
-constexpr const char* kBodiesFolder = "files";
 // The running launcher's version in the first release; a manifest announcing a
 // higher one without a usable "self" line makes every player start nag.
 constexpr int32_t kFirstLauncherVersion = 2;
@@ -31,7 +28,7 @@ constexpr int32_t kFirstLauncherVersion = 2;
 struct PublishOptions {
   fs::path out;                 // the tree's root
   fs::path key;                 // the private key every manifest is signed with
-  fs::path client_dirs[2];      // by ClientKind; empty = that client is not published
+  fs::path client_dirs[kClientCount];    // by ClientKind; empty = that client is not published
   fs::path launcher_exe;        // empty = no "launcher"/"self" lines
   int32_t launcher_version = 0;
   ExeSigning launcher_signing;  // cert and key given: the exe is signed before it is hashed

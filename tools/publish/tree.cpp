@@ -126,7 +126,7 @@ bool ParsePattern(const std::string& text, PathPattern& pattern, std::string& er
   pattern = PathPattern();
   pattern.text = text;
   pattern.glob = text;
-  for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < kClientCount; ++c) {
     const std::string key = std::string(ClientTable[c].key) + ":";
     if (text.compare(0, key.size(), key) == 0) {
       pattern.client = c;
@@ -155,8 +155,8 @@ void ScanClientFolder(const fs::path& root, int client, const std::vector<PathPa
 }
 
 void CheckWindowsNames(ScanResult& result) {
-  std::map<std::string, std::string> files[2];    // folded path -> path
-  std::map<std::string, std::string> folders[2];  // folded folder path -> folder path
+  std::map<std::string, std::string> files[kClientCount];  // folded path -> path
+  std::map<std::string, std::string> folders[kClientCount];  // folded folder path -> folder path
   for (const SourceFile& f : result.files) {
     if (const char* problem = ManifestPathProblem(f.path)) {
       result.problems.push_back(Label(f.client, f.path) + ": the launcher refuses this path: " + problem);
@@ -175,7 +175,7 @@ void CheckWindowsNames(ScanResult& result) {
       result.warnings.push_back(Label(f.client, f.path) + ": long path; may pass Windows' 260-character limit under the install folder");
     }
   }
-  for (int c = 0; c < 2; ++c) {
+  for (int c = 0; c < kClientCount; ++c) {
     for (const auto& [folded, path] : files[c]) {
       const auto clash = folders[c].find(folded);
       if (clash != folders[c].end()) {

@@ -16,6 +16,7 @@
 #include "tools/publish/publish.h"
 #include "tools/publish/signing.h"
 #include "tools/publish/tree.h"
+#include "update/host_layout.h"
 #include "update/manifest.h"
 #include "update/manifest_trust.h"
 
@@ -195,8 +196,8 @@ void CheckBodies(const fs::path& bodies_dir, const BodyUses& uses, bool progress
   CollectProblems(list.size(), JobCount(0), shown, report, [&](size_t i) -> std::string {
     const std::string& sha = list[i]->first;
     const BodyUse& use = list[i]->second;
-    const fs::path body = bodies_dir / (sha + ".dl");
-    const std::string at = use.first + ": body " + kBodiesFolder + "/" + sha + ".dl: ";
+    const fs::path body = bodies_dir / host_layout::BodyFileName(sha);
+    const std::string at = use.first + ": body " + host_layout::kBodiesFolder + "/" + host_layout::BodyFileName(sha) + ": ";
     std::error_code e;
     if (!fs::is_regular_file(body, e)) return at + "missing";
     if (fs::file_size(body, e) != use.download_size) {
@@ -224,7 +225,7 @@ void CheckPatches(const fs::path& tree, const fs::path& bodies_dir, const Manife
     const std::string request = WideToUtf8(p.path);
     const std::string at = "patch " + request + ": ";
     const fs::path file = tree / PathFromUtf8(request.substr(1)).make_preferred();
-    const fs::path base = bodies_dir / (p.base_sha256 + ".dl");
+    const fs::path base = bodies_dir / host_layout::BodyFileName(p.base_sha256);
     const auto use = uses.find(p.sha256);
     std::error_code e;
     if (use == uses.end()) return at + "no file has the content it gives";
@@ -233,7 +234,8 @@ void CheckPatches(const fs::path& tree, const fs::path& bodies_dir, const Manife
       return at + "has " + std::to_string(fs::file_size(file, e)) + " bytes, the manifest says " + std::to_string(p.download_size);
     }
     if (!fs::is_regular_file(base, e)) {
-      return at + "its base body " + kBodiesFolder + "/" + p.base_sha256 + ".dl is missing, so it cannot be checked";
+      return at + "its base body " + host_layout::kBodiesFolder + "/" + host_layout::BodyFileName(p.base_sha256) +
+                  " is missing, so it cannot be checked";
     }
     const std::string why = CheckPatchBody(file, base, p.sha256, use->second.size);
     return why.empty() ? why : at + why;
@@ -249,7 +251,7 @@ void ListOtherBodies(const fs::path& bodies_dir, const Manifest& manifest, const
   std::error_code ec;
   for (fs::directory_iterator it(bodies_dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = DisplayPath(it->path().filename());
-    if (name.size() == 67 && name.compare(64, 3, ".dl") == 0 && !uses.count(name.substr(0, 64)) &&
+    if (name.size() > 64 && name == host_layout::BodyFileName(name.substr(0, 64)) && !uses.count(name.substr(0, 64)) &&
         !bases.count(name.substr(0, 64))) {
       ++report.unreferenced_bodies;
     } else if (IsTempName(name)) {
@@ -296,11 +298,11 @@ void CheckPacks(const fs::path& tree, const fs::path& launcher_dir, const Manife
   report.packs = manifest.packs.size();
   const std::set<std::string> named = NamedPackFiles(manifest);
   std::error_code ec;
-  for (fs::directory_iterator it(launcher_dir / kPacksFolder, ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(launcher_dir / host_layout::kPacksFolder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = DisplayPath(it->path().filename());
     if (!name.empty() && name[0] == '.') {
       report.warnings.push_back("leftover of an interrupted publish: " + DisplayPath(it->path()));
-    } else if (!named.count(std::string(kLauncherFolder) + "/" + kPacksFolder + "/" + name)) {
+    } else if (!named.count(host_layout::InLauncherFolder(std::string(host_layout::kPacksFolder) + "/" + name))) {
       ++report.unreferenced_packs;
     }
   }
@@ -330,11 +332,11 @@ bool ReadManifestSerial(const fs::path& path, uint64_t& serial, std::string& err
 ExitCode Verify(const fs::path& tree, const ManifestPublicKey& key, bool progress, VerifyReport& report,
                 const fs::path& exe_ca, uint64_t lowest_serial) {
   report = VerifyReport();
-  const fs::path launcher_dir = tree / fs::path(kLauncherFolder).make_preferred();
-  const fs::path bodies_dir = launcher_dir / kBodiesFolder;
+  const fs::path launcher_dir = tree / fs::path(host_layout::kLauncherFolder).make_preferred();
+  const fs::path bodies_dir = launcher_dir / host_layout::kBodiesFolder;
 
   std::string text;
-  const ExitCode read = ReadManifestText(launcher_dir / kManifestName, text, report);
+  const ExitCode read = ReadManifestText(launcher_dir / host_layout::kManifestName, text, report);
   if (read != kExitOk) return read;
   // A launcher built with a key reads only what the signature covers.
   std::string_view signed_part;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/win32_text.h"
+#include "tests/support/split_text.h"
 #include "tests/win32/support/test_disk.h"
 #include "update/worker_win32.h"
 
