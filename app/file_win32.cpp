@@ -1,5 +1,7 @@
 #include "app/file_win32.h"
 
+#include "app/move_file_win32.h"
+#include "app/paths.h"
 #include "app/win32_text.h"
 
 CloseFileFn g_close_file = CloseHandle;
@@ -77,4 +79,22 @@ std::string ReadWholeFile(const WideString& path, uint64_t max_bytes, DWORD flag
 bool FileAttributesOf(const WideString& path, DWORD& attributes) {
   attributes = GetFileAttributesW(WinText(path));
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MoveTempOver(const WideString& temp, const WideString& path) {
+  MakeReplaceable(path);
+  if (g_move_file(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  DeleteFileW(WinText(temp));
+  return false;
+}
+
+bool WriteFileWhole(const WideString& path, const WideString& temp, const std::string& bytes) {
+  MakeReplaceable(temp);
+  DeleteFileW(WinText(temp));
+  File file = File::CreateNew(temp);
+  bool ok = file && file.WriteAll(bytes.data(), bytes.size()) && file.Flush();
+  ok = file.Close() && ok;
+  if (ok) return MoveTempOver(temp, path);
+  DeleteFileW(WinText(temp));
+  return false;
 }

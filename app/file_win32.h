@@ -72,3 +72,13 @@ std::string ReadWholeFile(const WideString& path, uint64_t max_bytes, DWORD flag
 // The attributes of the file at path; false when there is none or a folder
 // is there. Whether it can be opened now does not matter.
 bool FileAttributesOf(const WideString& path, DWORD& attributes);
+
+// Moves a finished temporary file over path (made replaceable first) in one
+// step, written through; the temporary goes when it cannot.
+bool MoveTempOver(const WideString& temp, const WideString& path);
+
+// Writes bytes as the whole of path: under temp, made fresh (whatever lies there
+// goes first, so a link there is never written through), flushed, then moved
+// over path. A crash or a full disk leaves the old file or the new one, never
+// a mix.
+bool WriteFileWhole(const WideString& path, const WideString& temp, const std::string& bytes);

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "app/file_win32.h"
-#include "app/move_file_win32.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
 #include "update/manifest_trust.h"
@@ -24,21 +23,7 @@ bool WriteSerialRecord(uint64_t serial) {
   const WideString path = SerialRecordPath();
   if (path.empty()) return false;
   CreateDirectoryTree(InstallDir());
-  const WideString temp = path + u".part";
-  // Whatever lies at the temporary name (a link too) goes first; the new one
-  // is made fresh.
-  MakeReplaceable(temp);
-  DeleteFileW(WinText(temp));
-  const std::string text = SerialRecordText(serial);
-  File file = File::CreateNew(temp);
-  bool ok = file && file.WriteAll(text.data(), text.size()) && file.Flush();
-  ok = file.Close() && ok;
-  if (ok) {
-    MakeReplaceable(path);
-    ok = g_move_file(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  }
-  if (!ok) DeleteFileW(WinText(temp));
-  return ok;
+  return WriteFileWhole(path, path + u".part", SerialRecordText(serial));
 }
 
 uint64_t UnixTimeNow() {

@@ -6,7 +6,6 @@
 
 #include "app/client_table.h"
 #include "app/file_win32.h"
-#include "app/move_file_win32.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
 
@@ -60,25 +59,6 @@ uint64_t Now() {
   return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-// Whole under a temporary name, flushed, then renamed over the old record: a
-// crash or a full disk leaves the old record or the new one, never a mix.
-// Whatever lies at the temporary name goes first, so that a link there is
-// never written through.
-void WriteRecordText(const WideString& path, const std::string& text) {
-  const WideString temp = path + u".tmp";
-  MakeReplaceable(temp);
-  DeleteFileW(WinText(temp));
-  File file = File::CreateNew(temp);
-  if (!file) return;
-  bool ok = file.WriteAll(text.data(), text.size()) && file.Flush();
-  ok = file.Close() && ok;
-  if (ok) {
-    MakeReplaceable(path);
-    ok = g_move_file(WinText(temp), WinText(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  }
-  if (!ok) DeleteFileW(WinText(temp));
-}
-
 size_t FilesOf(const Manifest& manifest, ClientKind client) {
   size_t count = 0;
   for (const FileEntry& entry : manifest.files) count += entry.client == client ? 1 : 0;
@@ -113,7 +93,7 @@ VerifiedRecords::~VerifiedRecords() {
     if (text == read_[c]) continue;
     // Nothing to record and no record to replace: no file for nothing.
     if (files.empty() && !IsExistingFile(path)) continue;
-    WriteRecordText(path, text);
+    WriteFileWhole(path, path + u".tmp", text);
   }
 }
 

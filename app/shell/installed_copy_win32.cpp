@@ -6,7 +6,6 @@
 
 #include "app/com_owner_win32.h"
 #include "app/file_win32.h"
-#include "app/move_file_win32.h"
 #include "app/paths.h"
 #include "app/texts.h"
 #include "app/win32_text.h"
@@ -27,12 +26,9 @@ bool ReplaceInstalledCopy(const WideString& running, const WideString& target) {
     ok = copy && copy.Flush();
     ok = copy.Close() && ok;
   }
-  if (ok) {
-    MakeReplaceable(target);
-    ok = g_move_file(WinText(temp), WinText(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  }
-  if (!ok) DeleteFileW(WinText(temp));
-  return ok;
+  if (ok) return MoveTempOver(temp, target);
+  DeleteFileW(WinText(temp));
+  return false;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "app/client_table.h"
 #include "app/file_win32.h"
 #include "app/launcher_state.h"
+#include "app/move_file_win32.h"
 #include "app/paths.h"
 #include "app/win32_text.h"
 #include "tests/win32/support/test_disk.h"
@@ -131,6 +132,45 @@ TEST(Files, FileAttributesOfTellsAFileFromAFolderOrNothing) {
   MakeReplaceable(dir + u"\\file");
   ASSERT_TRUE(FileAttributesOf(dir + u"\\file", attributes));
   EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+BOOL WINAPI CloseButFail(HANDLE file) {
+  CloseHandle(file);
+  SetLastError(ERROR_DISK_FULL);  // as after a delayed write error
+  return FALSE;
+}
+BOOL WINAPI RefuseMove(LPCWSTR, LPCWSTR, DWORD) { return FALSE; }
+
+// A whole write either replaces the old file or leaves it as it was, and never
+// leaves its temporary behind; what lay at the temporary name goes first.
+TEST(Files, WriteFileWholeReplacesTheOldFileOrLeavesIt) {
+  const WideString dir = ScratchFolder(u"whole-write");
+  const WideString path = dir + u"\\record", temp = dir + u"\\record.tmp";
+  const CloseFileFn real_close = g_close_file;
+  const MoveFileFn real_move = g_move_file;
+  const struct {
+    const char* fails;
+    CloseFileFn close;
+    MoveFileFn move;
+  } cases[] = {
+      {"nothing", real_close, real_move},
+      {"the close", CloseButFail, real_move},
+      {"the move", real_close, RefuseMove},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fails);
+    ASSERT_TRUE(test_disk::WriteBytes(path, "old"));
+    ASSERT_TRUE(test_disk::WriteBytes(temp, "left over from a crash"));
+    g_close_file = c.close;
+    g_move_file = c.move;
+    const bool written = WriteFileWhole(path, temp, "new");
+    g_close_file = real_close;
+    g_move_file = real_move;
+    const bool fails = c.close != real_close || c.move != real_move;
+    EXPECT_EQ(written, !fails);
+    EXPECT_EQ(test_disk::ReadBytes(path), fails ? "old" : "new");
+    EXPECT_FALSE(IsExistingFile(temp));
+  }
 }
 
 TEST(Paths, SystemConversionMatchesThePortableOneOnValidText) {
