@@ -25,6 +25,7 @@
 #include "bench/bench_support.h"
 #include "tests/win32/support/test_services.h"
 #include "update/download.h"
+#include "update/file_hosts_win32.h"
 #include "update/http_win32.h"
 
 int main(int argc, char** argv) {
@@ -56,10 +57,11 @@ int main(int argc, char** argv) {
   double seconds;
   {
     Http http(TestFileHost());
-    const bool selection[2] = {true, true};
+    FileHosts only(http);
+    const bool selection[kClientCount] = {true, true};
     SettleBeforeTiming();
     const double start = SecondsNow();
-    ok = UpdateClientFiles(http, manifest, selection, verify ? TaskKind::VerifyFiles : TaskKind::Play,
+    ok = UpdateClientFiles(only, manifest, selection, verify ? TaskKind::VerifyFiles : TaskKind::Play,
                            static_cast<size_t>(in_flight));
     seconds = SecondsNow() - start;
   }

@@ -40,21 +40,15 @@ constexpr uint64_t kBytesAhead = 16u << 20;
 // A Play task's check pass takes a file its record vouches for as valid without
 // reading it (update/verified_record.h); every other task hashes every file.
 // Either way the records of the selected clients are written anew at the end.
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task);
-// The same with bodies_in_flight requests under way at most; 1 is the
-// sequential order (one request, read to its end, then the next).
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
-                       size_t bodies_in_flight);
-// The same over the file host and its mirrors: a body that fails moves its
-// next try, and every request still out, to the next host.
+// At most bodies_in_flight body requests are under way; 1 is the sequential
+// order (one request, read to its end, then the next). A body that fails moves
+// its next try, and every request still out, to the next of the hosts.
 bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
                        size_t bodies_in_flight);
 
-// One attempt at one file. done and total_transfer only drive the progress.
+// One attempt at one file, staged at its target + ".part", as each try of an
+// update makes it. done and total_transfer only drive the progress.
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer);
-// The same attempt with the ".part" path chosen by the caller.
-DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
-                            uint64_t total_transfer);
 
 // A fresh ".part" for one attempt at target, for writing, shared with no one.
 // Whatever lies at its name goes first (an old one, or a link to a file
@@ -75,6 +69,3 @@ void PauseBeforeRetry();
 // Progress of one transfer: the file bar from received of download_size, the
 // total bar and the amounts under them from done + received of total_transfer.
 void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint64_t total_transfer);
-
-// ClientDir of the entry's client + "\" + its path, without normalisation.
-WideString ClientFilePath(const FileEntry& entry);

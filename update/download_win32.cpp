@@ -281,7 +281,7 @@ struct ClientFiles {
 
   const Manifest& manifest;
   const WideString client_dirs[kClientCount];
-  const TargetPath target_of;  // ClientFilePath of an entry
+  const TargetPath target_of;  // the client folder, then the entry's path
   const std::set<WideString> target_keys;
 };
 
@@ -497,29 +497,12 @@ void ShowTransfer(uint64_t received, uint64_t download_size, uint64_t done, uint
   SetDetail(TransferDetail(current, total_transfer));
 }
 
-WideString ClientFilePath(const FileEntry& entry) {
-  return ClientDir(entry.client) + u"\\" + entry.path;
-}
-
 DownloadResult DownloadFile(Http& http, const FileEntry& entry, uint64_t done, uint64_t total_transfer) {
-  return DownloadFile(http, entry, ClientFilePath(entry) + u".part", done, total_transfer);
-}
-
-DownloadResult DownloadFile(Http& http, const FileEntry& entry, const WideString& part_path, uint64_t done,
-                            uint64_t total_transfer) {
   FileHosts only(http);
-  return DownloadTo(WholeBody(only, entry), entry, ClientFilePath(entry), part_path, ResumeStatePath(part_path), done,
+  const WideString target = ClientDir(entry.client) + u"\\" + entry.path;
+  const WideString part_path = target + u".part";
+  return DownloadTo(WholeBody(only, entry), entry, target, part_path, ResumeStatePath(part_path), done,
                     total_transfer);
-}
-
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task) {
-  return UpdateClientFiles(http, manifest, selection, task, kBodiesInFlight);
-}
-
-bool UpdateClientFiles(Http& http, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,
-                       size_t bodies_in_flight) {
-  FileHosts only(http);
-  return UpdateClientFiles(only, manifest, selection, task, bodies_in_flight);
 }
 
 bool UpdateClientFiles(FileHosts& hosts, const Manifest& manifest, const bool selection[kClientCount], TaskKind task,

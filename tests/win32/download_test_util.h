@@ -19,6 +19,7 @@
 #include "tests/win32/support/test_services.h"
 #include "update/download.h"
 #include "update/download_progress.h"
+#include "update/file_hosts_win32.h"
 #include "update/http_win32.h"
 #include "update/manifest.h"
 
@@ -113,11 +114,15 @@ inline void ResetState() {
   SetStatus(u"", u"");
 }
 
+// Where the entry's file is installed.
+inline WideString ClientFilePath(const FileEntry& entry) { return ClientDir(entry.client) + u"\\" + entry.path; }
+
 // The full check of "Verificar arquivos" unless told otherwise.
 inline bool Update(const Manifest& manifest, bool otc, bool classic, TaskKind task = TaskKind::VerifyFiles) {
   Http http(TestFileHost());
-  const bool selection[2] = {otc, classic};
-  return UpdateClientFiles(http, manifest, selection, task);
+  FileHosts only(http);
+  const bool selection[kClientCount] = {otc, classic};
+  return UpdateClientFiles(only, manifest, selection, task, kBodiesInFlight);
 }
 
 // Every entry of the selected clients is on disk with its published content.
