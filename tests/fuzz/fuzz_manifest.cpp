@@ -10,19 +10,12 @@
 #include <vector>
 
 #include "app/text.h"
+#include "tests/fuzz/fuzz_check.h"
 #include "tests/support/split_text.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
 
 namespace {
-
-#define CHECK(cond)                                                      \
-  do {                                                                   \
-    if (!(cond)) {                                                       \
-      std::fprintf(stderr, "invariant failed: %s (line %d)\n", #cond, __LINE__); \
-      std::abort();                                                      \
-    }                                                                    \
-  } while (0)
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines = SplitText(text, '\n');

@@ -1,23 +1,10 @@
 // The resume record and the Content-Range reader under libFuzzer. A record is
 // accepted only as the exact text FormatResumeState makes of what was read (so
 // no two texts mean the same record), and a range only with first <= last.
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "tests/fuzz/fuzz_check.h"
 #include "update/resume_state.h"
-
-namespace {
-
-#define CHECK(cond)                                                                \
-  do {                                                                             \
-    if (!(cond)) {                                                                 \
-      std::fprintf(stderr, "invariant failed: %s (line %d)\n", #cond, __LINE__); \
-      std::abort();                                                                \
-    }                                                                              \
-  } while (0)
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -17,22 +17,15 @@ using namespace download_test;
 
 namespace {
 
-class DownloadRecord : public ::testing::Test {
+class DownloadRecord : public FaultServerTest {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(ServedRoot().empty()) << "run through scripts/test: no test servers";
-    EmptyFolder(InstallDir());
-    ClearFaultRules();
-    ResetState();
-    ASSERT_TRUE(UseFaultServer());
+    FaultServerTest::SetUp();
+    if (HasFatalFailure()) return;
     manifest_ = LoadScenario(u"install");
     ASSERT_TRUE(Play());  // the first "Jogar" installs
     ClearRequestLog();
     ResetState();
-  }
-  void TearDown() override {
-    ClearFaultRules();
-    g_state.cancel_requested = false;
   }
 
   bool Play() { return Update(manifest_, true, false, TaskKind::Play); }

@@ -21,21 +21,13 @@ using namespace download_test;
 
 namespace {
 
-class Resume : public ::testing::Test {
+class Resume : public FaultServerTest {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(ServedRoot().empty()) << "run through scripts/test: no test servers";
-    EmptyFolder(InstallDir());
-    ClearFaultRules();
-    ClearRequestLog();
-    ResetState();
-    ASSERT_TRUE(UseFaultServer());
+    FaultServerTest::SetUp();
+    if (HasFatalFailure()) return;
     manifest_ = LoadScenario(u"resume");
     ASSERT_EQ(manifest_.files.size(), 2u);
-  }
-  void TearDown() override {
-    ClearFaultRules();
-    g_state.cancel_requested = false;
   }
   const FileEntry& big() const { return EntryAt(manifest_, u"big.bin"); }
   WideString part() const { return ClientFilePath(big()) + u".part"; }

@@ -11,15 +11,11 @@ using namespace download_test;
 
 namespace {
 
-class DownloadSpace : public ::testing::Test {
+class DownloadSpace : public FaultServerTest {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(ServedRoot().empty()) << "run through scripts/test: no test servers";
-    ASSERT_TRUE(UseFaultServer());
-    ClearFaultRules();
-    ClearRequestLog();
-    ResetState();
-    EmptyFolder(InstallDir());
+    FaultServerTest::SetUp();
+    if (HasFatalFailure()) return;
     ULARGE_INTEGER free_bytes;
     ASSERT_TRUE(GetDiskFreeSpaceExW(WinText(InstallDir()), &free_bytes, nullptr, nullptr));
     // Guards the test itself: without the small disk nothing below means anything.

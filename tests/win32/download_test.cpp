@@ -24,21 +24,7 @@ using namespace download_test;
 
 namespace {
 
-class Download : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(ServedRoot().empty()) << "run through scripts/test: no test servers";
-    EmptyFolder(InstallDir());
-    ClearFaultRules();
-    ClearRequestLog();
-    ResetState();
-    ASSERT_TRUE(UseFaultServer());
-  }
-  void TearDown() override {
-    ClearFaultRules();
-    g_state.cancel_requested = false;
-  }
-};
+using Download = FaultServerTest;
 
 // The two amounts of a download detail ("A de B"), in megabytes.
 bool ParseAmounts(const WideString& detail, double& first, double& second) {

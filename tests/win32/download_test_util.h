@@ -134,4 +134,22 @@ inline void ExpectInstalled(const char16_t* scenario, const Manifest& manifest, 
   }
 }
 
+// A test against the fault server with an empty install folder and fresh
+// state, its fault rules and request log cleared; any cancel ends with it.
+class FaultServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(ServedRoot().empty()) << "run through scripts/test: no test servers";
+    EmptyFolder(InstallDir());
+    ClearFaultRules();
+    ClearRequestLog();
+    ResetState();
+    ASSERT_TRUE(UseFaultServer());
+  }
+  void TearDown() override {
+    ClearFaultRules();
+    g_state.cancel_requested = false;
+  }
+};
+
 }  // namespace download_test
